@@ -1,0 +1,61 @@
+#include "core/driver_port.h"
+
+#include <string>
+
+#include "core/process.h"
+#include "platform/platform.h"
+#include "sim/sim.h"
+
+namespace rvx {
+namespace {
+
+void* KernelOpen(uint32_t board) { return os::OpenDevice(board); }
+
+int KernelControl(void* device, uint32_t code, void* in, uint32_t in_size, void* out,
+                  uint32_t out_size, uint32_t* returned) {
+  return os::DeviceControl(device, code, in, in_size, out, out_size, returned);
+}
+
+void KernelClose(void* device) { os::CloseDevice(device); }
+
+constexpr rvx_driver_ops kKernelDriver = {RVX_DRIVER_ABI_VERSION, KernelOpen, KernelControl,
+                                          KernelClose};
+
+// A driver signals a board event by the value it was given at registration.
+void SignalBoardEvent(uint64_t value) {
+  for (auto& slot : process().event) {
+    os::Handle event = slot.load();
+    if (event != nullptr && os::EventValue(event) == value) os::SetEvent(event);
+  }
+}
+
+constexpr rvx_driver_host kHost = {RVX_DRIVER_ABI_VERSION, SignalBoardEvent};
+
+const rvx_driver_ops* LoadModuleDriver(const std::string& path) {
+  os::Handle module = os::LoadModule(path.c_str());
+  if (module == nullptr) return nullptr;
+  auto entry = reinterpret_cast<rvx_driver_entry_fn>(os::ModuleSymbol(module, "rvx_driver_entry"));
+  if (entry == nullptr) return nullptr;
+  const rvx_driver_ops* ops = entry(&kHost);
+  if (ops == nullptr || ops->abi_version != RVX_DRIVER_ABI_VERSION) return nullptr;
+  return ops;
+}
+
+}  // namespace
+
+const rvx_driver_ops* DriverPort() {
+  Process& p = process();
+  if (p.driver_chosen) return p.driver;
+  const std::string choice = os::GetEnv("RVX_DRIVER");
+  if (choice.empty()) {
+    p.driver = &kKernelDriver;
+  } else if (choice == "sim") {
+    p.driver = sim::DriverEntry(&kHost);
+  } else {
+    p.driver = LoadModuleDriver(choice);
+  }
+  p.driver_chosen = true;
+  return p.driver;
+}
+
+}  // namespace rvx

@@ -1,0 +1,250 @@
+// Opening and closing the boards: the library mutex and shared section, board
+// enumeration and identification, first-loader initialisation, board events
+// and watcher threads.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/call.h"
+#include "core/driver_port.h"
+#include "core/param_file.h"
+#include "core/watcher.h"
+
+namespace rvx {
+namespace {
+
+constexpr char kSectionName[] = "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA";
+constexpr char kMutexName[] = "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635";
+constexpr u32 kBoardKind = 196;
+constexpr int kMaxWatchedBoards = 8;
+constexpr u32 kWatcherStopMs = 5000;
+constexpr u32 kWatcherGraceMs = 300;
+constexpr u32 kUnloadPumpMs = 5;
+
+// Architectures whose systems install to the default directory.
+constexpr u16 kArchX86 = 0, kArchIa64 = 6, kArchX64 = 9, kArchUnknown = 0xFFFF;
+
+std::string IpcName(const char* name) { return os::GetEnv("RVX_IPC_NAMESPACE") + name; }
+
+void SetDefaultInstallDir(Process& p) {
+  std::string dir = os::GetEnv("RVX_INSTALL_DIR");
+  if (dir.empty()) dir = os::DefaultInstallDir();
+  const char last = dir.back();
+  if (last != '/' && last != os::PathSeparator()) dir += os::PathSeparator();
+  snprintf(p.install_dir, sizeof p.install_dir, "%s", dir.c_str());
+}
+
+u16 Architecture(const Process& p) {
+  return p.seams.architecture >= 0 ? static_cast<u16>(p.seams.architecture)
+                                   : os::NativeArchitecture();
+}
+
+// Reads the board's identity byte and records its axes and modules.
+i32 IdentifyBoard(Process& p, void* handle, u32 n) {
+  const BoardIo io(handle);
+  const u8 identity = io.Pld(pld::kIdentity);
+  const u32 type = (identity >> 4) & 7;
+  if (type != 1 && type != 3) return ERR_HW_TYPE;
+
+  BoardRecord& r = p.table.board[n];
+  r.axis_count = kAxesPerBoard;
+  r.kind = kBoardKind;
+  r.first_axis = 0;
+  r.di_base = r.do_base = 0;
+  // Type 1 carries module 1 itself; identity bits 0..2 then add modules 2..4.
+  // Type 3 carries none; bits 0..3 add modules 1..4.
+  const u32 first_module = type == 1 ? 2 : 1;
+  if (type == 1) {
+    r.module_present[0] = 1;
+    r.di_count = r.do_count = 16;
+  }
+  for (u32 m = first_module; m <= 4; ++m) {
+    if (Bit(identity, m - first_module)) {
+      r.module_present[m - 1] = 1;
+      r.di_count = r.do_count = 16 * m;
+    }
+  }
+  p.table.total_axes += r.axis_count;
+  p.table.total_di += r.di_count;
+  p.table.total_do += r.do_count;
+  r.handle = handle;
+
+  AxisBlock& shared = p.shared->board[n].axis[0];
+  shared.driver_handle = reinterpret_cast<uintptr_t>(handle);
+  shared.board_kind = r.kind;
+  shared.axis_count = r.axis_count;
+  shared.first_axis = 0;
+  shared.di_count = r.di_count;
+  shared.di_base = r.di_base;
+  shared.do_count = r.do_count;
+  shared.do_base = r.do_base;
+
+  const u32* present = r.module_present;
+  if ((present[2] && !present[1]) || (present[3] && !present[1]) || (present[3] && !present[2])) {
+    return ERR_UPBOARD_LOAD;
+  }
+  return ERR_SUCCESS;
+}
+
+void SendEventRequest(void* handle, u32 code, os::Handle event) {
+  u64 value = os::EventValue(event);
+  BoardIo(handle).Request(code, &value, sizeof value, false);
+}
+
+// Opens, checks, identifies and (as first loader) initialises the boards.
+i32 OpenBoards(Process& p) {
+  const rvx_driver_ops* driver = DriverPort();
+  p.driver = driver;
+  for (u32 n = 0; n < kMaxBoards && driver != nullptr; ++n) {
+    void* handle = driver->open_device(n);
+    if (handle == nullptr) break;
+    const BoardIo io(handle);
+    memset(p.board_config[n], 0, kBoardConfigSize);
+    io.Request(ioctl::kBoardConfig, p.board_config[n], kBoardConfigSize, true);
+    if (p.first_loader && !io.BusTest()) return ERR_DEVICE_PCI_BUS;
+    const i32 identified = IdentifyBoard(p, handle, n);
+    if (identified != ERR_SUCCESS) return identified;
+    if (p.first_loader) {
+      if (!LoadParameterFile(n)) return ERR_PRM_LOAD;
+      io.SetLocal(local::kServoRun, io.Local(local::kServoRun) & ~(1u << 8));
+    }
+    os::Handle event = os::CreateEvent();
+    p.event[n] = event;
+    SendEventRequest(handle, ioctl::kRegisterEvent, event);
+    ++p.table.count;
+  }
+  return p.table.count == 0 ? ERR_DEVICE_LOAD : ERR_SUCCESS;
+}
+
+void StartWatchers(Process& p) {
+  const u32 count = p.table.count;
+  p.watcher_run = 1;
+  free(p.board_numbers);
+  p.board_numbers = static_cast<u32*>(calloc(count, sizeof(u32)));
+  if (count > kMaxWatchedBoards || p.board_numbers == nullptr) return;
+  for (u32 k = 0; k < count; ++k) p.board_numbers[k] = k;
+  for (u32 k = 0; k < count; ++k) {
+    if (p.watcher[k] != nullptr) os::CloseThread(p.watcher[k]);
+    p.watcher[k] = os::CreateThread(WatchBoard, &p.board_numbers[k]);
+  }
+}
+
+// The 5 ms message pump of UnloadDevice; a quit message is handed back.
+void PumpMessages() {
+  const u32 start = os::TickCount();
+  os::Message msg;
+  while (os::TickCount() - start < kUnloadPumpMs) {
+    if (!os::PeekMessage(&msg)) continue;
+    if (msg.message == os::kWmQuit) {
+      os::PostQuitMessage(0);
+      return;
+    }
+    os::DispatchMessage(msg);
+  }
+}
+
+}  // namespace
+}  // namespace rvx
+
+using namespace rvx;  // NOLINT: exported functions are defined at global scope
+
+extern "C" {
+
+RVX406A_API int32_t RVX406A_LoadDevice(void) {
+  Process& p = process();
+  i32 result = ERR_SUCCESS;
+  bool existed = false;
+  os::Handle mutex = os::CreateNamedMutex(IpcName(kMutexName).c_str(), true, &existed);
+  if (mutex != nullptr) {
+    if (p.mutex != nullptr) os::CloseMutex(p.mutex);  // a reload keeps one handle
+    p.mutex = mutex;
+    if (existed) {
+      p.first_loader = false;
+    } else {
+      os::ReleaseMutex(mutex);
+    }
+    os::WaitMutex(mutex);
+
+    const u16 arch = Architecture(p);
+    if (arch == kArchX86) {
+      result = ERR_SUPPORT_PROCESS;
+    } else {
+      if (arch == kArchIa64 || arch == kArchX64 || arch == kArchUnknown) SetDefaultInstallDir(p);
+      const os::Section section =
+          os::CreateOrOpenSection(IpcName(kSectionName).c_str(), kSharedSectionSize);
+      if (section.handle == nullptr || section.view == nullptr) {
+        result = ERR_CREATE_MEM_FAIL;
+      } else {
+        p.section = section.handle;
+        p.shared = static_cast<SharedSection*>(section.view);
+        if (section.created) memset(section.view, 0, kSharedSectionSize);
+        memset(&p.table, 0, sizeof p.table);
+        result = OpenBoards(p);
+        if (result == ERR_SUCCESS) {
+          StartWatchers(p);
+        } else {
+          memset(&p.table, 0, sizeof p.table);
+        }
+      }
+    }
+  } else {
+    result = ERR_CREATE_KERNEL_DRIVER_FAIL;
+  }
+
+  FormatLine(p.line, sizeof p.line, " RV = %5d : RVX406A_LoadDevice (%ld, %ld)",
+             {result, p.table.count, p.table.total_axes});
+  if (p.shared != nullptr && ShouldLog(LogRule::kLifecycle, p.shared->log_level, result)) {
+    WriteLogLine(p.line);
+  }
+  p.last_result = result;
+  if (mutex != nullptr) os::ReleaseMutex(mutex);
+  return result == ERR_SUCCESS ? static_cast<i32>(p.table.count) - 1 : result;
+}
+
+RVX406A_API void RVX406A_UnloadDevice(void) {
+  Process& p = process();
+  os::Handle mutex = p.mutex;
+  {
+    Call call(LogRule::kLifecycle);
+    if (call.ok()) {
+      for (u32 n = 0; n < kMaxBoards; ++n) {
+        BoardRecord& r = p.table.board[n];
+        if (r.handle == nullptr) continue;
+        p.watcher_run = 0;
+        os::Handle event = p.event[n];
+        if (event != nullptr) os::SetEvent(event);
+        if (p.watcher[n] != nullptr) {
+          if (!os::WaitThread(p.watcher[n], kWatcherStopMs)) os::TerminateThread(p.watcher[n]);
+          os::Sleep(kWatcherGraceMs);
+          os::CloseThread(p.watcher[n]);
+          p.watcher[n] = nullptr;
+        }
+        if (event != nullptr) {
+          SendEventRequest(r.handle, ioctl::kDisableEvent, event);
+          p.event[n] = nullptr;
+          os::CloseEvent(event);
+        }
+        if (p.driver != nullptr) p.driver->close_device(r.handle);
+        memset(&r, 0, sizeof r);
+      }
+      free(p.board_numbers);
+      p.board_numbers = nullptr;
+      if (p.section != nullptr) os::CloseSection(p.section);
+      p.section = nullptr;
+      PumpMessages();
+    }
+    call.Log(" RV = %5d : RVX406A_UnloadDevice ()");
+  }
+  if (mutex != nullptr) {
+    p.mutex = nullptr;
+    os::CloseMutex(mutex);
+  }
+}
+
+RVX406A_API int32_t RVX406A_LoadDeviceEx(uint16_t) { return ERR_CREATE_KERNEL_DRIVER_FAIL; }
+RVX406A_API void RVX406A_UnloadDeviceEx(uint16_t) {}
+RVX406A_API void RVX406A_PutINSTB(uint16_t) {}
+RVX406A_API void RVX406A_PutOTSTB(uint16_t) {}
+RVX406A_API void RVX406A_SetINSTB(uint16_t) {}
+
+}  // extern "C"

@@ -1,0 +1,270 @@
+// The per-board parameter file (RVXPRM<n>.DAT) and DbgLevel.ini: loading
+// programs the chip and fills the shared board block; saving writes the
+// shared settings back. Every value is a decimal text read back as an integer.
+#include "core/param_file.h"
+
+#include <cstdio>
+#include <string>
+
+#include "core/board_setup.h"
+
+namespace rvx {
+namespace {
+
+constexpr u16 kMaxRange = 500;
+
+std::string InstallPath(const char* folder, const char* name) {
+  const char sep = os::PathSeparator();
+  std::string path = process().install_dir;
+  if (folder != nullptr) path = path + sep + folder + sep;
+  return path + name;
+}
+
+std::string ParameterFilePath(u32 board) {
+  char name[32];
+  snprintf(name, sizeof name, "RVXPRM%u.DAT", static_cast<unsigned>(board));
+  return InstallPath("Parameter", name);
+}
+
+std::string LogLevelFilePath() { return InstallPath(nullptr, "DbgLevel.ini"); }
+
+// Reads the keys of one section of one file.
+class ProfileReader {
+ public:
+  ProfileReader(std::string path, std::string section)
+      : path_(std::move(path)), section_(std::move(section)) {}
+  i32 Int(const char* key, i32 default_value) const {
+    return os::GetProfileInt(section_.c_str(), key, default_value, path_.c_str());
+  }
+  u16 Word(const char* key, i32 default_value) const {
+    return static_cast<u16>(Int(key, default_value));
+  }
+
+ private:
+  std::string path_;
+  std::string section_;
+};
+
+// Writes the keys of one section of one file.
+class ProfileWriter {
+ public:
+  ProfileWriter(std::string path, std::string section)
+      : path_(std::move(path)), section_(std::move(section)) {}
+  void Int(const char* key, int64_t value) const {
+    char text[32];
+    snprintf(text, sizeof text, "%ld", static_cast<long>(static_cast<i32>(value)));
+    Text(key, text);
+  }
+  void Double(const char* key, f64 value) const {
+    char text[64];
+    snprintf(text, sizeof text, "%0f", value);
+    Text(key, text);
+  }
+  void Text(const char* key, const char* text) const {
+    os::WriteProfileString(section_.c_str(), key, text, path_.c_str());
+  }
+
+ private:
+  std::string path_;
+  std::string section_;
+};
+
+std::string AxisSection(u32 axis) { return std::to_string(axis) + "-AXIS"; }
+
+// The file's filter settings go to every module command by command.
+void ProgramModules(const BoardIo& io, u32 modules, u16 filter, u16 filter_time) {
+  for (u32 m = 1; m <= modules; ++m) ModuleCommand(io, m, filter == 1 ? 0xFF : 0x00, 0x00, 0xC1);
+  for (u32 m = 1; m <= modules; ++m) {
+    ModuleCommand(io, m, 0xAA, static_cast<u8>(filter_time), 0xC2);
+  }
+  for (u32 m = 1; m <= modules; ++m) {
+    ModuleCommand(io, m, 0x00, 0x00, 0xC8);
+    io.SetPld(pld::ModuleBase(m) + pld::kModuleCommand, 0xE5);
+  }
+}
+
+void ClearPldModes(const BoardIo& io, u8 lhome0, u8 emgcmp, u8 orgsel) {
+  io.SetPld(pld::kLhome0, lhome0);
+  io.SetPld(pld::kLhome1, 0);
+  io.SetPld(pld::kEmgCmp, emgcmp);
+  io.SetPld(pld::kCleared6, 0);
+  io.SetPld(pld::kInterruptEnable, 0);
+  io.Pld(pld::kAck8);
+  io.SetPld(pld::kOrgSel, orgsel);
+}
+
+// WR4 and WR5 are cleared in the chip at every load; the WR4 shadow keeps
+// the file's value.
+void ClearOutputRegisters(const Axis& axis, u16 wr4_shadow) {
+  axis.io().SetChip(chip::kWr4, 0);
+  axis.block().wr4 = wr4_shadow;
+  axis.io().SetChip(chip::kWr5, 0);
+  axis.block().wr5 = 0;
+}
+
+void LoadAxisFromFile(const Axis& axis, const ProfileReader& file) {
+  AxisBlock& b = axis.block();
+  axis.Command(cmd::kSuddenStop);
+  axis.WriteWr1(file.Word("MCX_WR1", 0) & 0x01FF);
+  axis.WriteWr2(file.Word("MCX_WR2", 0));
+  axis.WriteWr3((file.Word("MCX_WR3", kDefaultWr3) & ~1u) | kDefaultWr3);
+  ClearOutputRegisters(axis, file.Word("MCX_WR4", 0));
+  file.Int("MCX_WR5", 0);  // read, but the chip always starts without a map
+
+  const u16 em7 = file.Word("MCX_EM7", kDefaultEm7);
+  const u16 em6 = file.Word("MCX_EM6", kDefaultEm6);
+  axis.WriteExtensionWords(em6, em7);
+  const u16 sm7 = file.Word("MCX_SM7", 0);
+  const u16 sm6 = file.Word("MCX_SM6", 0);
+  axis.WriteSyncWords(sm6, sm7);
+
+  for (size_t i = 0; i < kProfileKeyCount; ++i) {
+    const SettingKey& key = kProfileKeys[i];
+    WriteSetting(b, key, file.Int(key.key, key.factory));
+  }
+  // A range outside 1..500 would leave the speed arithmetic without a multiplier.
+  if (b.range < 1) b.range = 1;
+  if (b.range > kMaxRange) b.range = kMaxRange;
+
+  const i32 plus = file.Int("+SOFTLIMIT", kDefaultPlusLimit);
+  axis.Write32(cmd::kCompPlus, plus);
+  b.plus_softlimit = plus;
+  const i32 minus = file.Int("-SOFTLIMIT", kDefaultMinusLimit);
+  axis.Write32(cmd::kCompMinus, minus + 1);
+  b.minus_softlimit = minus;
+  const bool ring = Bit(em6, 4);
+  const i32 ring_command = file.Int("RINGCOMMAND", kDefaultPlusLimit);
+  if (ring) axis.Write32(cmd::kCompPlus, ring_command - 1);
+  b.ring_command = ring_command;
+  const i32 ring_actual = file.Int("RINGACCTUAL", kDefaultPlusLimit);
+  if (ring) axis.Write32(cmd::kCompMinus, ring_actual - 1);
+  b.ring_actual = ring_actual;
+
+  b.home_dir = file.Word("HOMEDIR", 1);
+  b.home_mode = file.Word("HOMEMODE", 2);
+  file.Int("HOME_OK", 0);  // a home verdict never survives a reload
+  b.home_ok = 0;
+  b.comp_width = file.Word("COMP_WIDTH", 0);
+  b.fixed_range = file.Word("FIXED_RANGE", 1);
+  b.mpg_rate = file.Word("MPG_RATE", 1);
+  const u16 acc_offset = file.Word("ACC_OFFSET", 0);
+  axis.Write16(cmd::kAccOffset, acc_offset);
+  b.acc_offset = acc_offset;
+  b.motion_dir = 0;
+}
+
+void LoadAxisDefaults(const Axis& axis) {
+  axis.Command(cmd::kSuddenStop);
+  WriteDefaultModeRegisters(axis);
+  ClearOutputRegisters(axis, 0);
+  WriteDefaultExtensionWords(axis);
+  StoreAxisDefaults(axis.block());
+  WriteDefaultLimits(axis);
+  axis.block().home_ok = 0;
+  axis.Write16(cmd::kAccOffset, 0);
+  axis.block().acc_offset = 0;
+}
+
+// Without a file each module gets the factory filter, module by module.
+void ProgramDefaultModules(const BoardIo& io, u32 modules) {
+  for (u32 m = 1; m <= modules; ++m) {
+    ModuleCommand(io, m, 0xFF, 0x00, 0xC1);
+    ModuleCommand(io, m, 0xAA, kDefaultDiFilterTime, 0xC2);
+    ModuleCommand(io, m, 0x00, 0x00, 0xC8);
+    io.SetPld(pld::ModuleBase(m) + pld::kModuleCommand, 0xE5);
+  }
+}
+
+void LoadLogLevel(SharedSection& shared) {
+  const ProfileReader file(LogLevelFilePath(), "DEBUG_AD");
+  shared.log_level = file.Word("LOG_LEVEL", 2);
+}
+
+}  // namespace
+
+bool LoadParameterFile(u32 board) {
+  Process& p = process();
+  const BoardRecord& record = p.table.board[board];
+  if (record.handle == nullptr || record.axis_count != kAxesPerBoard) return false;
+  const BoardIo io(record.handle);
+  BoardBlock& block = p.shared->board[board];
+  AxisBlock& board_values = block.axis[0];
+  const u32 modules = FittedModules(record);
+  const std::string path = ParameterFilePath(board);
+
+  if (FILE* file = fopen(path.c_str(), "r")) {
+    fclose(file);
+    const ProfileReader pld_bank(path, "PLD_BANK");
+    ClearPldModes(io, static_cast<u8>(pld_bank.Int("LHOME0", 0)),
+                  static_cast<u8>(pld_bank.Int("EMGCMP", 0)),
+                  static_cast<u8>(pld_bank.Int("ORGSEL", 0)));
+    for (u32 a = 0; a < kAxesPerBoard; ++a) {
+      LoadAxisFromFile(Axis(io, a, block.axis[a]), ProfileReader(path, AxisSection(a)));
+    }
+    const ProfileReader digital(path, "DIGITAL");
+    board_values.di_filter = digital.Word("DI_FILTER", kDefaultDiFilter);
+    board_values.di_filter_time = digital.Word("DI_FILTERTIME", kDefaultDiFilterTime);
+    ProgramModules(io, modules, board_values.di_filter, board_values.di_filter_time);
+  } else {
+    ClearPldModes(io, 0, 0, 0);
+    for (u32 a = 0; a < kAxesPerBoard; ++a) LoadAxisDefaults(Axis(io, a, block.axis[a]));
+    board_values.di_filter = kDefaultDiFilter;
+    board_values.di_filter_time = kDefaultDiFilterTime;
+    ProgramDefaultModules(io, modules);
+  }
+  LoadLogLevel(*p.shared);
+  return true;
+}
+
+bool SaveParameterFile(u32 board) {
+  Process& p = process();
+  const BoardRecord& record = p.table.board[board];
+  if (record.handle == nullptr || record.axis_count != kAxesPerBoard) return false;
+  const BoardIo io(record.handle);
+  const BoardBlock& block = p.shared->board[board];
+  const std::string path = ParameterFilePath(board);
+
+  os::SetFileAttributes(path.c_str(), os::kFileAttributeNormal);
+  os::FlushView(p.shared, kSharedSectionSize);
+  ProfileWriter(path, "VERSION").Text("VER", "1.0");
+  for (u32 a = 0; a < kAxesPerBoard; ++a) {
+    const AxisBlock& b = block.axis[a];
+    const ProfileWriter file(path, AxisSection(a));
+    file.Int("MCX_WR1", b.wr1);
+    file.Int("MCX_WR2", b.wr2);
+    file.Int("MCX_WR3", b.wr3);
+    file.Text("MCX_WR4", "0");
+    file.Text("MCX_WR5", "0");
+    file.Int("MCX_EM6", b.em6);
+    file.Int("MCX_EM7", b.em7);
+    file.Int("MCX_SM6", b.sm6);
+    file.Int("MCX_SM7", b.sm7);
+    for (size_t i = 0; i < kProfileKeyCount; ++i) {
+      file.Int(kProfileKeys[i].key, ReadSetting(b, kProfileKeys[i]));
+    }
+    file.Double("+SOFTLIMIT", b.plus_softlimit);
+    file.Double("-SOFTLIMIT", b.minus_softlimit);
+    file.Double("RINGCOMMAND", b.ring_command);
+    file.Double("RINGACCTUAL", b.ring_actual);
+    file.Int("HOMEDIR", b.home_dir);
+    file.Int("HOMEMODE", b.home_mode);
+    file.Int("HOME_OK", b.home_ok);
+    file.Int("COMP_WIDTH", b.comp_width);
+    file.Int("FIXED_RANGE", b.fixed_range);
+    file.Int("MPG_RATE", b.mpg_rate);
+    file.Int("ACC_OFFSET", b.acc_offset);
+  }
+  const ProfileWriter pld_bank(path, "PLD_BANK");
+  pld_bank.Int("LHOME0", io.Pld(pld::kLhome0));
+  pld_bank.Int("LHOME1", io.Pld(pld::kLhome1));
+  pld_bank.Int("EMGCMP", io.Pld(pld::kEmgCmp));
+  pld_bank.Int("ORGSEL", io.Pld(pld::kOrgSel));
+  const ProfileWriter digital(path, "DIGITAL");
+  digital.Int("DI_FILTER", block.axis[0].di_filter);
+  digital.Int("DI_FILTERTIME", block.axis[0].di_filter_time);
+  ProfileWriter(LogLevelFilePath(), "DEBUG_AD").Int("LOG_LEVEL", p.shared->log_level);
+  os::SetFileAttributes(path.c_str(), os::kFileAttributeReadOnly | os::kFileAttributeSystem);
+  return true;
+}
+
+}  // namespace rvx

@@ -1,0 +1,10 @@
+#include "core/process.h"
+
+namespace rvx {
+
+Process& process() {
+  static Process instance;
+  return instance;
+}
+
+}  // namespace rvx

@@ -1,0 +1,77 @@
+// What belongs to one process only: the board table, handles, the last
+// result, the move and home tables. One instance per loaded library.
+#ifndef RVX_CORE_PROCESS_H_
+#define RVX_CORE_PROCESS_H_
+
+#include <atomic>
+
+#include "core/shared_state.h"
+#include "core/types.h"
+#include "include/rvx406a_driver.h"
+#include "platform/platform.h"
+
+namespace rvx {
+
+constexpr int kPathSize = 260;
+constexpr int kBoardConfigSize = 168;
+
+struct BoardRecord {
+  void* handle;  // driver device; null when the board is not open
+  u32 kind;      // 196
+  u32 axis_count;
+  u32 first_axis;
+  u32 di_count;
+  u32 di_base;
+  u32 do_count;
+  u32 do_base;
+  u32 module_present[4];  // modules 1..4
+};
+
+struct BoardTable {
+  u32 count;
+  u32 total_axes;
+  u32 total_di;
+  u32 total_do;
+  BoardRecord board[kMaxBoards];
+};
+
+// Test seams: where the clock and the processor architecture come from.
+struct ProcessSeams {
+  os::LocalTime (*local_time)() = nullptr;  // null: the system clock
+  int architecture = -1;                    // -1: the real one
+};
+
+struct Process {
+  BoardTable table;
+  char install_dir[kPathSize];
+  std::atomic<i32> last_result{0};
+
+  os::Handle mutex = nullptr;
+  os::Handle section = nullptr;
+  SharedSection* shared = nullptr;  // stays mapped once mapped
+  bool first_loader = true;
+
+  const rvx_driver_ops* driver = nullptr;  // chosen at the first load
+  bool driver_chosen = false;
+  u8 board_config[kMaxBoards][kBoardConfigSize];
+
+  std::atomic<os::Handle> event[kMaxBoards] = {};
+  os::Handle watcher[kMaxBoards] = {};
+  u32* board_numbers = nullptr;
+  std::atomic<int> watcher_run{0};
+
+  char line[kPathSize];      // call log line
+  char error_text[kPathSize];
+
+  u32 move_table[kMaxBoards][kTableAxes];
+  u16 home_table[kMaxBoards][kTableAxes];
+
+  ProcessSeams seams;
+};
+
+// The process's one instance.
+Process& process();
+
+}  // namespace rvx
+
+#endif  // RVX_CORE_PROCESS_H_

@@ -1,0 +1,94 @@
+#include "core/registers.h"
+
+#include "core/process.h"
+
+namespace rvx {
+namespace {
+
+// Settle reads follow every port write: the board needs them before the next access.
+constexpr int kWriteSettleReads = 2;
+
+int Send(void* device, u32 code, void* in, u32 in_size, void* out, u32 out_size) {
+  const rvx_driver_ops* driver = process().driver;
+  if (device == nullptr || driver == nullptr) return 0;
+  u32 returned = 0;
+  return driver->io_control(device, code, in, in_size, out, out_size, &returned);
+}
+
+u32 PortRequest(void* device, u32 code, u32 space, u32 offset, u32 value) {
+  PortRecord record{space, offset, value, 0};
+  if (!Send(device, code, &record, sizeof record, &record, sizeof record)) return 0;
+  return record.value;
+}
+
+}  // namespace
+
+u32 BoardIo::Read(Space space, u32 offset, u32 code) const {
+  const u32 value = PortRequest(device_, code, static_cast<u32>(space), offset, 0);
+  switch (code) {
+    case ioctl::kReadByte:
+      return value & 0xFF;
+    case ioctl::kReadWord:
+      return value & 0xFFFF;
+    default:
+      return value;
+  }
+}
+
+void BoardIo::Write(Space space, u32 offset, u32 value, u32 code) const {
+  PortRequest(device_, code, static_cast<u32>(space), offset, value);
+  Settle(kWriteSettleReads);
+}
+
+u8 BoardIo::EventByte(u32 offset) const {
+  return static_cast<u8>(PortRequest(device_, ioctl::kEventReadByte, 0, offset, 0));
+}
+
+u16 BoardIo::EventWord(u32 offset) const {
+  return static_cast<u16>(PortRequest(device_, ioctl::kEventReadWord, 0, offset, 0));
+}
+
+void BoardIo::SetEventByte(u32 offset, u8 value) const {
+  PortRequest(device_, ioctl::kEventWriteByte, 0, offset, value);
+}
+
+void BoardIo::SetEventWord(u32 offset, u16 value) const {
+  PortRequest(device_, ioctl::kEventWriteWord, 0, offset, value);
+}
+
+void BoardIo::Settle(int count) const {
+  for (int i = 0; i < count; ++i) PortRequest(device_, ioctl::kReadByte, 2, pld::kIdentity, 0);
+}
+
+void BoardIo::Write32(u16 command_word, i32 value) const {
+  SetChip(chip::kWr7, static_cast<u16>(value >> 16));  // arithmetic: keeps the sign
+  SetChip(chip::kWr6, static_cast<u16>(value & 0xFFFF));
+  Command(command_word);
+}
+
+i32 BoardIo::Read32(u16 command_word) const {
+  Command(command_word);
+  const u32 high = Chip(chip::kRr7);
+  const u32 low = Chip(chip::kRr6);
+  return static_cast<i32>((high << 16) | low);
+}
+
+void BoardIo::Request(u32 code, void* buffer, u32 size, bool output) const {
+  Send(device_, code, buffer, size, output ? buffer : nullptr, output ? size : 0);
+}
+
+bool BoardIo::BusTest() const {
+  const u32 kept = Local(local::kBusTest);
+  bool pass = true;
+  for (u32 bit = 0; bit < 32 && pass; ++bit) {
+    SetLocal(local::kBusTest, 1u << bit);
+    pass = Local(local::kBusTest) == (1u << bit);
+    if (!pass) break;
+    SetLocal(local::kBusTest, 0);
+    pass = Local(local::kBusTest) == 0;
+  }
+  SetLocal(local::kBusTest, kept);
+  return pass;
+}
+
+}  // namespace rvx

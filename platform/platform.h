@@ -1,0 +1,137 @@
+// The operating-system layer. Everything above it is OS-neutral; each OS has
+// one implementation directory (posix/, win32/) with the same behaviour.
+//
+// Handles are opaque and null when absent. Named objects follow Windows
+// lifetime rules on every system: a named mutex or section exists while some
+// process holds it and vanishes when the last holder closes it or dies.
+#ifndef RVX_PLATFORM_PLATFORM_H_
+#define RVX_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace rvx::os {
+
+using Handle = void*;
+
+// ---- Named cross-process objects ----
+
+// A recursive mutex shared by name across processes. `initial_owner` asks for
+// ownership at creation; it is granted only when the mutex did not exist yet.
+// `already_existed` tells whether a live process held the mutex before.
+Handle CreateNamedMutex(const char* name, bool initial_owner, bool* already_existed);
+// Waits without time-out. A mutex left by a dead owner counts as acquired.
+bool WaitMutex(Handle mutex);
+void ReleaseMutex(Handle mutex);
+void CloseMutex(Handle mutex);
+
+struct Section {
+  Handle handle = nullptr;
+  void* view = nullptr;  // the whole section, read-write
+  bool created = false;  // this process created it; only the creator zero-fills
+};
+// Creates the named section of `size` bytes, or opens it when it exists.
+// On failure handle and view are null. A created section reads as zeros.
+Section CreateOrOpenSection(const char* name, size_t size);
+// Closes the handle; the view stays mapped for the life of the process.
+void CloseSection(Handle section);
+void FlushView(void* view, size_t size);
+// Removes a leftover named object that no process holds any more, so tests
+// leave nothing behind (POSIX keeps such objects as files; Windows does not).
+void RemoveNamedObject(const char* name);
+
+// ---- The board family's kernel driver ----
+
+// Opens "\\.\rvxPciBrd<board>" (Windows) or "/dev/rvxPciBrd<board>" (POSIX).
+Handle OpenDevice(uint32_t board);
+// DeviceIoControl's contract; nonzero on success.
+int DeviceControl(Handle device, uint32_t code, void* in, uint32_t in_size, void* out,
+                  uint32_t out_size, uint32_t* bytes_returned);
+void CloseDevice(Handle device);
+
+// ---- Loadable modules ----
+Handle LoadModule(const char* path);
+void* ModuleSymbol(Handle module, const char* name);
+
+// ---- Events and threads ----
+
+// Unnamed, auto-reset, initially not signalled.
+Handle CreateEvent();
+void SetEvent(Handle event);
+// Waits without time-out; false when the wait itself failed.
+bool WaitEvent(Handle event);
+void CloseEvent(Handle event);
+// The value a driver is given to name the event (request 0xE0003878), and back.
+uint64_t EventValue(Handle event);
+
+using ThreadProc = uint32_t (*)(void* arg);
+Handle CreateThread(ThreadProc proc, void* arg);
+// True when the thread ended within `timeout_ms`.
+bool WaitThread(Handle thread, uint32_t timeout_ms);
+void TerminateThread(Handle thread);
+void CloseThread(Handle thread);
+// 1 = above normal, 0 = normal.
+bool SetThreadPriority(Handle thread, int priority);
+
+void Sleep(uint32_t ms);
+uint32_t TickCount();  // milliseconds, wrapping
+
+struct LocalTime {
+  uint16_t year, month, day, hour, minute, second, millisecond;
+};
+LocalTime GetLocalTime();
+
+// ---- System ----
+
+// Windows PROCESSOR_ARCHITECTURE_* of the machine: 0 x86, 9 x64, 6 IA-64,
+// 12 ARM64, 0xFFFF unknown.
+uint16_t NativeArchitecture();
+// The environment variable, or "" when unset.
+std::string GetEnv(const char* name);
+void SetEnv(const char* name, const char* value);
+// Separator of path components: '\\' on Windows, '/' on POSIX.
+char PathSeparator();
+// The fixed default install directory, with a trailing separator.
+const char* DefaultInstallDir();
+
+// ---- Profile (INI) files, with GetPrivateProfileIntA semantics ----
+
+// Sections and keys match without regard to case; the value's leading integer,
+// or `default_value` when the key is absent.
+int32_t GetProfileInt(const char* section, const char* key, int32_t default_value,
+                      const char* path);
+// Rewrites one key and keeps the rest of the file; creates file and section.
+bool WriteProfileString(const char* section, const char* key, const char* value,
+                        const char* path);
+constexpr uint32_t kFileAttributeReadOnly = 0x01;
+constexpr uint32_t kFileAttributeSystem = 0x04;
+constexpr uint32_t kFileAttributeNormal = 0x80;
+bool SetFileAttributes(const char* path, uint32_t attributes);
+uint32_t GetFileAttributes(const char* path);  // 0 when the file is missing
+
+// ---- File version resource ----
+
+// The string value "\StringFileInfo\<lang>\<name>" of the file's version
+// resource; false when the file has no version resource or no such value.
+bool GetFileVersionString(const char* path, const char* sub_block, std::string* value);
+
+// ---- Window messages ----
+
+struct Message {
+  Handle window;
+  uint32_t message;
+  uintptr_t wparam;
+  intptr_t lparam;
+};
+constexpr uint32_t kWmQuit = 0x0012;
+// Takes one message of any window of the calling thread, or a thread message.
+bool PeekMessage(Message* msg);
+// TranslateMessage and DispatchMessageA.
+void DispatchMessage(const Message& msg);
+void PostQuitMessage(int exit_code);
+bool PostMessage(Handle window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+
+}  // namespace rvx::os
+
+#endif  // RVX_PLATFORM_PLATFORM_H_

@@ -1,0 +1,187 @@
+// Named mutex and section on POSIX shared memory, with Windows object lifetime.
+//
+// An object "name" lives in the shm object "/name". Every holder keeps a shared
+// flock on its descriptor; the kernel drops it when the holder closes or dies.
+// So whoever can take the exclusive lock is alone with the object: a leftover
+// from dead processes counts as absent and is created afresh. Creating and
+// opening are serialised by an exclusive flock on "/name.guard". The guard is
+// never removed: a process waiting on a removed guard would lock a different
+// file than the next one to arrive.
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace rvx::os {
+namespace {
+
+int Flock(int fd, int operation) {
+  int rc;
+  do {
+    rc = flock(fd, operation);
+  } while (rc != 0 && errno == EINTR);
+  return rc;
+}
+
+std::string ShmPath(const char* name) { return std::string("/") + name; }
+
+// Holds the creation guard of one name for its lifetime.
+class Guard {
+ public:
+  explicit Guard(const std::string& path)
+      : fd_(shm_open((path + ".guard").c_str(), O_RDWR | O_CREAT, 0666)) {
+    if (fd_ >= 0 && Flock(fd_, LOCK_EX) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~Guard() {
+    if (fd_ >= 0) close(fd_);  // drops the lock
+  }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+  bool locked() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+struct Held {
+  int fd = -1;
+  void* view = nullptr;
+  bool created = false;
+};
+
+// Opens or creates the object of `size` bytes, shared-locked and mapped. Runs
+// under the guard; a created object reads as zeros.
+Held OpenHeld(const std::string& path, size_t size) {
+  Held held;
+  held.fd = shm_open(path.c_str(), O_RDWR | O_CREAT, 0666);
+  if (held.fd < 0) return held;
+  bool ok;
+  if (Flock(held.fd, LOCK_EX | LOCK_NB) == 0) {
+    // Nobody holds it: whatever is there is stale.
+    held.created = true;
+    ok = ftruncate(held.fd, 0) == 0 && ftruncate(held.fd, static_cast<off_t>(size)) == 0;
+  } else {
+    struct stat st;
+    ok = errno == EWOULDBLOCK && fstat(held.fd, &st) == 0 &&
+         st.st_size >= static_cast<off_t>(size);  // a shorter object would fault on access
+  }
+  ok = ok && Flock(held.fd, LOCK_SH) == 0;
+  if (ok) {
+    held.view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, held.fd, 0);
+    ok = held.view != MAP_FAILED;
+  }
+  if (!ok) {
+    close(held.fd);
+    return Held();
+  }
+  return held;
+}
+
+struct NamedMutex {
+  int fd;
+  pthread_mutex_t* mutex;
+  std::string path;
+};
+
+void InitMutex(pthread_mutex_t* mutex) {
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+  pthread_mutex_init(mutex, &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+
+}  // namespace
+
+Handle CreateNamedMutex(const char* name, bool initial_owner, bool* already_existed) {
+  if (already_existed != nullptr) *already_existed = false;
+  if (name == nullptr) return nullptr;
+  const std::string path = ShmPath(name);
+  Guard guard(path);
+  if (!guard.locked()) return nullptr;
+  Held held = OpenHeld(path, sizeof(pthread_mutex_t));
+  if (held.view == nullptr) return nullptr;
+  auto* mutex = static_cast<pthread_mutex_t*>(held.view);
+  if (held.created) {
+    InitMutex(mutex);
+    // Still under the guard, so no other process can take it first.
+    if (initial_owner) pthread_mutex_lock(mutex);
+  }
+  if (already_existed != nullptr) *already_existed = !held.created;
+  return new NamedMutex{held.fd, mutex, path};
+}
+
+bool WaitMutex(Handle mutex) {
+  if (mutex == nullptr) return false;
+  pthread_mutex_t* m = static_cast<NamedMutex*>(mutex)->mutex;
+  int rc = pthread_mutex_lock(m);
+  if (rc == EOWNERDEAD) {
+    // The owner died inside a call; like an abandoned Windows mutex, go on.
+    pthread_mutex_consistent(m);
+    rc = 0;
+  }
+  return rc == 0;
+}
+
+void ReleaseMutex(Handle mutex) {
+  if (mutex != nullptr) pthread_mutex_unlock(static_cast<NamedMutex*>(mutex)->mutex);
+}
+
+void CloseMutex(Handle mutex) {
+  if (mutex == nullptr) return;
+  auto* m = static_cast<NamedMutex*>(mutex);
+  {
+    // The last holder removes the object so that nothing is left behind.
+    Guard guard(m->path);
+    if (guard.locked() && Flock(m->fd, LOCK_EX | LOCK_NB) == 0) shm_unlink(m->path.c_str());
+  }
+  munmap(m->mutex, sizeof(pthread_mutex_t));
+  close(m->fd);
+  delete m;
+}
+
+Section CreateOrOpenSection(const char* name, size_t size) {
+  Section section;
+  if (name == nullptr || size == 0) return section;
+  const std::string path = ShmPath(name);
+  Guard guard(path);
+  if (!guard.locked()) return section;
+  Held held = OpenHeld(path, size);
+  if (held.view == nullptr) return section;
+  // The view holds the object as long as it is mapped (for the life of the
+  // process), so it keeps a descriptor, and with it the lock, of its own.
+  if (fcntl(held.fd, F_DUPFD_CLOEXEC, 0) < 0) {
+    munmap(held.view, size);
+    close(held.fd);
+    return section;
+  }
+  section.handle = new int(held.fd);
+  section.view = held.view;
+  section.created = held.created;
+  return section;
+}
+
+void CloseSection(Handle section) {
+  if (section == nullptr) return;
+  int* fd = static_cast<int*>(section);
+  close(*fd);
+  delete fd;
+}
+
+void FlushView(void* view, size_t size) {
+  if (view != nullptr && size != 0) msync(view, size, MS_SYNC);
+}
+
+}  // namespace rvx::os

@@ -1,0 +1,74 @@
+// Named mutex and paging-file section: the Windows kernel objects themselves,
+// whose lifetime (alive while any process holds a handle) is the contract.
+#include <cstring>
+
+#include "platform/win32/win32.h"
+
+namespace rvx::os {
+
+Handle CreateNamedMutex(const char* name, bool initial_owner, bool* already_existed) {
+  HANDLE mutex = ::CreateMutexA(nullptr, initial_owner ? TRUE : FALSE, name);
+  // Read at once: any later call may overwrite the last error.
+  const bool existed = mutex != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS;
+  if (already_existed != nullptr) *already_existed = existed;
+  return mutex;
+}
+
+bool WaitMutex(Handle mutex) {
+  const DWORD result = ::WaitForSingleObject(mutex, INFINITE);
+  // WAIT_ABANDONED: the previous owner died holding it; we own it now.
+  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+void ReleaseMutex(Handle mutex) { ::ReleaseMutex(mutex); }
+
+void CloseMutex(Handle mutex) {
+  if (mutex != nullptr) ::CloseHandle(mutex);
+}
+
+Section CreateOrOpenSection(const char* name, size_t size) {
+  const uint64_t size64 = size;
+  HANDLE handle =
+      ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                           static_cast<DWORD>(size64 >> 32), static_cast<DWORD>(size64), name);
+  const bool created = handle != nullptr && ::GetLastError() != ERROR_ALREADY_EXISTS;
+  if (!created) {
+    // Open before closing the handle we may have, so that the section cannot
+    // vanish in between when its other holders close theirs.
+    HANDLE opened = ::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+    if (handle != nullptr) ::CloseHandle(handle);
+    handle = opened;
+  }
+  if (handle == nullptr) return {};
+
+  void* view = ::MapViewOfFile(handle, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  // A section someone made smaller than asked would let callers run off the
+  // end of the view.
+  MEMORY_BASIC_INFORMATION region;
+  if (view != nullptr &&
+      (::VirtualQuery(view, &region, sizeof(region)) == 0 || region.RegionSize < size)) {
+    ::UnmapViewOfFile(view);
+    view = nullptr;
+  }
+  if (view == nullptr) {
+    ::CloseHandle(handle);
+    return {};
+  }
+  if (created) std::memset(view, 0, size);
+
+  Section section;
+  section.handle = handle;
+  section.view = view;
+  section.created = created;
+  return section;
+}
+
+void CloseSection(Handle section) {
+  if (section != nullptr) ::CloseHandle(section);
+}
+
+void FlushView(void* view, size_t size) {
+  if (view != nullptr) ::FlushViewOfFile(view, size);
+}
+
+}  // namespace rvx::os

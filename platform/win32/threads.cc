@@ -1,0 +1,68 @@
+// Events, threads and time.
+#include <new>
+
+#include "platform/win32/win32.h"
+
+namespace rvx::os {
+namespace {
+
+// ThreadProc is not a WINAPI function, so threads start through this.
+struct ThreadStart {
+  ThreadProc proc;
+  void* arg;
+};
+
+DWORD WINAPI ThreadMain(LPVOID param) {
+  const ThreadStart start = *static_cast<ThreadStart*>(param);
+  delete static_cast<ThreadStart*>(param);
+  return start.proc(start.arg);
+}
+
+}  // namespace
+
+Handle CreateEvent() { return ::CreateEventA(nullptr, FALSE, FALSE, nullptr); }
+
+void SetEvent(Handle event) { ::SetEvent(event); }
+
+bool WaitEvent(Handle event) { return ::WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0; }
+
+void CloseEvent(Handle event) {
+  if (event != nullptr) ::CloseHandle(event);
+}
+
+uint64_t EventValue(Handle event) { return reinterpret_cast<uintptr_t>(event); }
+
+Handle CreateThread(ThreadProc proc, void* arg) {
+  auto* start = new (std::nothrow) ThreadStart{proc, arg};
+  if (start == nullptr) return nullptr;
+  HANDLE thread = ::CreateThread(nullptr, 0, ThreadMain, start, 0, nullptr);
+  if (thread == nullptr) delete start;
+  return thread;
+}
+
+bool WaitThread(Handle thread, uint32_t timeout_ms) {
+  return ::WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
+}
+
+void TerminateThread(Handle thread) { ::TerminateThread(thread, 0); }
+
+void CloseThread(Handle thread) {
+  if (thread != nullptr) ::CloseHandle(thread);
+}
+
+bool SetThreadPriority(Handle thread, int priority) {
+  return ::SetThreadPriority(thread, priority == 1 ? THREAD_PRIORITY_ABOVE_NORMAL
+                                                   : THREAD_PRIORITY_NORMAL) != FALSE;
+}
+
+void Sleep(uint32_t ms) { ::Sleep(ms); }
+
+uint32_t TickCount() { return ::GetTickCount(); }
+
+LocalTime GetLocalTime() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+}  // namespace rvx::os

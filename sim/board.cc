@@ -1,0 +1,118 @@
+// The board around the chip: local registers, the PLD bank with the board
+// identity and expansion modules, and the event register window.
+#include "sim/board.h"
+
+#include "core/registers.h"
+
+namespace rvx::sim {
+namespace {
+
+uint8_t Identity(const BoardConfig& config) {
+  return static_cast<uint8_t>((config.byte_swap ? 0x80u : 0u) | (config.type_code & 7u) << 4 |
+                              (config.module_bits & 15u));
+}
+
+// Module presence as the library derives it from the identity byte: a type 1
+// board carries module 1 itself and bits 0..2 add modules 2..4; otherwise
+// bits 0..3 stand for modules 1..4.
+bool ModuleFitted(const BoardModel& board, uint32_t module) {
+  const uint8_t identity = board.pld[pld::kIdentity];
+  if (((identity >> 4) & 7u) == 1) return module == 1 || (identity & (1u << (module - 2)));
+  return identity & (1u << (module - 1));
+}
+
+// Registers the library can only read; the control interface still sets them.
+bool ReadOnlyPld(uint32_t offset) {
+  const uint32_t module = offset / 256;
+  const uint32_t index = offset % 256;
+  if (module == 0) {
+    return offset == pld::kIdentity || offset == pld::kBoardId || offset == pld::kVersion;
+  }
+  return index == pld::kModuleDi || index == pld::kModuleDi + 1;
+}
+
+uint8_t PldRead(const BoardModel& board, uint32_t offset) {
+  if (offset >= kPldSize) return 0;
+  const uint32_t module = offset / 256;
+  if (module > 0 && !ModuleFitted(board, module)) return 0;
+  return board.pld[offset];
+}
+
+// Module command, data and DO registers keep what was written, so the last
+// filter command and its data bytes stay visible through Pld().
+void PldWrite(BoardModel* board, uint32_t offset, uint8_t value) {
+  if (offset >= kPldSize || ReadOnlyPld(offset)) return;
+  const uint32_t module = offset / 256;
+  if (module > 0 && !ModuleFitted(*board, module)) return;
+  board->pld[offset] = value;
+}
+
+uint32_t* LocalRegister(BoardModel* board, uint32_t offset) {
+  return offset < kLocalSize ? &board->local[offset / 4] : nullptr;
+}
+
+}  // namespace
+
+void PowerOn(const BoardConfig& config, BoardModel* board) {
+  *board = BoardModel{};
+  board->pld[pld::kIdentity] = Identity(config);
+  board->pld[pld::kBoardId] = config.board_id;
+  board->pld[pld::kVersion] = config.pld_version;
+  for (uint32_t m = 1; m <= kModules; ++m) {
+    // Inputs are active low: a register of ones means every input is off.
+    board->pld[pld::ModuleBase(m) + pld::kModuleDi] = 0xFF;
+    board->pld[pld::ModuleBase(m) + pld::kModuleDi + 1] = 0xFF;
+  }
+  board->stuck_bus_bits = config.stuck_bus_bits;
+  for (AxisModel& axis : board->chip.axis) axis.inputs = 0xFF;
+}
+
+bool PortRead(BoardModel* board, uint32_t space, uint32_t offset, uint32_t* value) {
+  switch (static_cast<Space>(space)) {
+    case Space::kLocal: {
+      const uint32_t* reg = LocalRegister(board, offset);
+      *value = reg ? *reg : 0;
+      return true;
+    }
+    case Space::kChip:
+      *value = ChipRead(&board->chip, offset);
+      return true;
+    case Space::kPld:
+      *value = PldRead(*board, offset);
+      return true;
+  }
+  return false;
+}
+
+bool PortWrite(BoardModel* board, uint32_t space, uint32_t offset, uint32_t value) {
+  switch (static_cast<Space>(space)) {
+    case Space::kLocal:
+      if (uint32_t* reg = LocalRegister(board, offset)) {
+        *reg = offset == local::kBusTest ? value & ~board->stuck_bus_bits : value;
+      }
+      return true;
+    case Space::kChip:
+      ChipWrite(&board->chip, offset, static_cast<uint16_t>(value));
+      return true;
+    case Space::kPld:
+      PldWrite(board, offset, static_cast<uint8_t>(value));
+      return true;
+  }
+  return false;
+}
+
+uint32_t EventRead(const BoardModel& board, uint32_t offset, int bytes) {
+  uint32_t value = 0;
+  for (int i = 0; i < bytes && offset + i < kEventSize; ++i) {
+    value |= static_cast<uint32_t>(board.event[offset + i]) << (8 * i);
+  }
+  return value;
+}
+
+void EventWrite(BoardModel* board, uint32_t offset, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes && offset + i < kEventSize; ++i) {
+    board->event[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+  }
+}
+
+}  // namespace rvx::sim

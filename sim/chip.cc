@@ -1,0 +1,317 @@
+// The motion-controller chip: per-axis registers behind axis selection,
+// commands with their data latches, and drives that end after a number of
+// RR0 polls so that callers see a busy axis for a while.
+#include "core/registers.h"
+#include "sim/board.h"
+
+namespace rvx::sim {
+namespace {
+
+int32_t Data32(const ChipModel& chip) {
+  return static_cast<int32_t>((static_cast<uint32_t>(chip.wr7) << 16) | chip.wr6);
+}
+
+int LowestSelected(const ChipModel& chip) {
+  for (uint32_t a = 0; a < kAxes; ++a) {
+    if (chip.selected & (1u << a)) return static_cast<int>(a);
+  }
+  return -1;
+}
+
+// A drive ends on its target: both counters move by the signed pulse count.
+void Finish(AxisModel* axis) {
+  const uint32_t travel = axis->reg.pulse_count * static_cast<uint32_t>(axis->direction);
+  axis->reg.logical = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.logical) + travel);
+  axis->reg.real = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.real) + travel);
+  axis->reg.driving = false;
+  axis->polls_left = 0;
+  axis->direction = 0;
+}
+
+// A stopped drive does not reach its target; a held one never starts.
+void Stop(AxisModel* axis) {
+  axis->reg.driving = false;
+  axis->polls_left = 0;
+  axis->direction = 0;
+  axis->pending = 0;
+}
+
+void Run(AxisModel* axis, uint32_t duration) {
+  if (axis->reg.driving) return;  // a running drive takes the new target as it goes
+  if (duration == 0) {
+    Finish(axis);
+  } else {
+    axis->reg.driving = true;
+    axis->polls_left = duration;
+  }
+}
+
+int32_t DirectionOf(uint16_t code) {
+  if (code == cmd::kFixedPlus) return 1;
+  if (code == cmd::kFixedMinus) return -1;
+  return 0;  // continuous drives and home searches end without travel
+}
+
+void StartDrive(AxisModel* axis, uint16_t code) {
+  axis->reg.last_drive_command = code;
+  if (axis->reg.held) {
+    axis->pending = code;
+    return;
+  }
+  axis->direction = DirectionOf(code);
+  Run(axis, axis->duration);
+}
+
+// Interpolation commands carry no axis bits: WR5 names the group, each axis
+// travels its signed pulse count, and the first axis's duration rules.
+void StartInterpolation(ChipModel* chip, uint16_t code) {
+  const int count = code == cmd::kLine3 ? 3 : 2;
+  uint8_t group = 0;
+  for (int i = 0; i < count; ++i) group |= 1u << ((chip->wr5 >> (2 * i)) & 3u);
+  const uint32_t duration = chip->axis[chip->wr5 & 3u].duration;
+  for (uint32_t a = 0; a < kAxes; ++a) {
+    if (!(group & (1u << a))) continue;
+    AxisModel& axis = chip->axis[a];
+    axis.reg.last_drive_command = code;
+    axis.direction = 1;
+    Run(&axis, duration);
+  }
+  chip->interp_axes = duration ? group : 0;
+}
+
+void StopAxis(ChipModel* chip, uint32_t a) {
+  if (chip->interp_axes & (1u << a)) {  // stopping one axis ends the whole interpolation
+    for (uint32_t g = 0; g < kAxes; ++g) {
+      if (chip->interp_axes & (1u << g)) Stop(&chip->axis[g]);
+    }
+    chip->interp_axes = 0;
+  } else {
+    Stop(&chip->axis[a]);
+  }
+}
+
+// Parameter commands that only latch WR6, or the signed WR7:WR6 pair, into an axis register.
+struct Param16 {
+  uint16_t code;
+  uint16_t AxisState::*field;
+};
+constexpr Param16 kParams16[] = {{cmd::kAccJerk, &AxisState::acc_jerk},
+                                 {cmd::kAcc, &AxisState::acc},
+                                 {cmd::kDec, &AxisState::dec},
+                                 {cmd::kInitialSpeed, &AxisState::initial},
+                                 {cmd::kDriveSpeed, &AxisState::drive},
+                                 {cmd::kDecJerk, &AxisState::dec_jerk},
+                                 {cmd::kHomeLowSpeed, &AxisState::home_low}};
+struct Param32 {
+  uint16_t code;
+  int32_t AxisState::*field;
+};
+constexpr Param32 kParams32[] = {{cmd::kCenter, &AxisState::center},
+                                 {cmd::kSetLogical, &AxisState::logical},
+                                 {cmd::kSetReal, &AxisState::real},
+                                 {cmd::kCompPlus, &AxisState::comp_plus},
+                                 {cmd::kCompMinus, &AxisState::comp_minus}};
+
+void AxisCommand(ChipModel* chip, uint32_t a, uint16_t code) {
+  AxisState& reg = chip->axis[a].reg;
+  const uint16_t wr6 = chip->wr6;
+  for (const Param16& p : kParams16) {
+    if (p.code == code) reg.*p.field = wr6;
+  }
+  for (const Param32& p : kParams32) {
+    if (p.code == code) reg.*p.field = Data32(*chip);
+  }
+  switch (code) {
+    case cmd::kRange:
+      reg.range = static_cast<uint32_t>(Data32(*chip));
+      break;
+    case cmd::kPulseCount:
+      reg.pulse_count = static_cast<uint32_t>(Data32(*chip));
+      break;
+    case cmd::kAccOffset:
+      reg.acc_offset = static_cast<int16_t>(wr6);
+      break;
+    case cmd::kExtension:
+      reg.em6 = wr6;
+      reg.em7 = chip->wr7;
+      break;
+    case cmd::kSyncMode:
+      reg.sm6 = wr6;
+      reg.sm7 = chip->wr7;
+      break;
+    case cmd::kFixedPlus:
+    case cmd::kFixedMinus:
+    case cmd::kContinuousPlus:
+    case cmd::kContinuousMinus:
+    case cmd::kHomeSearch:
+      StartDrive(&chip->axis[a], code);
+      break;
+    case cmd::kHold:
+      reg.held = true;
+      break;
+    case cmd::kRelease:
+      if (reg.held) {
+        reg.held = false;
+        const uint16_t pending = chip->axis[a].pending;
+        chip->axis[a].pending = 0;
+        if (pending) StartDrive(&chip->axis[a], pending);
+      }
+      break;
+    case cmd::kDecelStop:
+    case cmd::kSuddenStop:
+      StopAxis(chip, a);
+      break;
+    default:
+      break;  // parameters above; select, deviation clear and unknown codes do nothing
+  }
+}
+
+void ReadCommand(ChipModel* chip, uint16_t code) {
+  const int a = LowestSelected(*chip);
+  int32_t value = 0;
+  if (a >= 0) {
+    const AxisModel& axis = chip->axis[a];
+    value = code == cmd::kReadLogical ? axis.reg.logical
+            : code == cmd::kReadReal  ? axis.reg.real
+                                      : axis.speed;
+  }
+  chip->rr6 = static_cast<uint16_t>(value);
+  chip->rr7 = static_cast<uint16_t>(static_cast<uint32_t>(value) >> 16);
+}
+
+// Power-on values of what the chip computes. Status that tests inject to
+// stand for the outside world (inputs, RR1..RR3, RR0 extra bits, speed,
+// drive durations) survives a chip reset.
+void ResetChip(ChipModel* chip) {
+  for (AxisModel& axis : chip->axis) {
+    AxisModel fresh{};
+    fresh.reg.rr1 = axis.reg.rr1;
+    fresh.reg.rr2 = axis.reg.rr2;
+    fresh.reg.rr3 = axis.reg.rr3;
+    fresh.speed = axis.speed;
+    fresh.duration = axis.duration;
+    fresh.inputs = axis.inputs;
+    axis = fresh;
+  }
+  chip->selected = 0;
+  chip->wr4 = chip->wr5 = chip->wr6 = chip->wr7 = 0;
+  chip->rr6 = chip->rr7 = 0;
+  chip->interp_axes = 0;
+}
+
+void Execute(ChipModel* chip, uint16_t word) {
+  if (word & cmd::kChipReset) {
+    ResetChip(chip);
+    return;
+  }
+  chip->selected = (word >> 8) & 0xFu;
+  const uint16_t code = word & 0xFFu;
+  switch (code) {
+    case cmd::kLine2:
+    case cmd::kLine3:
+    case cmd::kArcCw:
+    case cmd::kArcCcw:
+      StartInterpolation(chip, code);
+      return;
+    case cmd::kReadLogical:
+    case cmd::kReadReal:
+    case cmd::kReadSpeed:
+      ReadCommand(chip, code);
+      return;
+    default:
+      break;
+  }
+  for (uint32_t a = 0; a < kAxes; ++a) {
+    if (chip->selected & (1u << a)) AxisCommand(chip, a, code);
+  }
+}
+
+bool InterpolationDriving(const ChipModel& chip) {
+  for (uint32_t a = 0; a < kAxes; ++a) {
+    if ((chip.interp_axes & (1u << a)) && chip.axis[a].reg.driving) return true;
+  }
+  return false;
+}
+
+// Each read of RR0 is one poll: timed drives count down and end here.
+uint16_t ReadMainStatus(ChipModel* chip) {
+  uint16_t value = chip->main_bits & 0x7FF0u;
+  for (uint32_t a = 0; a < kAxes; ++a) {
+    if (chip->axis[a].reg.driving) value |= 1u << a;
+  }
+  if (InterpolationDriving(*chip)) value |= 0x100u;
+  for (AxisModel& axis : chip->axis) {
+    if (axis.reg.driving && axis.polls_left > 0 && --axis.polls_left == 0) Finish(&axis);
+  }
+  if (!InterpolationDriving(*chip)) chip->interp_axes = 0;
+  return value;
+}
+
+}  // namespace
+
+uint16_t ChipRead(ChipModel* chip, uint32_t offset) {
+  const int a = LowestSelected(*chip);
+  switch (offset) {
+    case chip::kRr0:
+      return ReadMainStatus(chip);
+    case chip::kRr1:
+      return a < 0 ? 0 : chip->axis[a].reg.rr1;
+    case chip::kRr2:
+      return a < 0 ? 0 : chip->axis[a].reg.rr2;
+    case chip::kRr3:
+      return a < 0 ? 0 : chip->axis[a].reg.rr3;
+    case chip::kRr4:
+      return static_cast<uint16_t>(chip->axis[0].inputs | chip->axis[1].inputs << 8);
+    case chip::kRr5:
+      return static_cast<uint16_t>(chip->axis[2].inputs | chip->axis[3].inputs << 8);
+    case chip::kRr6:
+      return chip->rr6;
+    case chip::kRr7:
+      return chip->rr7;
+    default:
+      return 0;
+  }
+}
+
+void ChipWrite(ChipModel* chip, uint32_t offset, uint16_t value) {
+  switch (offset) {
+    case chip::kWr0:
+      Execute(chip, value);
+      break;
+    case chip::kWr1:
+    case chip::kWr2:
+    case chip::kWr3:
+      for (uint32_t a = 0; a < kAxes; ++a) {
+        if (!(chip->selected & (1u << a))) continue;
+        AxisState& reg = chip->axis[a].reg;
+        (offset == chip::kWr1 ? reg.wr1 : offset == chip::kWr2 ? reg.wr2 : reg.wr3) = value;
+      }
+      break;
+    case chip::kWr4:
+      chip->wr4 = value;
+      break;
+    case chip::kWr5:
+      chip->wr5 = value;
+      break;
+    case chip::kWr6:
+      chip->wr6 = value;
+      break;
+    case chip::kWr7:
+      chip->wr7 = value;
+      break;
+    default:
+      break;
+  }
+}
+
+void ForceDriving(ChipModel* chip, uint32_t axis, bool driving) {
+  AxisModel& model = chip->axis[axis];
+  if (driving) {
+    model.reg.driving = true;
+    model.polls_left = 0;
+  } else if (model.reg.driving) {
+    Finish(&model);
+  }
+}
+
+}  // namespace rvx::sim

@@ -1,0 +1,566 @@
+// The simulator's shared state, its driver entry points and its control
+// interface. All boards of one IPC namespace live in one named section; the
+// named simulator lock serialises every request and control call of every
+// process. Per-process state (open devices, the section each namespace maps
+// to) is guarded by a small spin lock: std::mutex is missing from some
+// Windows toolchains, and a named lock per process would be overkill.
+#include "sim/sim.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "core/registers.h"
+#include "platform/platform.h"
+#include "sim/board.h"
+
+namespace rvx::sim {
+namespace {
+
+constexpr char kSectionName[] = "RVXSIM-7C21";
+constexpr char kLockName[] = "RVXSIM-LOCK";
+constexpr uint32_t kMagic = 0x4D495352;  // "RSIM": the section has been initialised
+constexpr uint32_t kBoards = sizeof(Config{}.board) / sizeof(BoardConfig);
+constexpr uint32_t kTraceCapacity = 65536;
+constexpr uint32_t kBoardConfigSize = 168;
+
+static_assert(std::is_trivially_copyable_v<Request>, "trace entries live in shared memory");
+
+struct Shared {
+  uint32_t magic;
+  uint32_t size;  // sizeof(Shared) of the creator, so a foreign layout counts as fresh
+  Config config;
+  BoardModel board[kBoards];
+  uint32_t tracing;
+  uint64_t trace_count;  // requests recorded since StartTrace
+  Request trace[kTraceCapacity];
+};
+
+void Initialise(const Config& config, Shared* shared) {
+  shared->config = config;
+  if (shared->config.board_count > kBoards) shared->config.board_count = kBoards;
+  for (uint32_t b = 0; b < kBoards; ++b) PowerOn(config.board[b], &shared->board[b]);
+  shared->tracing = 0;
+  shared->trace_count = 0;
+  shared->size = sizeof(Shared);
+  shared->magic = kMagic;
+}
+
+// This process's handles on one namespace's simulator. Never freed: devices
+// may still point at a connection after RemoveNamedObjects closed it.
+struct Connection {
+  std::string ipc_namespace;
+  os::Handle lock = nullptr;
+  os::Handle section = nullptr;
+  Shared* shared = nullptr;
+};
+
+struct Device {
+  Connection* connection;
+  uint32_t board;
+  uint64_t event = 0;
+  bool registered = false;
+  bool notify = false;
+};
+
+// Guards the per-process tables below. Held only briefly, never while
+// waiting on the simulator lock.
+class SpinGuard {
+ public:
+  SpinGuard() {
+    while (flag_.test_and_set(std::memory_order_acquire)) os::Sleep(0);
+  }
+  ~SpinGuard() { flag_.clear(std::memory_order_release); }
+  SpinGuard(const SpinGuard&) = delete;
+  SpinGuard& operator=(const SpinGuard&) = delete;
+
+ private:
+  static std::atomic_flag flag_;
+};
+std::atomic_flag SpinGuard::flag_ = ATOMIC_FLAG_INIT;
+
+std::vector<Connection*>& Connections() {
+  static auto* connections = new std::vector<Connection*>;
+  return *connections;
+}
+std::vector<Device*>& Devices() {
+  static auto* devices = new std::vector<Device*>;
+  return *devices;
+}
+std::atomic<void (*)(uint64_t)> g_signal_event{nullptr};
+
+Connection* Find(const std::string& ipc_namespace) {
+  for (Connection* c : Connections()) {
+    if (c->ipc_namespace == ipc_namespace) return c;
+  }
+  return nullptr;
+}
+
+// Opens the namespace's lock and section; a section without the magic word
+// is new and gets the default boards.
+Connection* Connect(const std::string& ipc_namespace) {
+  auto* c = new Connection{ipc_namespace};
+  bool existed = false;
+  c->lock = os::CreateNamedMutex((ipc_namespace + kLockName).c_str(), false, &existed);
+  if (c->lock && os::WaitMutex(c->lock)) {
+    const os::Section section =
+        os::CreateOrOpenSection((ipc_namespace + kSectionName).c_str(), sizeof(Shared));
+    if (section.view) {
+      c->section = section.handle;
+      c->shared = static_cast<Shared*>(section.view);
+      if (c->shared->magic != kMagic || c->shared->size != sizeof(Shared)) {
+        Initialise(Config{}, c->shared);
+      }
+    }
+    os::ReleaseMutex(c->lock);
+  }
+  if (!c->shared) {
+    if (c->lock) os::CloseMutex(c->lock);
+    delete c;
+    return nullptr;
+  }
+  return c;
+}
+
+Connection* Current() {
+  const std::string ipc_namespace = os::GetEnv("RVX_IPC_NAMESPACE");
+  {
+    SpinGuard guard;
+    if (Connection* c = Find(ipc_namespace)) return c;
+  }
+  Connection* fresh = Connect(ipc_namespace);
+  if (!fresh) return nullptr;
+  SpinGuard guard;
+  if (Connection* c = Find(ipc_namespace)) {  // another thread was quicker
+    os::CloseSection(fresh->section);
+    os::CloseMutex(fresh->lock);
+    delete fresh;
+    return c;
+  }
+  Connections().push_back(fresh);
+  return fresh;
+}
+
+// Holds the simulator lock of a connection for one request or control call.
+class Session {
+ public:
+  explicit Session(Connection* c) {
+    if (c && c->lock && os::WaitMutex(c->lock)) connection_ = c;
+  }
+  ~Session() {
+    if (connection_) os::ReleaseMutex(connection_->lock);
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  explicit operator bool() const { return connection_ != nullptr; }
+  Shared* operator->() const { return connection_->shared; }
+  Shared* get() const { return connection_->shared; }
+
+ private:
+  Connection* connection_ = nullptr;
+};
+
+template <typename Fn>
+void UpdateBoard(uint32_t board, Fn fn) {
+  Session session(Current());
+  if (session && board < kBoards) fn(&session->board[board]);
+}
+
+template <typename T, typename Fn>
+T QueryBoard(uint32_t board, Fn fn) {
+  Session session(Current());
+  return session && board < kBoards ? fn(session->board[board]) : T{};
+}
+
+template <typename Fn>
+void UpdateAxis(uint32_t board, uint32_t axis, Fn fn) {
+  UpdateBoard(board, [&](BoardModel* b) {
+    if (axis < kAxes) fn(&b->chip.axis[axis]);
+  });
+}
+
+void Record(Shared* shared, const Request& request) {
+  if (!shared->tracing) return;
+  shared->trace[shared->trace_count % kTraceCapacity] = request;
+  ++shared->trace_count;
+}
+
+bool ReadRecord(const void* in, uint32_t in_size, PortRecord* record) {
+  if (!in || in_size < sizeof(PortRecord)) return false;
+  std::memcpy(record, in, sizeof(PortRecord));
+  return true;
+}
+
+bool ReadEventValue(const void* in, uint32_t in_size, uint64_t* value) {
+  if (!in || in_size < 8) return false;
+  const auto* bytes = static_cast<const uint8_t*>(in);
+  *value = 0;
+  for (int i = 7; i >= 0; --i) *value = *value << 8 | bytes[i];
+  return true;
+}
+
+int Width(uint32_t code) {
+  switch (code) {
+    case ioctl::kReadByte:
+    case ioctl::kWriteByte:
+    case ioctl::kEventReadByte:
+    case ioctl::kEventWriteByte:
+      return 1;
+    case ioctl::kReadWord:
+    case ioctl::kWriteWord:
+    case ioctl::kEventReadWord:
+    case ioctl::kEventWriteWord:
+      return 2;
+    default:
+      return 4;
+  }
+}
+
+uint32_t Truncate(uint32_t value, int bytes) {
+  return bytes >= 4 ? value : value & ((1u << (8 * bytes)) - 1u);
+}
+
+// A port or event-window request on a board; fills the record's value on reads.
+bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
+  const int bytes = Width(code);
+  switch (code) {
+    case ioctl::kReadByte:
+    case ioctl::kReadWord:
+    case ioctl::kReadDword: {
+      uint32_t value = 0;
+      if (!PortRead(board, record->space, record->offset, &value)) return false;
+      record->value = Truncate(value, bytes);
+      *op = Op::kRead;
+      return true;
+    }
+    case ioctl::kWriteByte:
+    case ioctl::kWriteWord:
+    case ioctl::kWriteDword:
+      record->value = Truncate(record->value, bytes);
+      *op = Op::kWrite;
+      return PortWrite(board, record->space, record->offset, record->value);
+    case ioctl::kEventReadByte:
+    case ioctl::kEventReadWord:
+      record->value = EventRead(*board, record->offset, bytes);
+      *op = Op::kRead;
+      return true;
+    case ioctl::kEventWriteByte:
+    case ioctl::kEventWriteWord:
+      record->value = Truncate(record->value, bytes);
+      EventWrite(board, record->offset, record->value, bytes);
+      *op = Op::kWrite;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Event requests change only this process's device.
+bool EventRequest(Device* device, uint32_t code, uint64_t event) {
+  SpinGuard guard;
+  switch (code) {
+    case ioctl::kRegisterEvent:
+      device->event = event;
+      device->registered = true;
+      device->notify = true;
+      return true;
+    case ioctl::kEnableEvent:
+      device->notify = true;
+      return true;
+    case ioctl::kDisableEvent:
+      device->notify = false;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void* OpenDevice(uint32_t board) {
+  Connection* c = Current();
+  {
+    Session session(c);
+    if (!session || board >= kBoards || board >= session->config.board_count ||
+        !session->config.board[board].present) {
+      return nullptr;
+    }
+  }
+  auto* device = new Device{c, board};
+  SpinGuard guard;
+  Devices().push_back(device);
+  return device;
+}
+
+void CloseDevice(void* handle) {
+  if (!handle) return;
+  auto* device = static_cast<Device*>(handle);
+  {
+    SpinGuard guard;
+    std::vector<Device*>& devices = Devices();
+    for (size_t i = 0; i < devices.size(); ++i) {
+      if (devices[i] == device) {
+        devices.erase(devices.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+  }
+  delete device;
+}
+
+int IoControl(void* handle, uint32_t code, void* in, uint32_t in_size, void* out, uint32_t out_size,
+              uint32_t* bytes_returned) {
+  if (bytes_returned) *bytes_returned = 0;
+  if (!handle) return 0;
+  auto* device = static_cast<Device*>(handle);
+  Session session(device->connection);
+  if (!session) return 0;
+  Request request{device->board, code, Op::kOther, 0, 0, 0};
+  uint32_t returned = 0;
+  switch (code) {
+    case ioctl::kBoardConfig:  // accepted; the simulated board needs no configuration
+      returned = out && out_size >= kBoardConfigSize ? kBoardConfigSize : 0;
+      break;
+    case ioctl::kRegisterEvent:
+    case ioctl::kEnableEvent:
+    case ioctl::kDisableEvent: {
+      uint64_t event = 0;
+      if (!ReadEventValue(in, in_size, &event) || !EventRequest(device, code, event)) return 0;
+      request.value = static_cast<uint32_t>(event);
+      break;
+    }
+    default: {
+      PortRecord record{};
+      if (!ReadRecord(in, in_size, &record)) return 0;
+      if (!PortRequest(&session->board[device->board], code, &record, &request.op)) return 0;
+      if (request.op == Op::kRead && (!out || out_size < sizeof(PortRecord))) return 0;
+      if (out && out_size >= sizeof(PortRecord)) {
+        std::memcpy(out, &record, sizeof(record));
+        returned = sizeof(record);
+      }
+      request.space = record.space;
+      request.offset = record.offset;
+      request.value = record.value;
+      break;
+    }
+  }
+  Record(session.get(), request);
+  if (bytes_returned) *bytes_returned = returned;
+  return 1;
+}
+
+const rvx_driver_ops kOps = {RVX_DRIVER_ABI_VERSION, OpenDevice, IoControl, CloseDevice};
+
+bool IsEventWindow(uint32_t code) {
+  return code == ioctl::kEventReadByte || code == ioctl::kEventReadWord ||
+         code == ioctl::kEventWriteByte || code == ioctl::kEventWriteWord;
+}
+
+}  // namespace
+
+const rvx_driver_ops* DriverEntry(const rvx_driver_host* host) {
+  if (host && host->abi_version == RVX_DRIVER_ABI_VERSION) {
+    g_signal_event.store(host->signal_event);
+  }
+  return &kOps;
+}
+
+// ---- Configuration ----
+
+void Reset(const Config& config) {
+  Session session(Current());
+  if (session) Initialise(config, session.get());
+}
+
+Config CurrentConfig() {
+  Session session(Current());
+  return session ? session->config : Config{};
+}
+
+// The OS layer offers no unlink: named objects vanish once no process holds
+// them. All this process can do is give up its own handles; other processes
+// that still hold them keep the boards alive.
+void RemoveNamedObjects() {
+  const std::string ipc_namespace = os::GetEnv("RVX_IPC_NAMESPACE");
+  Connection* c = nullptr;
+  {
+    SpinGuard guard;
+    std::vector<Connection*>& connections = Connections();
+    for (size_t i = 0; i < connections.size(); ++i) {
+      if (connections[i]->ipc_namespace == ipc_namespace) {
+        c = connections[i];
+        connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+  }
+  if (!c) return;
+  os::CloseSection(c->section);
+  os::CloseMutex(c->lock);
+  c->section = c->lock = nullptr;  // devices still open on it now fail every request
+}
+
+// ---- Registers ----
+
+uint8_t Pld(uint32_t board, uint32_t offset) {
+  return QueryBoard<uint8_t>(
+      board, [&](const BoardModel& b) { return offset < kPldSize ? b.pld[offset] : 0; });
+}
+
+void SetPld(uint32_t board, uint32_t offset, uint8_t value) {
+  UpdateBoard(board, [&](BoardModel* b) {
+    if (offset < kPldSize) b->pld[offset] = value;
+  });
+}
+
+uint32_t Local(uint32_t board, uint32_t offset) {
+  return QueryBoard<uint32_t>(
+      board, [&](const BoardModel& b) { return offset < kLocalSize ? b.local[offset / 4] : 0; });
+}
+
+void SetLocal(uint32_t board, uint32_t offset, uint32_t value) {
+  UpdateBoard(board, [&](BoardModel* b) {
+    if (offset < kLocalSize) b->local[offset / 4] = value;
+  });
+}
+
+uint8_t EventByte(uint32_t board, uint32_t offset) {
+  return QueryBoard<uint8_t>(
+      board, [&](const BoardModel& b) { return static_cast<uint8_t>(EventRead(b, offset, 1)); });
+}
+
+void SetEventByte(uint32_t board, uint32_t offset, uint8_t value) {
+  UpdateBoard(board, [&](BoardModel* b) { EventWrite(b, offset, value, 1); });
+}
+
+AxisState Axis(uint32_t board, uint32_t axis) {
+  return QueryBoard<AxisState>(board, [&](const BoardModel& b) {
+    return axis < kAxes ? b.chip.axis[axis].reg : AxisState{};
+  });
+}
+
+uint16_t Wr4(uint32_t board) {
+  return QueryBoard<uint16_t>(board, [](const BoardModel& b) { return b.chip.wr4; });
+}
+
+uint16_t Wr5(uint32_t board) {
+  return QueryBoard<uint16_t>(board, [](const BoardModel& b) { return b.chip.wr5; });
+}
+
+// ---- Inputs and status ----
+
+void SetInputs(uint32_t board, uint32_t axis, uint8_t active_high) {
+  UpdateAxis(board, axis, [&](AxisModel* a) { a->inputs = static_cast<uint8_t>(~active_high); });
+}
+
+void SetDriving(uint32_t board, uint32_t axis, bool driving) {
+  UpdateBoard(board, [&](BoardModel* b) {
+    if (axis < kAxes) ForceDriving(&b->chip, axis, driving);
+  });
+}
+
+void SetMainStatusBits(uint32_t board, uint16_t bits) {
+  UpdateBoard(board, [&](BoardModel* b) { b->chip.main_bits = bits & 0x7FF0u; });
+}
+
+void SetDriveStatus(uint32_t board, uint32_t axis, uint16_t rr1) {
+  UpdateAxis(board, axis, [&](AxisModel* a) { a->reg.rr1 = rr1; });
+}
+
+void SetErrorStatus(uint32_t board, uint32_t axis, uint16_t rr2) {
+  UpdateAxis(board, axis, [&](AxisModel* a) { a->reg.rr2 = rr2; });
+}
+
+void SetEventStatus(uint32_t board, uint32_t axis, uint16_t rr3) {
+  UpdateAxis(board, axis, [&](AxisModel* a) { a->reg.rr3 = rr3; });
+}
+
+void SetPosition(uint32_t board, uint32_t axis, int32_t logical, int32_t real) {
+  UpdateAxis(board, axis, [&](AxisModel* a) {
+    a->reg.logical = logical;
+    a->reg.real = real;
+  });
+}
+
+void SetCurrentSpeed(uint32_t board, uint32_t axis, int32_t speed) {
+  UpdateAxis(board, axis, [&](AxisModel* a) { a->speed = speed; });
+}
+
+void SetDriveDuration(uint32_t board, uint32_t axis, uint32_t polls) {
+  UpdateAxis(board, axis, [&](AxisModel* a) { a->duration = polls; });
+}
+
+void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high) {
+  UpdateBoard(board, [&](BoardModel* b) {
+    if (module < 1 || module > kModules) return;
+    b->pld[pld::ModuleBase(module) + pld::kModuleDi] = low;
+    b->pld[pld::ModuleBase(module) + pld::kModuleDi + 1] = high;
+  });
+}
+
+// A driver signals only events it was given, and the events registered here
+// are handles of this process: an interrupt raised in one process reaches
+// the devices that process opened, never those of another process.
+void RaiseInterrupt(uint32_t board, uint16_t cause) {
+  Connection* c = Current();
+  {
+    Session session(c);
+    if (!session || board >= kBoards) return;
+    EventWrite(&session->board[board], 10, cause, 2);
+  }
+  std::vector<uint64_t> events;
+  {
+    SpinGuard guard;
+    for (const Device* d : Devices()) {
+      if (d->connection == c && d->board == board && d->registered && d->notify) {
+        events.push_back(d->event);
+      }
+    }
+  }
+  void (*signal)(uint64_t) = g_signal_event.load();
+  if (!signal) return;
+  for (uint64_t event : events) signal(event);
+}
+
+// ---- Trace ----
+
+std::string Request::ToString() const {
+  const int digits = 2 * Width(code);
+  const char op_letter = op == Op::kRead ? 'R' : 'W';
+  char text[48];
+  if (op == Op::kOther) {
+    std::snprintf(text, sizeof(text), "C 0x%08X", code);
+  } else if (IsEventWindow(code)) {
+    std::snprintf(text, sizeof(text), "E%c %02X 0x%0*X", op_letter, offset, digits, value);
+  } else {
+    std::snprintf(text, sizeof(text), "%c%u %02X 0x%0*X", op_letter, space, offset, digits, value);
+  }
+  return text;
+}
+
+void StartTrace() {
+  Session session(Current());
+  if (!session) return;
+  session->trace_count = 0;
+  session->tracing = 1;
+}
+
+std::vector<Request> Trace() {
+  Session session(Current());
+  std::vector<Request> requests;
+  if (!session) return requests;
+  const uint64_t count = session->trace_count;
+  const uint64_t first = count > kTraceCapacity ? count - kTraceCapacity : 0;
+  requests.reserve(static_cast<size_t>(count - first));
+  for (uint64_t i = first; i < count; ++i) requests.push_back(session->trace[i % kTraceCapacity]);
+  return requests;
+}
+
+void StopTrace() {
+  Session session(Current());
+  if (session) session->tracing = 0;
+}
+
+}  // namespace rvx::sim

@@ -1,0 +1,179 @@
+// The call frame: check order, result codes, last result, logging rules and
+// the log file.
+#include <gmock/gmock.h>
+
+#include <filesystem>
+
+#include "core/call.h"
+#include "tests/support.h"
+
+namespace rvx::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class FrameTest : public LibraryTest {
+ protected:
+  sim::Config Boards() const override {
+    sim::Config config;
+    config.board_count = 2;
+    return config;
+  }
+};
+
+TEST_F(FrameTest, ChecksComeInOrderAndSetTheLastResult) {
+  RVX406A_Reset(0);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_DEVICE_LOAD);
+  RVX406A_UnloadDevice();
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_DEVICE_LOAD);
+
+  Load();
+  struct Case {
+    int board, axis;
+    i32 expected;
+  };
+  for (const Case& c : {Case{3, 0, ERR_BOARD_NUMBER}, Case{2, 9, ERR_BOARD_NUMBER},
+                        Case{1, 4, ERR_AXIS_NUM}, Case{0, 3, ERR_SUCCESS}}) {
+    RVX406A_SetSystemDefault(c.board, c.axis);
+    EXPECT_EQ(RVX406A_GetErrorCode(), c.expected) << c.board << "/" << c.axis;
+  }
+
+  RVX406A_UnloadDevice();
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  RVX406A_SetSystemDefault(1, 9);  // handle check comes before the axis check
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_HANDLE);
+  RVX406A_SetSystemDefault(2, 0);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);
+}
+
+TEST_F(FrameTest, RefusedCallsTouchNoRegister) {
+  Load();
+  sim::StartTrace();
+  RVX406A_SetSystemDefault(0, 4);
+  RVX406A_SetSystemDefault(5, 0);
+  RVX406A_Reset(2);
+  EXPECT_THAT(sim::Trace(), IsEmpty());
+}
+
+TEST(LogRuleTest, TableOfLevelsAndResults) {
+  // Columns: level 0, 1, 2, 3, 4 for a success, then for an error.
+  struct Row {
+    LogRule rule;
+    const char* success;
+    const char* error;
+  };
+  const Row rows[] = {
+      {LogRule::kLifecycle, "01110", "01110"},    {LogRule::kSetter, "01010", "01111"},
+      {LogRule::kNarrowSetter, "01010", "01110"}, {LogRule::kWait, "01000", "01110"},
+      {LogRule::kGetter, "00000", "00111"},       {LogRule::kLevel3, "00010", "00111"},
+      {LogRule::kErrorAt3, "00000", "00010"},     {LogRule::kSave, "00110", "00110"},
+      {LogRule::kAlways, "11111", "11111"},
+  };
+  for (const Row& row : rows) {
+    for (u32 level = 0; level <= 4; ++level) {
+      EXPECT_EQ(ShouldLog(row.rule, level, 0), row.success[level] == '1')
+          << static_cast<int>(row.rule) << " level " << level;
+      EXPECT_EQ(ShouldLog(row.rule, level, -546), row.error[level] == '1')
+          << static_cast<int>(row.rule) << " level " << level << " error";
+    }
+  }
+  EXPECT_TRUE(ShouldLog(LogRule::kGetter, 200, -1));
+}
+
+TEST(FormatLineTest, PrintsIntegersWithThirtyTwoBitSemantics) {
+  char line[kPathSize];
+  struct Case {
+    const char* format;
+    std::initializer_list<LogArg> args;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {" RV = %5d : F (%ld, %ld)", {-546, 0u, 0xFFFFFFFFu}, " RV =  -546 : F (0, -1)"},
+      {"%ld %ld", {int64_t{1} << 32, -2147483647 - 1}, "0 -2147483648"},
+      {"0x%08X 0x%04X", {0x12345u, u16{0xAB}}, "0x00012345 0x00AB"},
+      {"COMM[%.2f], FEED[%.2f]", {1.5, -2.0}, "COMM[1.50], FEED[-2.00]"},
+      {"%s, %ld %%", {"path", 7}, "path, 7 %"},
+      {"(%d, %ld)", {3}, "(3, 0)"},  // a missing argument prints as 0
+  };
+  for (const Case& c : cases) {
+    FormatLine(line, sizeof line, c.format, c.args);
+    EXPECT_STREQ(line, c.expected);
+  }
+  std::string long_format(400, 'x');
+  FormatLine(line, sizeof line, long_format.c_str(), {});
+  EXPECT_EQ(strlen(line), kPathSize - 1u);
+}
+
+TEST_F(FrameTest, ErrorStringNamesListedCodesOnly) {
+  EXPECT_STREQ(RVX406A_GetErrorString(ERR_AXIS_DRV_BUSY), "ERR_AXIS_DRV_BUSY");
+  EXPECT_STREQ(RVX406A_GetErrorString(ERR_BOARD_NUMBER), "ERR_AXIS_DRV_BUSY");
+  EXPECT_STREQ(RVX406A_GetErrorString(-201), "ERR_AXIS_DRV_BUSY");
+  EXPECT_STREQ(RVX406A_GetErrorString(ERR_STOP_BY_HUNTING_NO), "ERR_STOP_BY_HUNTING_NO");
+  EXPECT_STREQ(RVX406A_GetErrorString(0), "ERR_SUCCESS");
+  EXPECT_STREQ(RVX406A_GetErrorString(ERR_UNKNOWN), "ERR_UNKNOWN");
+  Load();
+  RVX406A_Reset(7);
+  RVX406A_GetErrorString(0);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);  // untouched by the text lookup
+}
+
+TEST_F(FrameTest, LogLevelsAndRulesDecideWhatIsWritten) {
+  Load();
+  struct Case {
+    u32 level;
+    std::vector<std::string> expected;
+  };
+  // Per level: Reset (lifecycle) ok and failing, SetSystemDefault (narrow
+  // setter) ok and failing.
+  const std::string reset_ok = " RV =     0 : RVX406A_Reset (0)";
+  const std::string reset_bad = " RV =  -410 : RVX406A_Reset (4)";
+  const std::string def_ok = " RV =     0 : RVX406A_SetSystemDefault (0, 1)";
+  const std::string def_bad = " RV =  -540 : RVX406A_SetSystemDefault (0, 5)";
+  const Case cases[] = {
+      {0, {}},
+      {1, {reset_ok, reset_bad, def_ok, def_bad}},
+      {2, {reset_ok, reset_bad, def_bad}},
+      {3, {reset_ok, reset_bad, def_ok, def_bad}},
+      {4, {}},
+  };
+  for (const Case& c : cases) {
+    ClearLog();
+    shared().log_level = c.level;
+    RVX406A_Reset(0);
+    RVX406A_Reset(4);
+    RVX406A_SetSystemDefault(0, 1);
+    RVX406A_SetSystemDefault(0, 5);
+    EXPECT_EQ(LoggedCalls(), c.expected) << "level " << c.level;
+  }
+}
+
+os::LocalTime FixedTime() { return {2024, 1, 31, 14, 5, 9, 42}; }
+os::LocalTime NextDay() { return {2024, 2, 1, 0, 0, 0, 7}; }
+
+TEST_F(FrameTest, LogLineFormatAndDailyFile) {
+  Load();
+  shared().log_level = 1;
+  ClearLog();
+  process().seams.local_time = FixedTime;
+  RVX406A_SetSystemDefault(0, 1);
+  EXPECT_EQ(ReadFile(install_dir_ + "Debug/logfile_20240131.log"),
+            "[2024:01:31:14:05:09:042] RV =     0 : RVX406A_SetSystemDefault (0, 1)\r\n");
+  process().seams.local_time = NextDay;
+  RVX406A_Reset(1);
+  EXPECT_EQ(ReadFile(install_dir_ + "Debug/logfile_20240201.log"),
+            "[2024:02:01:00:00:00:007] RV =     0 : RVX406A_Reset (1)\r\n");
+  EXPECT_THAT(LogLines(), ::testing::SizeIs(2));
+}
+
+TEST_F(FrameTest, MissingDebugFolderLogsNothingAndFailsNothing) {
+  Load();
+  shared().log_level = 3;
+  std::filesystem::remove_all(install_dir_ + "Debug");
+  RVX406A_Reset(0);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  EXPECT_FALSE(std::filesystem::exists(install_dir_ + "Debug"));
+}
+
+}  // namespace
+}  // namespace rvx::test

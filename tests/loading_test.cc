@@ -1,0 +1,300 @@
+// Board loading and unloading, identification, first-loader semantics, the
+// shared section across processes, and the register primitives underneath.
+#include <gmock/gmock.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "core/registers.h"
+#include "platform/platform.h"
+#include "tests/support.h"
+
+namespace rvx::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr char kSectionName[] = "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA";
+
+sim::Config BoardList(std::initializer_list<sim::BoardConfig> boards) {
+  sim::Config config;
+  config.board_count = static_cast<uint32_t>(boards.size());
+  int n = 0;
+  for (const sim::BoardConfig& b : boards) config.board[n++] = b;
+  return config;
+}
+
+class LoadingTest : public LibraryTest {
+ protected:
+  void UseBoards(const sim::Config& config) { sim::Reset(config); }
+};
+
+TEST_F(LoadingTest, TwoBoardsReturnTheHighestNumberAndStartTwoWatchers) {
+  UseBoards(BoardList({{}, {}}));
+  EXPECT_EQ(RVX406A_LoadDevice(), 1);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  EXPECT_THAT(LoggedCalls(), ElementsAre(" RV =     0 : RVX406A_LoadDevice (2, 8)"));
+  EXPECT_NE(process().watcher[0], nullptr);
+  EXPECT_NE(process().watcher[1], nullptr);
+  EXPECT_EQ(process().watcher[2], nullptr);
+}
+
+TEST_F(LoadingTest, IdentificationByTypeCodeAndModuleBits) {
+  struct Case {
+    uint8_t type, bits;
+    i32 result;
+    u32 channels;
+    std::vector<u32> modules;
+  };
+  const Case cases[] = {
+      {1, 0x0, 0, 16, {1, 0, 0, 0}},
+      {1, 0x3, 0, 48, {1, 1, 1, 0}},
+      {1, 0x7, 0, 64, {1, 1, 1, 1}},
+      {1, 0x5, ERR_UPBOARD_LOAD, 0, {0, 0, 0, 0}},  // modules 2 and 4 without 3
+      {1, 0x2, ERR_UPBOARD_LOAD, 0, {0, 0, 0, 0}},  // module 3 without 2
+      {3, 0x0, 0, 0, {0, 0, 0, 0}},
+      {3, 0xF, 0, 64, {1, 1, 1, 1}},
+      {3, 0x1, 0, 16, {1, 0, 0, 0}},
+      {3, 0x3, 0, 32, {1, 1, 0, 0}},
+      {2, 0x0, ERR_HW_TYPE, 0, {0, 0, 0, 0}},
+      {0, 0x0, ERR_HW_TYPE, 0, {0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    sim::BoardConfig board;
+    board.type_code = c.type;
+    board.module_bits = c.bits;
+    UseBoards(BoardList({board}));
+    const i32 loaded = RVX406A_LoadDevice();
+    const BoardRecord& r = process().table.board[0];
+    EXPECT_EQ(loaded, c.result == 0 ? 0 : c.result) << int(c.type) << "/" << int(c.bits);
+    EXPECT_EQ(r.di_count, c.channels);
+    EXPECT_EQ(r.do_count, c.channels);
+    EXPECT_EQ(std::vector<u32>(r.module_present, r.module_present + 4), c.modules);
+    if (c.result == 0) {
+      EXPECT_EQ(shared().board[0].axis[0].di_count, c.channels);
+      EXPECT_EQ(shared().board[0].axis[0].board_kind, 196u);
+      EXPECT_EQ(shared().board[0].axis[0].axis_count, 4u);
+    } else {
+      EXPECT_EQ(process().table.count, 0u);
+    }
+    RVX406A_UnloadDevice();
+  }
+}
+
+TEST_F(LoadingTest, EnumerationStopsAtTheFirstMissingDevice) {
+  sim::BoardConfig missing;
+  missing.present = false;
+  UseBoards(BoardList({{}, missing, {}}));
+  EXPECT_EQ(RVX406A_LoadDevice(), 0);
+  EXPECT_EQ(process().table.count, 1u);
+  RVX406A_Reset(1);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);
+}
+
+TEST_F(LoadingTest, NoBoardAtAll) {
+  sim::BoardConfig missing;
+  missing.present = false;
+  UseBoards(BoardList({missing}));
+  EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_LOAD);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_DEVICE_LOAD);
+}
+
+TEST_F(LoadingTest, NineBoardsAreUsableWithoutWatchers) {
+  sim::Config config;
+  config.board_count = 9;
+  UseBoards(config);
+  EXPECT_EQ(RVX406A_LoadDevice(), 8);
+  for (int k = 0; k < kMaxBoards; ++k) EXPECT_EQ(process().watcher[k], nullptr);
+  RVX406A_Reset(8);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  EXPECT_THAT(LoggedCalls().front(), HasSubstr("RVX406A_LoadDevice (9, 36)"));
+}
+
+TEST_F(LoadingTest, ThirtyTwoBitArchitectureIsRefused) {
+  process().seams.architecture = 0;
+  EXPECT_EQ(RVX406A_LoadDevice(), ERR_SUPPORT_PROCESS);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUPPORT_PROCESS);
+  EXPECT_EQ(process().table.count, 0u);
+}
+
+TEST_F(LoadingTest, BusTestFailureWritesTheKeptValueBack) {
+  sim::BoardConfig stuck;
+  stuck.stuck_bus_bits = 1u << 5;
+  UseBoards(BoardList({stuck}));
+  sim::SetLocal(0, local::kBusTest, 0x12345678);
+  sim::StartTrace();
+  EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_PCI_BUS);
+  std::vector<std::string> bus;
+  for (const std::string& w : TracedWrites()) {
+    if (w.rfind("L48=", 0) == 0) bus.push_back(w);
+  }
+  // Bits 0..4 pass both halves; bit 5 fails at once; the kept value returns.
+  ASSERT_EQ(bus.size(), 12u);
+  EXPECT_EQ(bus[0], "L48=00000001");
+  EXPECT_EQ(bus[1], "L48=00000000");
+  EXPECT_EQ(bus[10], "L48=00000020");
+  EXPECT_EQ(bus[11], "L48=12345678");
+  EXPECT_EQ(process().table.count, 0u);
+}
+
+TEST_F(LoadingTest, UnloadReleasesBoardsButKeepsTheCount) {
+  UseBoards(BoardList({{}, {}}));
+  Load();
+  RVX406A_UnloadDevice();
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  EXPECT_EQ(process().table.count, 2u);
+  EXPECT_EQ(process().watcher[0], nullptr);
+  EXPECT_EQ(process().event[1].load(), nullptr);
+  RVX406A_Reset(1);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_HANDLE);
+  // The view stays: calls after unloading still read the log level.
+  EXPECT_THAT(LoggedCalls().back(), HasSubstr("RVX406A_Reset (1)"));
+  // Loading again rebuilds everything.
+  EXPECT_EQ(RVX406A_LoadDevice(), 1);
+  RVX406A_Reset(1);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+}
+
+TEST_F(LoadingTest, LoadProgramsTheBoardAndRegistersItsEvent) {
+  sim::SetLocal(0, local::kServoRun, 0xFFFF);
+  sim::StartTrace();
+  Load();
+  const std::vector<std::string> requests = Requests(sim::Trace());
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests.front(), "C:E0003800");  // board configuration first
+  EXPECT_EQ(requests.back(), "C:E0003878");   // then the event, last
+  EXPECT_EQ(sim::Local(0, local::kServoRun), 0xFEFFu);  // servo-run output off
+}
+
+TEST_F(LoadingTest, PortWriteCostsThreeRequestsAndParametersNine) {
+  Load();
+  const BoardIo io(process().table.board[0].handle);
+  sim::StartTrace();
+  io.Write32(AxisSelectBit(1) | cmd::kSetLogical, -1073741824);
+  EXPECT_THAT(Requests(sim::Trace()),
+              ElementsAre("WR7=C000", "RP1", "RP1", "WR6=0000", "RP1", "RP1", "WR0=0209", "RP1",
+                          "RP1"));
+  EXPECT_EQ(sim::Axis(0, 1).logical, -1073741824);
+
+  sim::SetPosition(0, 2, 0, -2);
+  sim::StartTrace();
+  EXPECT_EQ(AxisIo(io, 2).RealPosition(), -2);
+  EXPECT_THAT(Requests(sim::Trace()), ElementsAre("WR0=0411", "RP1", "RP1", "RR7", "RR6"));
+  EXPECT_EQ(AxisSelectBit(4), 0);
+  EXPECT_EQ(AxisSelectBit(3), 0x800);
+}
+
+// A second process joins: no bus test, no parameter load, the same numbering,
+// and the first process's settings in the section.
+RVX_TEST_CHILD(JoinAndReport) {
+  sim::StartTrace();
+  if (RVX406A_LoadDevice() != 1) return 10;
+  if (process().first_loader) return 11;
+  for (const std::string& w : TracedWrites()) {
+    if (w.rfind("L48=", 0) == 0 || w.rfind("WR1=", 0) == 0) return 12;
+  }
+  os::Section section = os::CreateOrOpenSection(
+      (os::GetEnv("RVX_IPC_NAMESPACE") + kSectionName).c_str(), kSharedSectionSize);
+  if (section.view == nullptr || section.created) return 13;
+  const u8* bytes = static_cast<const u8*>(section.view);
+  u16 range;
+  u32 level;
+  memcpy(&range, bytes + 816 + 5288 * 1 + 1304 * 2 + 92, sizeof range);
+  memcpy(&level, bytes + 404, sizeof level);
+  if (range != 321) return 14;
+  if (level != 3) return 15;
+  u32 di_count;
+  memcpy(&di_count, bytes + 816 + 5288 * 1 + 24, sizeof di_count);
+  return di_count == 32 ? 0 : 16;
+}
+
+TEST_F(LoadingTest, SecondProcessJoinsTheFirstOnesState) {
+  sim::BoardConfig with_module2;
+  with_module2.module_bits = 1;
+  UseBoards(BoardList({{}, with_module2}));
+  Load();
+  axis_block(1, 2).range = 321;
+  shared().log_level = 3;
+  EXPECT_EQ(RunChild("JoinAndReport"), 0);
+  EXPECT_EQ(axis_block(1, 2).range, 321);
+}
+
+RVX_TEST_CHILD(LoadAndTellFirst) {
+  if (RVX406A_LoadDevice() != 0) return 2;
+  const bool first = process().first_loader;
+  os::Sleep(500);  // stay alive until the other loader has joined
+  return first ? 1 : 0;
+}
+
+TEST_F(LoadingTest, OfTwoSimultaneousLoadersExactlyOneIsFirst) {
+  for (int round = 0; round < 3; ++round) {
+    pid_t pids[2];
+    for (pid_t& pid : pids) {
+      pid = fork();
+      if (pid == 0) _exit(RunChild("LoadAndTellFirst") == 1 ? 1 : 0);
+    }
+    int firsts = 0;
+    for (pid_t pid : pids) {
+      int status = 0;
+      waitpid(pid, &status, 0);
+      firsts += WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    }
+    EXPECT_EQ(firsts, 1) << "round " << round;
+  }
+}
+
+RVX_TEST_CHILD(DieHoldingTheMutex) {
+  if (RVX406A_LoadDevice() != 0) return 2;
+  os::WaitMutex(process().mutex);
+  _exit(0);  // dies as the owner
+}
+
+TEST_F(LoadingTest, AKilledOwnerDoesNotHangTheNextCaller) {
+  // The child keeps the objects alive only while it runs, so the parent
+  // holds them first and then inherits the abandoned mutex.
+  Load();
+  ASSERT_EQ(RunChild("DieHoldingTheMutex"), 0);
+  RVX406A_Reset(0);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+}
+
+RVX_TEST_CHILD(LoadThroughModule) {
+  os::SetEnv("RVX_DRIVER", RVX_SIM_MODULE_PATH);
+  if (RVX406A_LoadDevice() != 0) return 2;
+  RVX406A_Reset(0);
+  return RVX406A_GetErrorCode() == ERR_SUCCESS ? 0 : 3;
+}
+
+TEST_F(LoadingTest, DriverModuleBackendReachesTheSameBoards) {
+  sim::StartTrace();
+  EXPECT_EQ(RunChild("LoadThroughModule"), 0);
+  const std::vector<std::string> writes = TracedWrites();
+  EXPECT_THAT(writes, ::testing::Contains("WR0=8000"));  // the child's chip reset
+  EXPECT_THAT(writes, ::testing::Contains("L48=00000001"));  // its bus test
+}
+
+TEST_F(LoadingTest, UnknownModuleLeavesNoBoard) {
+  os::SetEnv("RVX_DRIVER", "/nonexistent/driver.so");
+  const int status = RunChild("LoadAndTellFirst");
+  EXPECT_EQ(status, 2);
+}
+
+TEST_F(LoadingTest, NoOpExportsDoNothing) {
+  Load();
+  RVX406A_Reset(5);
+  sim::StartTrace();
+  EXPECT_EQ(RVX406A_LoadDeviceEx(0), ERR_CREATE_KERNEL_DRIVER_FAIL);
+  RVX406A_PutINSTB(0);
+  RVX406A_PutOTSTB(0);
+  RVX406A_SetINSTB(0);
+  RVX406A_UnloadDeviceEx(0);
+  EXPECT_THAT(sim::Trace(), IsEmpty());
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);
+  EXPECT_EQ(process().table.count, 1u);
+}
+
+}  // namespace
+}  // namespace rvx::test

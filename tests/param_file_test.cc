@@ -1,0 +1,226 @@
+// The parameter file and DbgLevel.ini: loading from a file or from the
+// factory defaults, the register programming it implies, and saving back.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/param_file.h"
+#include "core/registers.h"
+#include "platform/platform.h"
+#include "tests/support.h"
+
+namespace rvx::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+class ParamFileTest : public LibraryTest {
+ protected:
+  // Writes RVXPRM0.DAT with `text`, loads the boards, returns the writes.
+  std::vector<std::string> LoadWithFile(const std::string& text) {
+    WriteFile(ParameterPath(0), text);
+    sim::StartTrace();
+    Load();
+    return TracedWrites();
+  }
+};
+
+std::vector<std::string> From(const std::vector<std::string>& v, const std::string& first,
+                              size_t count) {
+  const auto at = std::find(v.begin(), v.end(), first);
+  return std::vector<std::string>(at, at + std::min<size_t>(count, v.end() - at));
+}
+
+TEST_F(ParamFileTest, DefaultsWithoutAFile) {
+  sim::StartTrace();
+  Load();
+  const std::vector<std::string> defaults = TracedWrites();
+  EXPECT_THAT(From(defaults, "P3=00", 29),
+              ElementsAre("P3=00", "P4=00", "P5=00", "P6=00", "P7=00", "PD=00",
+                          // axis 0
+                          "WR0=0127", "WR0=010F", "WR1=0000", "WR0=010F", "WR2=0000", "WR0=010F",
+                          "WR3=0080", "WR4=0000", "WR5=0000", "WR7=C94F", "WR6=6500", "WR0=0160",
+                          "WR7=0000", "WR6=0000", "WR0=0164", "WR7=3FFF", "WR6=FFFF", "WR0=010B",
+                          "WR7=C000", "WR6=0001", "WR0=010C", "WR6=0000", "WR0=010D"));
+  EXPECT_THAT(From(defaults, "P102=FF", 13),
+              ElementsAre("P102=FF", "P103=00", "P100=C1", "P102=AA", "P103=0A", "P100=C2",
+                          "P102=00", "P103=00", "P100=C8", "P100=E5", "L80=00000000"));
+  const AxisBlock& b = axis_block(0, 3);
+  EXPECT_EQ(b.range, 100);
+  EXPECT_EQ(b.multiple, 80000u);
+  EXPECT_EQ(b.pos_drive_pps, 10000u);
+  EXPECT_EQ(b.jog_start_pps, 1000u);
+  EXPECT_EQ(b.high_home_pps, 10000u);
+  EXPECT_EQ(b.int_dec_ms, 100u);
+  EXPECT_EQ(b.home_mode, 2);
+  EXPECT_EQ(b.em6, 0x6500);
+  EXPECT_EQ(b.ring_command, 1073741823.0);
+  EXPECT_EQ(axis_block(0, 0).di_filter_time, 10);
+  // No DbgLevel.ini: level 2, so the loading call's own line is written.
+  EXPECT_EQ(shared().log_level, 2u);
+  EXPECT_THAT(LoggedCalls().back(), HasSubstr("RVX406A_LoadDevice (1, 4)"));
+}
+
+TEST_F(ParamFileTest, RegisterKeysAreMaskedAndAdjusted) {
+  const std::vector<std::string> writes = LoadWithFile(
+      "[0-AXIS]\r\nMCX_WR1=65535\r\nMCX_WR3=7\r\nMCX_WR4=3\r\nMCX_WR5=7\r\n"
+      "MCX_EM6=16\r\nMCX_EM7=4660\r\nMCX_SM6=1\r\nMCX_SM7=2\r\n"
+      "-SOFTLIMIT=-1000\r\nRINGCOMMAND=3600\r\nRINGACCTUAL=10000.000000\r\nACC_OFFSET=-5\r\n"
+      "HOME_OK=1\r\nCOMP_WIDTH=70000\r\n[1-AXIS]\r\nRINGCOMMAND=3600\r\n"
+      "[PLD_BANK]\r\nLHOME0=9\r\nLHOME1=5\r\nEMGCMP=1\r\nORGSEL=2\r\n");
+  EXPECT_THAT(From(writes, "P3=09", 7),
+              ElementsAre("P3=09", "P4=00", "P5=01", "P6=00", "P7=00", "PD=02", "WR0=0127"));
+  EXPECT_THAT(From(writes, "WR1=01FF", 28),
+              ElementsAre("WR1=01FF", "WR0=010F", "WR2=0000", "WR0=010F", "WR3=0086", "WR4=0000",
+                          "WR5=0000", "WR7=1234", "WR6=0010", "WR0=0160", "WR7=0002", "WR6=0001",
+                          "WR0=0164",
+                          // software limits, then the ring (EM6 bit 4 set)
+                          "WR7=3FFF", "WR6=FFFF", "WR0=010B", "WR7=FFFF", "WR6=FC19", "WR0=010C",
+                          "WR7=0000", "WR6=0E0F", "WR0=010B", "WR7=0000", "WR6=270F", "WR0=010C",
+                          "WR6=FFFB", "WR0=010D", "WR0=0227"));
+  const AxisBlock& a0 = axis_block(0, 0);
+  EXPECT_EQ(a0.wr1, 0x01FF);
+  EXPECT_EQ(a0.wr3, 0x0086);
+  EXPECT_EQ(a0.wr4, 3);  // the shadow keeps the file's outputs, the chip starts at 0
+  EXPECT_EQ(a0.wr5, 0);
+  EXPECT_EQ(a0.minus_softlimit, -1000.0);
+  EXPECT_EQ(a0.ring_command, 3600.0);
+  EXPECT_EQ(a0.ring_actual, 10000.0);
+  EXPECT_EQ(a0.acc_offset, 65531);
+  EXPECT_EQ(a0.home_ok, 0);
+  EXPECT_EQ(a0.comp_width, 70000u - 65536u);
+  EXPECT_EQ(sim::Axis(0, 0).comp_minus, 9999);
+  // Axis 1 has ring bit 4 clear: the ring size is stored but not programmed.
+  EXPECT_EQ(axis_block(0, 1).ring_command, 3600.0);
+  EXPECT_EQ(sim::Axis(0, 1).comp_plus, 0x3FFFFFFF);
+}
+
+TEST_F(ParamFileTest, BrokenValuesLoadWithoutHarm) {
+  LoadWithFile(
+      "[0-AXIS]\r\nRANGE=0\r\nPOS_DRIVE[PPS]=fast\r\nJOG_ACC[ms]=12abc\r\n"
+      "[1-AXIS]\r\nRANGE=9999\r\n[2-axis]\r\nrange=250\r\n"
+      "[DIGITAL]\r\nDI_FILTER=0\r\nDI_FILTERTIME=300\r\n");
+  EXPECT_EQ(axis_block(0, 0).range, 1);
+  EXPECT_EQ(axis_block(0, 0).pos_drive_pps, 0u);
+  EXPECT_EQ(axis_block(0, 0).jog_acc_ms, 12u);
+  EXPECT_EQ(axis_block(0, 1).range, 500);
+  EXPECT_EQ(axis_block(0, 2).range, 250);  // sections and keys ignore case
+  EXPECT_EQ(axis_block(0, 3).range, 100);
+  EXPECT_EQ(axis_block(0, 0).di_filter, 0);
+  EXPECT_EQ(axis_block(0, 0).di_filter_time, 300);
+}
+
+TEST_F(ParamFileTest, ModuleProgrammingFromAFileGoesCommandByCommand) {
+  sim::Config config;
+  config.board[0].module_bits = 1;  // modules 1 and 2
+  sim::Reset(config);
+  const std::vector<std::string> writes =
+      LoadWithFile("[DIGITAL]\r\nDI_FILTER=0\r\nDI_FILTERTIME=300\r\n");
+  EXPECT_THAT(From(writes, "P102=00", 24),
+              ElementsAre("P102=00", "P103=00", "P100=C1", "P202=00", "P203=00", "P200=C1",
+                          "P102=AA", "P103=2C", "P100=C2", "P202=AA", "P203=2C", "P200=C2",
+                          "P102=00", "P103=00", "P100=C8", "P100=E5", "P202=00", "P203=00",
+                          "P200=C8", "P200=E5", "L80=00000000"));
+}
+
+TEST_F(ParamFileTest, LogLevelComesFromDbgLevelIni) {
+  WriteFile(LogLevelPath(), "[DEBUG_AD]\r\nLOG_LEVEL=65539\r\n");
+  Load();
+  EXPECT_EQ(shared().log_level, 3u);  // the low 16 bits
+}
+
+TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
+  Load();
+  AxisBlock& b = axis_block(0, 2);
+  b.wr1 = 0x0105;
+  b.wr2 = 0xC01C;
+  b.wr3 = 0x0084;
+  b.wr4 = 0x7777;
+  b.em6 = 0x6D10;
+  b.em7 = 0x1234;
+  b.sm6 = 0x2001;
+  b.sm7 = 0x00FF;
+  b.range = 321;
+  b.multiple = 4000000000u;
+  b.pos_drive_pps = 123456;
+  b.jog_acc_ms = 64000;
+  b.home_offset = -77;
+  b.int_start_pps = 5;
+  b.plus_softlimit = 1000;
+  b.minus_softlimit = -1000;
+  b.ring_command = 3600;
+  b.ring_actual = 7200;
+  b.home_dir = 0;
+  b.home_mode = 9;
+  b.home_ok = 1;
+  b.comp_width = 33;
+  b.fixed_range = 0;
+  b.mpg_rate = 10000;
+  b.acc_offset = -300;
+  axis_block(0, 0).di_filter = 0;
+  axis_block(0, 0).di_filter_time = 15;
+  shared().log_level = 1;
+  sim::SetPld(0, pld::kLhome0, 0x24);
+  sim::SetPld(0, pld::kEmgCmp, 0x11);
+  sim::SetPld(0, pld::kOrgSel, 0x03);
+  const AxisBlock saved = b;
+  ASSERT_TRUE(SaveParameterFile(0));
+
+  const std::string text = ReadFile(ParameterPath(0));
+  EXPECT_THAT(text, HasSubstr("[VERSION]\r\nVER=1.0\r\n"));
+  EXPECT_THAT(text, HasSubstr("+SOFTLIMIT=1000.000000\r\n"));
+  EXPECT_THAT(text, HasSubstr("MULTIPLE=-294967296\r\n"));
+  EXPECT_EQ(os::GetFileAttributes(ParameterPath(0).c_str()) & os::kFileAttributeReadOnly, 1u);
+
+  memset(&b, 0, sizeof b);
+  ASSERT_TRUE(LoadParameterFile(0));
+  EXPECT_EQ(b.wr1, saved.wr1);
+  EXPECT_EQ(b.wr2, saved.wr2);
+  EXPECT_EQ(b.wr3, saved.wr3);
+  EXPECT_EQ(b.wr4, 0);  // saved as 0
+  EXPECT_EQ(b.em6, saved.em6);
+  EXPECT_EQ(b.em7, saved.em7);
+  EXPECT_EQ(b.sm6, saved.sm6);
+  EXPECT_EQ(b.sm7, saved.sm7);
+  EXPECT_EQ(b.range, saved.range);
+  EXPECT_EQ(b.multiple, saved.multiple);
+  EXPECT_EQ(b.pos_drive_pps, saved.pos_drive_pps);
+  EXPECT_EQ(b.jog_acc_ms, saved.jog_acc_ms);
+  EXPECT_EQ(b.home_offset, saved.home_offset);
+  EXPECT_EQ(b.int_start_pps, saved.int_start_pps);
+  EXPECT_EQ(b.plus_softlimit, saved.plus_softlimit);
+  EXPECT_EQ(b.minus_softlimit, saved.minus_softlimit);
+  EXPECT_EQ(b.ring_command, saved.ring_command);
+  EXPECT_EQ(b.ring_actual, saved.ring_actual);
+  EXPECT_EQ(b.home_dir, saved.home_dir);
+  EXPECT_EQ(b.home_mode, saved.home_mode);
+  EXPECT_EQ(b.home_ok, 0);  // never survives a reload
+  EXPECT_EQ(b.comp_width, saved.comp_width);
+  EXPECT_EQ(b.fixed_range, saved.fixed_range);
+  EXPECT_EQ(b.mpg_rate, saved.mpg_rate);
+  EXPECT_EQ(b.acc_offset, 65236);  // low 16 bits of -300
+  EXPECT_EQ(axis_block(0, 0).di_filter, 0);
+  EXPECT_EQ(axis_block(0, 0).di_filter_time, 15);
+  EXPECT_EQ(shared().log_level, 1u);
+  EXPECT_EQ(sim::Pld(0, pld::kLhome0), 0x24);
+  EXPECT_EQ(sim::Pld(0, pld::kEmgCmp), 0x11);
+  EXPECT_EQ(sim::Pld(0, pld::kOrgSel), 0x03);
+  EXPECT_EQ(sim::Pld(0, pld::kLhome1), 0x00);
+
+  // A second save rewrites the read-only file.
+  b.range = 77;
+  ASSERT_TRUE(SaveParameterFile(0));
+  EXPECT_THAT(ReadFile(ParameterPath(0)), HasSubstr("RANGE=77\r\n"));
+}
+
+TEST_F(ParamFileTest, UnopenedBoardIsNotLoadedOrSaved) {
+  Load();
+  EXPECT_FALSE(LoadParameterFile(1));
+  EXPECT_FALSE(SaveParameterFile(3));
+  EXPECT_FALSE(std::filesystem::exists(ParameterPath(1)));
+}
+
+}  // namespace
+}  // namespace rvx::test

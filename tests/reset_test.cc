@@ -1,0 +1,162 @@
+// Reset of a board and system defaults of one axis: exact register
+// sequences, shadows and settings.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+
+#include "core/registers.h"
+#include "tests/support.h"
+
+namespace rvx::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+std::vector<std::string> Slice(const std::vector<std::string>& v, size_t from, size_t count) {
+  if (from >= v.size()) return {};
+  return std::vector<std::string>(v.begin() + from, v.begin() + std::min(v.size(), from + count));
+}
+
+// The writes that reset axis a (select bit s) after the chip-wide part.
+std::vector<std::string> AxisResetWrites(int a) {
+  char s[8];
+  snprintf(s, sizeof s, "%X", 1 << a);
+  const std::string sel = s;
+  return {"WR0=0" + sel + "0F", "WR1=0000", "WR0=0" + sel + "0F", "WR2=0000",
+          "WR0=0" + sel + "0F", "WR3=0080", "WR4=0000", "WR5=0000",
+          "WR7=C94F", "WR6=6500", "WR0=0" + sel + "60", "WR7=0000",
+          "WR6=0000", "WR0=0" + sel + "64", "WR7=3FFF", "WR6=FFFF",
+          "WR0=0" + sel + "0B", "WR7=C000", "WR6=0001", "WR0=0" + sel + "0C",
+          "WR6=0000", "WR0=0" + sel + "0D"};
+}
+
+class ResetTest : public LibraryTest {};
+
+TEST_F(ResetTest, ResetWritesTheWholeBoardInOrder) {
+  Load();
+  sim::StartTrace();
+  RVX406A_Reset(0);
+  ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  const std::vector<std::string> writes = TracedWrites();
+  EXPECT_THAT(Slice(writes, 0, 15),
+              ElementsAre("PA=01", "P3=00", "P4=00", "P5=00", "P6=00", "P7=00", "PD=00",
+                          "WR0=8000", "WR7=0000", "WR6=0000", "WR0=0F09", "WR7=0000", "WR6=0000",
+                          "WR0=0F0A", "WR0=010F"));
+  for (int a = 0; a < 4; ++a) {
+    EXPECT_THAT(Slice(writes, 14 + 22 * a, 22), ElementsAreArray(AxisResetWrites(a))) << a;
+  }
+  EXPECT_THAT(Slice(writes, 14 + 88, 100),
+              ElementsAre("P102=F0", "P103=00", "P100=C0", "P102=FF", "P103=00", "P100=C1",
+                          "P102=AA", "P103=0A", "P100=C2", "P102=00", "P103=00", "P100=C8",
+                          "P100=E5", "P106=00", "P107=00"));
+  // The board reset write settles twice as every write, then ten times more.
+  const std::vector<std::string> all = Requests(sim::Trace());
+  const size_t reset_at = std::find(all.begin(), all.end(), "PA=01") - all.begin();
+  std::vector<std::string> expected(12, "RP1");
+  expected.push_back("P3=00");
+  EXPECT_EQ(Slice(all, reset_at + 1, 13), expected);
+}
+
+TEST_F(ResetTest, ResetClearsPositionsOutputsAndSettings) {
+  Load();
+  sim::SetPosition(0, 2, 1234, -99);
+  AxisBlock& b = axis_block(0, 2);
+  b.wr4 = 0xFFFF;
+  axis_block(0, 0).wr4 = 0x2222;
+  b.range = 7;
+  b.pos_acc_jerk = 55;
+  b.pos_dec_jerk = 66;
+  b.home_ok = 1;
+  b.move_target = 42;
+  process().move_table[0][2] = 1;
+  process().home_table[0][2] = 1;
+  RVX406A_Reset(0);
+  EXPECT_EQ(sim::Axis(0, 2).logical, 0);
+  EXPECT_EQ(sim::Axis(0, 2).real, 0);
+  EXPECT_EQ(axis_block(0, 0).wr4, 0);
+  EXPECT_EQ(b.range, 100);
+  EXPECT_EQ(b.pos_acc_jerk, 0u);
+  EXPECT_EQ(b.pos_dec_jerk, 66u);  // survives a reset
+  EXPECT_EQ(b.home_ok, 0);
+  EXPECT_EQ(b.move_target, 0);
+  EXPECT_EQ(b.em7, 0xC94F);
+  EXPECT_EQ(b.wr3, 0x80);
+  EXPECT_EQ(b.plus_softlimit, 1073741823.0);
+  EXPECT_EQ(b.minus_softlimit, -1073741824.0);
+  EXPECT_EQ(b.ring_actual, 1073741823.0);
+  EXPECT_EQ(b.fixed_range, 1);
+  EXPECT_EQ(b.mpg_rate, 1);
+  EXPECT_EQ(b.home_mode, 2);
+  EXPECT_EQ(b.home_dir, 1);
+  EXPECT_EQ(axis_block(0, 0).di_filter, 1);
+  EXPECT_EQ(axis_block(0, 0).di_filter_time, 10);
+  EXPECT_EQ(process().move_table[0][2], 0u);
+  EXPECT_EQ(process().home_table[0][2], 0u);
+  EXPECT_EQ(sim::Axis(0, 2).comp_minus, -1073741823);
+}
+
+TEST_F(ResetTest, ModuleSequencesFollowTheFittedModules) {
+  struct Case {
+    uint8_t type, bits;
+    std::vector<u32> modules;
+  };
+  for (const Case& c : {Case{1, 0, {1}}, Case{1, 7, {1, 2, 3, 4}}, Case{3, 0, {}}}) {
+    sim::Config config;
+    config.board[0].type_code = c.type;
+    config.board[0].module_bits = c.bits;
+    sim::Reset(config);
+    Load();
+    sim::StartTrace();
+    RVX406A_Reset(0);
+    std::vector<u32> commanded;
+    for (const std::string& w : TracedWrites()) {
+      if (w.size() == 7 && w[0] == 'P' && w.substr(2, 5) == "00=C0") commanded.push_back(w[1] - '0');
+    }
+    EXPECT_EQ(commanded, c.modules) << int(c.type) << "/" << int(c.bits);
+    RVX406A_UnloadDevice();
+  }
+}
+
+TEST_F(ResetTest, SystemDefaultOfOneAxis) {
+  Load();
+  sim::SetPld(0, pld::kLhome0, 0xFF);
+  sim::SetPld(0, pld::kEmgCmp, 0x55);
+  axis_block(0, 3).range = 9;
+  axis_block(0, 0).wr5 = 0x0024;
+  axis_block(0, 0).wr4 = 0x0002;
+  sim::StartTrace();
+  RVX406A_SetSystemDefault(0, 3);
+  ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  const std::vector<std::string> writes = TracedWrites();
+  EXPECT_THAT(Slice(writes, 0, 3), ElementsAre("P3=3F", "P5=00", "PD=00"));
+  EXPECT_THAT(Slice(writes, 3, 6),
+              ElementsAre("WR0=080F", "WR1=0000", "WR0=080F", "WR2=0000", "WR0=080F", "WR3=0080"));
+  EXPECT_EQ(writes[9], "WR5=0000");
+  EXPECT_THAT(Slice(writes, writes.size() - 6, 6),
+              ElementsAre("P102=FF", "P103=00", "P100=C1", "P102=AA", "P103=0A", "P100=C2"));
+  EXPECT_EQ(axis_block(0, 3).range, 100);
+  EXPECT_EQ(axis_block(0, 0).wr5, 0);
+  EXPECT_EQ(axis_block(0, 0).wr4, 0x0002);  // outputs untouched
+
+  sim::SetPld(0, pld::kLhome0, 0xFF);
+  RVX406A_SetSystemDefault(0, 0);
+  EXPECT_EQ(sim::Pld(0, pld::kLhome0), 0xFC);
+}
+
+TEST_F(ResetTest, SystemDefaultRefusesADrivingAxis) {
+  Load();
+  axis_block(0, 1).range = 9;
+  sim::SetDriving(0, 1, true);
+  sim::StartTrace();
+  RVX406A_SetSystemDefault(0, 1);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_AXIS_DRV_BUSY);
+  EXPECT_THAT(TracedWrites(), IsEmpty());
+  EXPECT_EQ(axis_block(0, 1).range, 9);
+  RVX406A_SetSystemDefault(0, 2);  // another axis is free
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+}
+
+}  // namespace
+}  // namespace rvx::test

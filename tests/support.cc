@@ -1,0 +1,199 @@
+#include "tests/support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "core/registers.h"
+#include "platform/platform.h"
+
+namespace rvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::map<std::string, ChildMain>& Children() {
+  static std::map<std::string, ChildMain> children;
+  return children;
+}
+
+constexpr char kChildFlag[] = "--rvx-child=";
+
+}  // namespace
+
+void LibraryTest::SetUp() {
+  static int counter = 0;
+  ns_ = "rvxt" + std::to_string(getpid()) + "_" + std::to_string(++counter) + "_";
+  char dir[] = "/tmp/rvx-test-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  install_dir_ = std::string(dir) + "/";
+  fs::create_directories(install_dir_ + "Parameter");
+  fs::create_directories(install_dir_ + "Debug");
+  setenv("RVX_IPC_NAMESPACE", ns_.c_str(), 1);
+  setenv("RVX_INSTALL_DIR", install_dir_.c_str(), 1);
+  setenv("RVX_DRIVER", "sim", 1);
+  // Each test starts as a fresh process would, even when several share one.
+  Process& p = process();
+  p.seams = ProcessSeams{};
+  memset(&p.table, 0, sizeof p.table);
+  memset(p.move_table, 0, sizeof p.move_table);
+  memset(p.home_table, 0, sizeof p.home_table);
+  p.first_loader = true;
+  p.last_result = 0;
+  sim::Reset(Boards());
+}
+
+void LibraryTest::TearDown() {
+  RVX406A_UnloadDevice();
+  sim::RemoveNamedObjects();
+  os::RemoveNamedObject((ns_ + "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA").c_str());
+  os::RemoveNamedObject((ns_ + "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635").c_str());
+  std::error_code ignored;
+  fs::permissions(install_dir_ + "Parameter", fs::perms::all, ignored);
+  fs::remove_all(install_dir_, ignored);
+}
+
+void LibraryTest::Load() {
+  const i32 highest = RVX406A_LoadDevice();
+  ASSERT_GE(highest, 0) << "LoadDevice failed";
+}
+
+std::string LibraryTest::ParameterPath(int board) const {
+  return install_dir_ + "Parameter/RVXPRM" + std::to_string(board) + ".DAT";
+}
+
+std::vector<std::string> LibraryTest::LogLines() const {
+  std::vector<std::string> lines;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(install_dir_ + "Debug")) {
+    files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    std::istringstream in(ReadFile(file.string()));
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> LibraryTest::LoggedCalls() const {
+  std::vector<std::string> calls;
+  for (const std::string& line : LogLines()) {
+    const size_t end = line.find(']');
+    calls.push_back(end == std::string::npos ? line : line.substr(end + 1));
+  }
+  return calls;
+}
+
+void LibraryTest::ClearLog() const {
+  for (const auto& entry : fs::directory_iterator(install_dir_ + "Debug")) {
+    fs::remove(entry.path());
+  }
+}
+
+std::string Render(const sim::Request& r) {
+  char text[64];
+  const bool chip = r.space == static_cast<u32>(Space::kChip);
+  const bool pld = r.space == static_cast<u32>(Space::kPld);
+  switch (r.code) {
+    case ioctl::kWriteWord:
+    case ioctl::kWriteByte:
+    case ioctl::kWriteDword:
+      if (chip) {
+        snprintf(text, sizeof text, "WR%u=%04X", r.offset / 2, r.value);
+      } else if (pld) {
+        snprintf(text, sizeof text, "P%X=%02X", r.offset, r.value);
+      } else {
+        snprintf(text, sizeof text, "L%u=%08X", r.offset, r.value);
+      }
+      break;
+    case ioctl::kReadWord:
+    case ioctl::kReadByte:
+    case ioctl::kReadDword:
+      if (chip) {
+        snprintf(text, sizeof text, "RR%u", r.offset / 2);
+      } else if (pld) {
+        snprintf(text, sizeof text, "RP%X", r.offset);
+      } else {
+        snprintf(text, sizeof text, "RL%u", r.offset);
+      }
+      break;
+    case ioctl::kEventWriteByte:
+    case ioctl::kEventWriteWord:
+      snprintf(text, sizeof text, "E%u=%04X", r.offset, r.value);
+      break;
+    case ioctl::kEventReadByte:
+    case ioctl::kEventReadWord:
+      snprintf(text, sizeof text, "RE%u", r.offset);
+      break;
+    default:
+      snprintf(text, sizeof text, "C:%08X", r.code);
+  }
+  return text;
+}
+
+std::vector<std::string> Requests(const std::vector<sim::Request>& trace) {
+  std::vector<std::string> out;
+  for (const sim::Request& r : trace) out.push_back(Render(r));
+  return out;
+}
+
+std::vector<std::string> Writes(const std::vector<sim::Request>& trace) {
+  std::vector<std::string> out;
+  for (const sim::Request& r : trace) {
+    if (r.op == sim::Op::kWrite) out.push_back(Render(r));
+  }
+  return out;
+}
+
+std::vector<std::string> TracedWrites() { return Writes(sim::Trace()); }
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+ChildRegistrar::ChildRegistrar(const char* name, ChildMain main) { Children()[name] = main; }
+
+int RunChildFromCommandLine(int argc, char** argv) {
+  if (argc < 2 || strncmp(argv[1], kChildFlag, strlen(kChildFlag)) != 0) return -1;
+  const auto found = Children().find(argv[1] + strlen(kChildFlag));
+  if (found == Children().end()) return 127;
+  return found->second(std::vector<std::string>(argv + 2, argv + argc));
+}
+
+int RunChild(const std::string& name, const std::vector<std::string>& args) {
+  std::vector<std::string> words = {"/proc/self/exe", kChildFlag + name};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execv("/proc/self/exe", argv.data());
+    _exit(126);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace rvx::test
