@@ -34,16 +34,16 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The file's lines without their LF or CR LF endings; empty when missing.
-std::vector<std::string> ReadLines(const char* path) {
-  std::vector<std::string> lines;
+// The file's lines without their LF or CR LF endings; false when it cannot
+// be opened.
+bool ReadLines(const char* path, std::vector<std::string>* lines) {
   std::ifstream file(path, std::ios::binary);
   std::string line;
   while (std::getline(file, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    lines->push_back(line);
   }
-  return lines;
+  return file.is_open();
 }
 
 // "[name]" gives name.
@@ -124,7 +124,8 @@ bool WriteAll(const char* path, const std::string& text) {
 int32_t GetProfileInt(const char* section, const char* key, int32_t default_value,
                       const char* path) {
   if (section == nullptr || key == nullptr || path == nullptr) return default_value;
-  const std::vector<std::string> lines = ReadLines(path);
+  std::vector<std::string> lines;
+  ReadLines(path, &lines);  // a missing file has no keys
   const Location at = Find(lines, Trim(section), Trim(key));
   // An empty value reads as absent, as GetPrivateProfileIntA has it.
   if (at.key < 0 || at.value.empty()) return default_value;
@@ -133,13 +134,14 @@ int32_t GetProfileInt(const char* section, const char* key, int32_t default_valu
 
 bool WriteProfileString(const char* section, const char* key, const char* value, const char* path) {
   if (section == nullptr || key == nullptr || value == nullptr || path == nullptr) return false;
+  std::vector<std::string> lines;
   struct stat st;
   if (stat(path, &st) == 0) {
     // Checked here rather than left to open(): a process running as root
     // could write a read-only file, which Windows refuses to anyone.
     if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return false;
+    if (!ReadLines(path, &lines)) return false;  // never replace what could not be read
   }
-  std::vector<std::string> lines = ReadLines(path);
   const Location at = Find(lines, Trim(section), Trim(key));
   if (at.key >= 0) {
     lines[at.key] = std::string(at.key_name) + "=" + value;

@@ -1,0 +1,50 @@
+#include "motion/motion.h"
+
+namespace rvx {
+namespace {
+
+// RR2 stop bits in reporting order, and their causes.
+struct StopBit {
+  u32 bit;
+  i32 cause;
+};
+constexpr StopBit kStopBits[] = {
+    {0, ERR_STOP_BY_SLPT}, {1, ERR_STOP_BY_SLMT}, {2, ERR_STOP_BY_HLPT}, {3, ERR_STOP_BY_HLMT},
+    {4, ERR_STOP_BY_ALM},  {5, ERR_STOP_BY_EMG},  {7, ERR_STOP_BY_EZ},
+};
+
+}  // namespace
+
+bool AxisBusyConfirmed(const AxisIo& axis) { return axis.Driving() || axis.Driving(); }
+
+bool InManualPulserMode(const AxisBlock& shadow) { return AllSet(shadow.wr3, 0x18); }
+
+i32 StopCause(const AxisIo& axis) {
+  const u16 rr2 = axis.ReadSelected(chip::kRr2);
+  for (const StopBit& s : kStopBits) {
+    if (Bit(rr2, s.bit)) return s.cause;
+  }
+  return ERR_SUCCESS;
+}
+
+void PrepareMoveMode(const Axis& axis, MoveShape shape) {
+  const AxisBlock& shadow = axis.block();
+  const bool s_curve = Bit(shadow.wr3, 2);
+  u16 wr3 = Bits(shadow.wr3, {{0, 0}});
+  u16 em6 = Bits(shadow.em6, {{7, s_curve}});
+  if (shape == MoveShape::kFixedPulse) {
+    // Trapezoids decelerate by the separately loaded D; S-curves by the chip.
+    wr3 = Bits(wr3, {{1, !s_curve}});
+    em6 = Bits(em6, {{3, 1}});
+  } else {
+    wr3 = Bits(wr3, {{1, 0}});
+    em6 = Bits(em6, {{3, 0}});
+  }
+  axis.WriteMode(chip::kWr3, wr3);
+  axis.WriteExtension(em6, shadow.em7);
+}
+
+u32& MoveTableEntry(u32 board, u32 axis) { return process().move_table[board][axis]; }
+u16& HomeTableEntry(u32 board, u32 axis) { return process().home_table[board][axis]; }
+
+}  // namespace rvx

@@ -1,0 +1,36 @@
+// Pieces shared by every kind of move: the busy test, the stop cause, the
+// mode words a move writes before it starts, and the move records.
+#ifndef RVX_MOTION_MOTION_H_
+#define RVX_MOTION_MOTION_H_
+
+#include "core/call.h"
+
+namespace rvx {
+
+// Per-process move table values.
+enum MoveKind : u32 { kNoMove = 0, kRelativeMove = 1, kAbsoluteMove = 2, kContinuousMove = 3 };
+
+constexpr i32 kMaxDistance = 0x0FFFFFFF;  // ±268,435,455 pulses
+constexpr u32 kMaxSpeedPps = 4000000;
+constexpr u32 kMaxTimeMs = 64000;
+
+// RR0 bit of the axis; a 0 is confirmed by a second read, which decides.
+bool AxisBusyConfirmed(const AxisIo& axis);
+// WR3 bits 3 and 4 both set: the axis follows a manual pulser.
+bool InManualPulserMode(const AxisBlock& shadow);
+
+// Selects the axis, reads RR2, and maps the first set stop bit (0..5, 7) to
+// its ERR_STOP_BY_* code; 0 when none is set.
+i32 StopCause(const AxisIo& axis);
+
+// Writes the adjusted WR3 and EM6 words of a fixed-pulse or continuous move
+// (select, WR3, WR7 <- EM7, WR6 <- EM6, 0x60). The shadows keep their values.
+enum class MoveShape { kFixedPulse, kContinuous };
+void PrepareMoveMode(const Axis& axis, MoveShape shape);
+
+u32& MoveTableEntry(u32 board, u32 axis);
+u16& HomeTableEntry(u32 board, u32 axis);
+
+}  // namespace rvx
+
+#endif  // RVX_MOTION_MOTION_H_
