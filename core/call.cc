@@ -11,7 +11,7 @@ bool ShouldLog(LogRule rule, u32 level, i32 result) {
   if (rule == LogRule::kAlways) return true;
   if (level == 0) return false;
   const int column = level > 3 ? 3 : static_cast<int>(level) - 1;  // 1, 2, 3, above 3
-  enum When { N, A, E };                                            // never, always, on error
+  enum When { N, A, E };                                           // never, always, on error
   static constexpr When kTable[][4] = {
       /* kLifecycle    */ {A, A, A, N},
       /* kSetter       */ {A, E, A, E},

@@ -12,7 +12,8 @@ struct ResultName {
   const char* name;
 };
 
-#define RVX_NAME(code) {code, #code}
+#define RVX_NAME(code) \
+  { code, #code }
 constexpr ResultName kResultNames[] = {
     RVX_NAME(ERR_SUCCESS),
     RVX_NAME(ERR_DEVICE_LOAD),

@@ -60,7 +60,7 @@ struct Process {
   u32* board_numbers = nullptr;
   std::atomic<int> watcher_run{0};
 
-  char line[kPathSize];      // call log line
+  char line[kPathSize];  // call log line
   char error_text[kPathSize];
 
   u32 move_table[kMaxBoards][kTableAxes];

@@ -44,8 +44,8 @@ RVX406A_API void RVX406A_Reset(uint16_t board) {
 
     io.SetPld(pld::kReset, 1);
     io.Settle(10);
-    for (u32 reg : {pld::kLhome0, pld::kLhome1, pld::kEmgCmp, pld::kCleared6,
-                    pld::kInterruptEnable}) {
+    for (u32 reg :
+         {pld::kLhome0, pld::kLhome1, pld::kEmgCmp, pld::kCleared6, pld::kInterruptEnable}) {
       io.SetPld(reg, 0);
     }
     io.Pld(pld::kAck8);

@@ -51,10 +51,10 @@ struct AxisBlock {
   u16 reserved102;
 
   // Positioning profile: computed chip parameters, then the caller's values.
-  u32 pos_acc;    // 104 POS_ACC
-  u32 pos_dec;    // 108 POS_DEC
-  u32 pos_start;  // 112 POS_START
-  u32 pos_drive;  // 116 POS_DRIVE
+  u32 pos_acc;       // 104 POS_ACC
+  u32 pos_dec;       // 108 POS_DEC
+  u32 pos_start;     // 112 POS_START
+  u32 pos_drive;     // 116 POS_DRIVE
   u32 pos_acc_jerk;  // 120
   u32 reserved124;
   u32 pos_dec_jerk;   // 128

@@ -150,8 +150,7 @@ RVX406A_API void RVX406A_PutSvAlmRst(uint16_t board, uint16_t axis, uint16_t on)
 RVX406A_API uint16_t RVX406A_GetSvAlmRst(uint16_t board, uint16_t axis);
 RVX406A_API void RVX406A_SetSvAlm(uint16_t board, uint16_t axis, uint16_t enable, uint16_t logic);
 RVX406A_API void RVX406A_GetSvAlm(uint16_t board, uint16_t axis, uint16_t* enable, uint16_t* logic);
-RVX406A_API void RVX406A_SetSvInpos(uint16_t board, uint16_t axis, uint16_t enable,
-                                    uint16_t logic);
+RVX406A_API void RVX406A_SetSvInpos(uint16_t board, uint16_t axis, uint16_t enable, uint16_t logic);
 RVX406A_API void RVX406A_GetSvInpos(uint16_t board, uint16_t axis, uint16_t* enable,
                                     uint16_t* logic);
 RVX406A_API void RVX406A_SetHlmt(uint16_t board, uint16_t axis, uint16_t mode, uint16_t logic);
@@ -379,8 +378,7 @@ typedef struct RVX_MSG {
 typedef void (*RVX_WNDPROC)(void* hwnd, uint32_t message, uintptr_t wparam, intptr_t lparam);
 RVX406A_API void* rvx_create_window(RVX_WNDPROC proc);
 RVX406A_API void rvx_destroy_window(void* hwnd);
-RVX406A_API int rvx_post_message(void* hwnd, uint32_t message, uintptr_t wparam,
-                                 intptr_t lparam);
+RVX406A_API int rvx_post_message(void* hwnd, uint32_t message, uintptr_t wparam, intptr_t lparam);
 RVX406A_API void rvx_post_quit_message(int exit_code);
 /* Takes the calling thread's next message; 0 when none arrives within timeout_ms. */
 RVX406A_API int rvx_get_message(RVX_MSG* msg, uint32_t timeout_ms);

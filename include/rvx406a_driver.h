@@ -15,6 +15,9 @@
 
 #include <stdint.h>
 
+/* The interface exactly as published. */
+/* clang-format off */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -39,6 +42,8 @@ typedef struct rvx_driver_ops {       /* what a module offers the library */
 
 /* the one symbol a module exports, named "rvx_driver_entry" */
 typedef const rvx_driver_ops* (*rvx_driver_entry_fn)(const rvx_driver_host* host);
+
+/* clang-format on */
 
 #ifdef __cplusplus
 }

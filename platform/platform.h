@@ -102,8 +102,7 @@ const char* DefaultInstallDir();
 int32_t GetProfileInt(const char* section, const char* key, int32_t default_value,
                       const char* path);
 // Rewrites one key and keeps the rest of the file; creates file and section.
-bool WriteProfileString(const char* section, const char* key, const char* value,
-                        const char* path);
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* path);
 constexpr uint32_t kFileAttributeReadOnly = 0x01;
 constexpr uint32_t kFileAttributeSystem = 0x04;
 constexpr uint32_t kFileAttributeNormal = 0x80;

@@ -164,8 +164,8 @@ TEST_F(LoadingTest, LoadProgramsTheBoardAndRegistersItsEvent) {
   Load();
   const std::vector<std::string> requests = Requests(sim::Trace());
   ASSERT_FALSE(requests.empty());
-  EXPECT_EQ(requests.front(), "C:E0003800");  // board configuration first
-  EXPECT_EQ(requests.back(), "C:E0003878");   // then the event, last
+  EXPECT_EQ(requests.front(), "C:E0003800");            // board configuration first
+  EXPECT_EQ(requests.back(), "C:E0003878");             // then the event, last
   EXPECT_EQ(sim::Local(0, local::kServoRun), 0xFEFFu);  // servo-run output off
 }
 
@@ -174,9 +174,8 @@ TEST_F(LoadingTest, PortWriteCostsThreeRequestsAndParametersNine) {
   const BoardIo io(process().table.board[0].handle);
   sim::StartTrace();
   io.Write32(AxisSelectBit(1) | cmd::kSetLogical, -1073741824);
-  EXPECT_THAT(Requests(sim::Trace()),
-              ElementsAre("WR7=C000", "RP1", "RP1", "WR6=0000", "RP1", "RP1", "WR0=0209", "RP1",
-                          "RP1"));
+  EXPECT_THAT(Requests(sim::Trace()), ElementsAre("WR7=C000", "RP1", "RP1", "WR6=0000", "RP1",
+                                                  "RP1", "WR0=0209", "RP1", "RP1"));
   EXPECT_EQ(sim::Axis(0, 1).logical, -1073741824);
 
   sim::SetPosition(0, 2, 0, -2);
@@ -272,7 +271,7 @@ TEST_F(LoadingTest, DriverModuleBackendReachesTheSameBoards) {
   sim::StartTrace();
   EXPECT_EQ(RunChild("LoadThroughModule"), 0);
   const std::vector<std::string> writes = TracedWrites();
-  EXPECT_THAT(writes, ::testing::Contains("WR0=8000"));  // the child's chip reset
+  EXPECT_THAT(writes, ::testing::Contains("WR0=8000"));      // the child's chip reset
   EXPECT_THAT(writes, ::testing::Contains("L48=00000001"));  // its bus test
 }
 

@@ -1,11 +1,12 @@
 // The parameter file and DbgLevel.ini: loading from a file or from the
 // factory defaults, the register programming it implies, and saving back.
+#include "core/param_file.h"
+
 #include <gmock/gmock.h>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "core/param_file.h"
 #include "core/registers.h"
 #include "platform/platform.h"
 #include "tests/support.h"

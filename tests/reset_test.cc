@@ -24,12 +24,12 @@ std::vector<std::string> AxisResetWrites(int a) {
   char s[8];
   snprintf(s, sizeof s, "%X", 1 << a);
   const std::string sel = s;
-  return {"WR0=0" + sel + "0F", "WR1=0000", "WR0=0" + sel + "0F", "WR2=0000",
-          "WR0=0" + sel + "0F", "WR3=0080", "WR4=0000", "WR5=0000",
-          "WR7=C94F", "WR6=6500", "WR0=0" + sel + "60", "WR7=0000",
-          "WR6=0000", "WR0=0" + sel + "64", "WR7=3FFF", "WR6=FFFF",
-          "WR0=0" + sel + "0B", "WR7=C000", "WR6=0001", "WR0=0" + sel + "0C",
-          "WR6=0000", "WR0=0" + sel + "0D"};
+  return {"WR0=0" + sel + "0F", "WR1=0000",           "WR0=0" + sel + "0F", "WR2=0000",
+          "WR0=0" + sel + "0F", "WR3=0080",           "WR4=0000",           "WR5=0000",
+          "WR7=C94F",           "WR6=6500",           "WR0=0" + sel + "60", "WR7=0000",
+          "WR6=0000",           "WR0=0" + sel + "64", "WR7=3FFF",           "WR6=FFFF",
+          "WR0=0" + sel + "0B", "WR7=C000",           "WR6=0001",           "WR0=0" + sel + "0C",
+          "WR6=0000",           "WR0=0" + sel + "0D"};
 }
 
 class ResetTest : public LibraryTest {};
@@ -41,9 +41,9 @@ TEST_F(ResetTest, ResetWritesTheWholeBoardInOrder) {
   ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
   const std::vector<std::string> writes = TracedWrites();
   EXPECT_THAT(Slice(writes, 0, 15),
-              ElementsAre("PA=01", "P3=00", "P4=00", "P5=00", "P6=00", "P7=00", "PD=00",
-                          "WR0=8000", "WR7=0000", "WR6=0000", "WR0=0F09", "WR7=0000", "WR6=0000",
-                          "WR0=0F0A", "WR0=010F"));
+              ElementsAre("PA=01", "P3=00", "P4=00", "P5=00", "P6=00", "P7=00", "PD=00", "WR0=8000",
+                          "WR7=0000", "WR6=0000", "WR0=0F09", "WR7=0000", "WR6=0000", "WR0=0F0A",
+                          "WR0=010F"));
   for (int a = 0; a < 4; ++a) {
     EXPECT_THAT(Slice(writes, 14 + 22 * a, 22), ElementsAreArray(AxisResetWrites(a))) << a;
   }
@@ -112,7 +112,8 @@ TEST_F(ResetTest, ModuleSequencesFollowTheFittedModules) {
     RVX406A_Reset(0);
     std::vector<u32> commanded;
     for (const std::string& w : TracedWrites()) {
-      if (w.size() == 7 && w[0] == 'P' && w.substr(2, 5) == "00=C0") commanded.push_back(w[1] - '0');
+      if (w.size() == 7 && w[0] == 'P' && w.substr(2, 5) == "00=C0")
+        commanded.push_back(w[1] - '0');
     }
     EXPECT_EQ(commanded, c.modules) << int(c.type) << "/" << int(c.bits);
     RVX406A_UnloadDevice();

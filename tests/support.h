@@ -69,8 +69,8 @@ int RunChildFromCommandLine(int argc, char** argv);
 }  // namespace rvx::test
 
 // Defines a child process body: RVX_TEST_CHILD(name) { ...; return code; }
-#define RVX_TEST_CHILD(name)                                                \
-  static int name##_Child(const std::vector<std::string>& args);            \
+#define RVX_TEST_CHILD(name)                                                      \
+  static int name##_Child(const std::vector<std::string>& args);                  \
   static const ::rvx::test::ChildRegistrar name##_registrar(#name, name##_Child); \
   static int name##_Child([[maybe_unused]] const std::vector<std::string>& args)
 
