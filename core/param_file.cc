@@ -130,14 +130,14 @@ void LoadAxisFromFile(const Axis& axis, const ProfileReader& file) {
   axis.Write32(cmd::kCompPlus, plus);
   b.plus_softlimit = plus;
   const i32 minus = file.Int("-SOFTLIMIT", kDefaultMinusLimit);
-  axis.Write32(cmd::kCompMinus, minus + 1);
+  axis.Write32(cmd::kCompMinus, WrapAdd(minus, 1));
   b.minus_softlimit = minus;
   const bool ring = Bit(em6, 4);
   const i32 ring_command = file.Int("RINGCOMMAND", kDefaultPlusLimit);
-  if (ring) axis.Write32(cmd::kCompPlus, ring_command - 1);
+  if (ring) axis.Write32(cmd::kCompPlus, WrapAdd(ring_command, -1));
   b.ring_command = ring_command;
   const i32 ring_actual = file.Int("RINGACCTUAL", kDefaultPlusLimit);
-  if (ring) axis.Write32(cmd::kCompMinus, ring_actual - 1);
+  if (ring) axis.Write32(cmd::kCompMinus, WrapAdd(ring_actual, -1));
   b.ring_actual = ring_actual;
 
   b.home_dir = file.Word("HOMEDIR", 1);

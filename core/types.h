@@ -34,6 +34,11 @@ constexpr u16 Bits(u16 value, std::initializer_list<BitValue> changes) {
   for (const BitValue& c : changes) v = c.value ? (v | (1u << c.bit)) : (v & ~(1u << c.bit));
   return static_cast<u16>(v);
 }
+// value + delta with 32-bit wrap-around, as the chip's registers take it.
+constexpr i32 WrapAdd(i32 value, i32 delta) {
+  return static_cast<i32>(static_cast<u32>(value) + static_cast<u32>(delta));
+}
+
 // `value` with the field of `width` bits at `shift` replaced by `field`.
 constexpr u32 Field(u32 value, u32 shift, u32 width, u32 field) {
   const u32 mask = ((1u << width) - 1u) << shift;

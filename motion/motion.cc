@@ -44,6 +44,55 @@ void PrepareMoveMode(const Axis& axis, MoveShape shape) {
   axis.WriteExtension(em6, shadow.em7);
 }
 
+Positions ReadPositions(const AxisIo& axis) {
+  Positions at;
+  at.logical = axis.LogicalPosition();
+  at.real = axis.RealPosition();
+  return at;
+}
+
+bool IsSCurve(const AxisBlock& shadow) { return Bit(shadow.wr3, 2) != 0; }
+
+SpeedProfile PositioningProfile(const AxisBlock& b) {
+  return ComputeProfile(ProfileKind::kPositioning, IsSCurve(b),
+                        {b.pos_start_pps, b.pos_drive_pps, b.pos_acc_ms, b.pos_dec_ms}, b.range,
+                        b.fixed_range);
+}
+
+SpeedProfile JogProfile(const AxisBlock& b) {
+  return ComputeProfile(ProfileKind::kContinuous, IsSCurve(b),
+                        {b.jog_start_pps, b.jog_drive_pps, b.jog_acc_ms, b.jog_acc_ms}, b.range,
+                        b.fixed_range);
+}
+
+bool WaitUntilIdle(const AxisIo& axis, bool pump_messages) {
+  for (;;) {
+    const bool busy = AxisBusyConfirmed(axis);
+    if (pump_messages) {
+      os::Message msg;
+      if (os::PeekMessage(&msg)) {
+        if (msg.message == os::kWmQuit) {
+          os::PostQuitMessage(0);
+          return false;
+        }
+        os::DispatchMessage(msg);
+      }
+    }
+    if (!busy) return true;
+  }
+}
+
+void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending) {
+  constexpr u16 kHomeFailBits = (1u << 4) | (1u << 5) | (1u << 7);
+  if ((rr2 & kHomeFailBits) != 0) {
+    home_pending = 0;
+    home_ok = 0;
+  } else if (home_ok == 0 && home_pending == 1) {
+    home_pending = 0;
+    home_ok = 1;
+  }
+}
+
 u32& MoveTableEntry(u32 board, u32 axis) { return process().move_table[board][axis]; }
 u16& HomeTableEntry(u32 board, u32 axis) { return process().home_table[board][axis]; }
 

@@ -4,6 +4,7 @@
 #define RVX_MOTION_MOTION_H_
 
 #include "core/call.h"
+#include "motion/profile.h"
 
 namespace rvx {
 
@@ -27,6 +28,29 @@ i32 StopCause(const AxisIo& axis);
 // (select, WR3, WR7 <- EM7, WR6 <- EM6, 0x60). The shadows keep their values.
 enum class MoveShape { kFixedPulse, kContinuous };
 void PrepareMoveMode(const Axis& axis, MoveShape shape);
+
+// Positions shown in a log line; 0.00 when they were never read.
+struct Positions {
+  double logical = 0.0;
+  double real = 0.0;
+};
+Positions ReadPositions(const AxisIo& axis);
+
+bool IsSCurve(const AxisBlock& shadow);
+// The stored profiles as the moves use them: the values as given, without
+// the setters' zero replacement.
+SpeedProfile PositioningProfile(const AxisBlock& shadow);
+SpeedProfile JogProfile(const AxisBlock& shadow);
+
+// Polls until the axis is idle, without pause: the caller holds the library
+// mutex throughout. When pumping, one message per pass is dispatched on this
+// thread; a quit message ends the wait early (false) and is posted again so
+// that the application's own loop sees it.
+bool WaitUntilIdle(const AxisIo& axis, bool pump_messages);
+
+// The home search verdict of an idle axis from its RR2: alarm, emergency or
+// bit 7 fail it; otherwise a search this process started succeeds.
+void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending);
 
 u32& MoveTableEntry(u32 board, u32 axis);
 u16& HomeTableEntry(u32 board, u32 axis);

@@ -1,12 +1,13 @@
 // rvxctl: command-line access to the boards, on real hardware or the
-// simulated board.
+// simulated board. Every command loads the boards, does its work through the
+// exported functions an application would call, and unloads again.
 //
-//   rvxctl [--sim[=BOARDS]] [--modules=BITS] [--type=CODE] [COMMAND ...]
-//
-// Commands: load (default) - load the boards and report what was found.
+//   rvxctl [OPTIONS] COMMAND [ARGS...]   (rvxctl --help lists both)
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,59 +18,262 @@
 
 namespace {
 
+// ---- Command line ----
+
+// A simulated input, register or status value: BOARD:UNIT:VALUE.
+struct SimSetting {
+  uint32_t board, unit;
+  int32_t value;
+};
+
 struct Options {
   bool sim = false;
   rvx::sim::Config boards;
-  std::vector<std::string> command;
+  std::vector<SimSetting> inputs;     // unit = axis, active-high input bits
+  std::vector<SimSetting> di;         // unit = module, DI register word
+  std::vector<SimSetting> errors;     // unit = axis, RR2
+  std::vector<SimSetting> positions;  // unit = axis, both counters
+  long drive_polls = -1;              // -1: the simulator's default
+  std::vector<std::string> words;     // the command and its arguments
 };
 
-void Usage() {
-  fprintf(stderr,
-          "usage: rvxctl [--sim[=BOARDS]] [--modules=BITS] [--type=CODE] [load]\n"
-          "  --sim[=N]       use N simulated boards (default 1) instead of the driver\n"
-          "  --modules=BITS  simulated identity bits 0..3 (extra expansion modules)\n"
-          "  --type=CODE     simulated board type code (1 or 3)\n");
+// The words after the command name: positional arguments and --flags.
+struct Args {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> flags;  // "--abs" -> "", "--dll" -> path
+
+  bool Has(const char* flag) const { return flags.count(flag) != 0; }
+  size_t size() const { return positional.size(); }
+  const std::string& operator[](size_t i) const { return positional[i]; }
+};
+
+bool ParseLong(const std::string& text, long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  *value = std::strtol(text.c_str(), &end, 0);
+  return *end == '\0';
 }
 
-bool Parse(int argc, char** argv, Options* options) {
+bool ParseU16(const std::string& text, uint16_t* value) {
+  long v = 0;
+  if (!ParseLong(text, &v) || v < 0 || v > 0xFFFF) return false;
+  *value = static_cast<uint16_t>(v);
+  return true;
+}
+
+bool ParseI32(const std::string& text, int32_t* value) {
+  long long v = 0;
+  char* end = nullptr;
+  v = std::strtoll(text.c_str(), &end, 0);
+  if (text.empty() || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+  *value = static_cast<int32_t>(v);
+  return true;
+}
+
+// Hexadecimal with or without its 0x.
+bool ParseHex(std::string text, long* value) {
+  if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) text.erase(0, 2);
+  if (text.empty() || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    return false;
+  }
+  *value = std::strtol(text.c_str(), nullptr, 16);
+  return true;
+}
+
+// "2,0,3" into its numbers.
+template <class T, class Parse>
+bool ParseList(const std::string& text, Parse parse, std::vector<T>* values) {
+  size_t from = 0;
+  while (true) {
+    const size_t comma = text.find(',', from);
+    T v{};
+    if (!parse(text.substr(from, comma - from), &v)) return false;
+    values->push_back(v);
+    if (comma == std::string::npos) return true;
+    from = comma + 1;
+  }
+}
+
+// Register values are hexadecimal, positions decimal.
+bool ParseSimSetting(const std::string& text, bool hex, SimSetting* s) {
+  const size_t a = text.find(':');
+  const size_t b = a == std::string::npos ? a : text.find(':', a + 1);
+  long board = 0, unit = 0, value = 0;
+  int32_t position = 0;
+  if (b == std::string::npos || !ParseLong(text.substr(0, a), &board) ||
+      !ParseLong(text.substr(a + 1, b - a - 1), &unit) || board < 0 || unit < 0) {
+    return false;
+  }
+  const std::string last = text.substr(b + 1);
+  if (hex ? !ParseHex(last, &value) || value > 0xFFFF : !ParseI32(last, &position)) return false;
+  *s = SimSetting{static_cast<uint32_t>(board), static_cast<uint32_t>(unit),
+                  hex ? static_cast<int32_t>(value) : position};
+  return true;
+}
+
+// Global options are taken wherever they stand; other words belong to the
+// command. False on a malformed option, which is left in `bad`.
+bool ParseOptions(int argc, char** argv, Options* options, std::string* bad) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&](const char* prefix) { return std::strtoul(arg.c_str() + strlen(prefix), nullptr, 0); };
+    *bad = arg;
+    auto starts = [&](const char* prefix) { return arg.rfind(prefix, 0) == 0; };
+    auto rest = [&](const char* prefix) { return arg.substr(strlen(prefix)); };
+    long v = 0;
+    SimSetting s{};
     if (arg == "--sim") {
       options->sim = true;
-    } else if (arg.rfind("--sim=", 0) == 0) {
+    } else if (starts("--sim=")) {
+      if (!ParseLong(rest("--sim="), &v) || v < 1 || v > 16) return false;
       options->sim = true;
-      options->boards.board_count = static_cast<uint32_t>(value("--sim="));
-    } else if (arg.rfind("--modules=", 0) == 0) {
-      for (auto& b : options->boards.board) b.module_bits = static_cast<uint8_t>(value("--modules="));
-    } else if (arg.rfind("--type=", 0) == 0) {
-      for (auto& b : options->boards.board) b.type_code = static_cast<uint8_t>(value("--type="));
-    } else if (arg == "-h" || arg == "--help") {
-      return false;
+      options->boards.board_count = static_cast<uint32_t>(v);
+    } else if (starts("--modules=")) {
+      if (!ParseLong(rest("--modules="), &v) || v < 0 || v > 15) return false;
+      for (auto& b : options->boards.board) b.module_bits = static_cast<uint8_t>(v);
+    } else if (starts("--type=")) {
+      if (!ParseLong(rest("--type="), &v) || v < 0 || v > 7) return false;
+      for (auto& b : options->boards.board) b.type_code = static_cast<uint8_t>(v);
+    } else if (arg == "--swap") {
+      for (auto& b : options->boards.board) b.byte_swap = true;
+    } else if (starts("--sim-inputs=")) {
+      if (!ParseSimSetting(rest("--sim-inputs="), true, &s)) return false;
+      options->inputs.push_back(s);
+    } else if (starts("--sim-di=")) {
+      if (!ParseSimSetting(rest("--sim-di="), true, &s)) return false;
+      options->di.push_back(s);
+    } else if (starts("--sim-errors=")) {
+      if (!ParseSimSetting(rest("--sim-errors="), true, &s)) return false;
+      options->errors.push_back(s);
+    } else if (starts("--sim-position=")) {
+      if (!ParseSimSetting(rest("--sim-position="), false, &s)) return false;
+      options->positions.push_back(s);
+    } else if (starts("--sim-drive=")) {
+      if (!ParseLong(rest("--sim-drive="), &options->drive_polls) || options->drive_polls < 0) {
+        return false;
+      }
     } else {
-      options->command.push_back(arg);
+      options->words.push_back(arg);
     }
   }
-  if (options->command.empty()) options->command.push_back("load");
-  return options->boards.board_count >= 1 && options->boards.board_count <= 16;
+  const bool sim_settings = !options->inputs.empty() || !options->di.empty() ||
+                            !options->errors.empty() || !options->positions.empty() ||
+                            options->drive_polls >= 0;
+  *bad = "--sim-* without --sim";
+  return options->sim || !sim_settings;
+}
+
+// Splits the command's words; `value_flags` take the next word as value.
+bool SplitArgs(const std::vector<std::string>& words, const std::vector<std::string>& flags,
+               const std::vector<std::string>& value_flags, Args* args) {
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (w.rfind("--", 0) != 0) {
+      args->positional.push_back(w);
+      continue;
+    }
+    const size_t eq = w.find('=');
+    const std::string name = w.substr(0, eq);
+    bool takes_value = false;
+    for (const std::string& f : value_flags) takes_value |= f == name;
+    bool known = takes_value;
+    for (const std::string& f : flags) known |= f == name;
+    if (!known) return false;
+    if (!takes_value) {
+      if (eq != std::string::npos) return false;
+      args->flags[name] = "";
+    } else if (eq != std::string::npos) {
+      args->flags[name] = w.substr(eq + 1);
+    } else if (i + 1 < words.size()) {
+      args->flags[name] = words[++i];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- Reporting ----
+
+// The name of a result code, with its value. Codes without a text leave the
+// library's text buffer as it was, which is how they are told apart.
+std::string ResultName(int32_t code) {
+  const std::string success = RVX406A_GetErrorString(ERR_SUCCESS);
+  const std::string text = RVX406A_GetErrorString(code);
+  char out[96];
+  if (code != ERR_SUCCESS && text == success) {
+    snprintf(out, sizeof out, "%d (no name)", code);
+  } else {
+    snprintf(out, sizeof out, "%s (%d)", text.c_str(), code);
+  }
+  return out;
+}
+
+// True when the last call succeeded; otherwise says which call failed.
+bool Succeeded(const char* call) {
+  const int32_t code = RVX406A_GetErrorCode();
+  if (code == ERR_SUCCESS) return true;
+  fflush(stdout);  // keep the report in order when both go to one terminal
+  fprintf(stderr, "rvxctl: %s: %s\n", call, ResultName(code).c_str());
+  return false;
+}
+
+// Card status bits by name; bits 7 and 10 are always 0.
+struct Flag {
+  int bit;
+  const char* name;
+};
+constexpr Flag kCardStatusFlags[] = {
+    {0, "HOME"},     {1, "Z"},      {2, "EMG"},       {3, "INPOS"},      {4, "ALARM"},
+    {5, "+LIMIT"},   {6, "-LIMIT"}, {8, "BUSY"},      {9, "ERROR"},      {11, "HOME_OK"},
+    {12, "IP_BUSY"}, {13, "OUT2"},  {14, "SERVO_ON"}, {15, "ALARM_RST"},
+};
+
+std::string CardFlags(uint16_t status) {
+  std::string names;
+  for (const Flag& f : kCardStatusFlags) {
+    if (status & (1u << f.bit)) names += (names.empty() ? "" : " ") + std::string(f.name);
+  }
+  return names.empty() ? "-" : names;
+}
+
+void PrintPositions(uint16_t board, uint16_t axis) {
+  const int32_t command = RVX406A_GetCommandPos(board, axis);
+  const int32_t actual = RVX406A_GetActualPos(board, axis);
+  printf("board %u axis %u: command %d, actual %d\n", board, axis, command, actual);
+}
+
+// Reports the stop cause left by Wait or Multi_Wait; 0 for a clean stop.
+int ReportStop(const char* what) {
+  const int32_t cause = RVX406A_GetErrorCode();
+  printf("%s ended: %s\n", what, ResultName(cause).c_str());
+  return cause == ERR_SUCCESS ? 0 : 1;
 }
 
 std::string LogPath() {
   const rvx::os::LocalTime t = rvx::os::GetLocalTime();
-  char path[300];
+  std::string dir = rvx::process().install_dir;
   const char sep = rvx::os::PathSeparator();
-  snprintf(path, sizeof path, "%s%cDebug%clogfile_%04d%02d%02d.log", rvx::process().install_dir,
-           sep, sep, t.year, t.month, t.day);
-  return path;
+  if (!dir.empty() && dir.back() != sep) dir += sep;
+  char name[64];
+  snprintf(name, sizeof name, "Debug%clogfile_%04d%02d%02d.log", sep, t.year, t.month, t.day);
+  return dir + name;
 }
 
-int Load() {
-  const int32_t highest = RVX406A_LoadDevice();
-  if (highest < 0) {
-    fprintf(stderr, "rvxctl: LoadDevice failed: %d %s\n", highest,
-            RVX406A_GetErrorString(highest));
-    return 1;
-  }
+// ---- Commands ----
+
+bool BoardArg(const Args& args, size_t i, uint16_t* board) {
+  if (ParseU16(args[i], board)) return true;
+  fprintf(stderr, "rvxctl: not a board number: %s\n", args[i].c_str());
+  return false;
+}
+
+bool AxisArg(const Args& args, size_t i, uint16_t* axis) {
+  if (ParseU16(args[i], axis)) return true;
+  fprintf(stderr, "rvxctl: not an axis number: %s\n", args[i].c_str());
+  return false;
+}
+
+int Load(const Args&) {
   const rvx::BoardTable& table = rvx::process().table;
   printf("boards: %u, axes: %u, DI: %u, DO: %u\n", table.count, table.total_axes, table.total_di,
          table.total_do);
@@ -79,32 +283,362 @@ int Load() {
     for (int m = 0; m < 4; ++m) {
       if (r.module_present[m]) modules += (modules.empty() ? "" : ",") + std::to_string(m + 1);
     }
-    printf("board %u: %u axes, %u DI, %u DO, modules %s\n", n, r.axis_count, r.di_count,
-           r.do_count, modules.empty() ? "none" : modules.c_str());
+    printf("board %u: %u axes, %u DI, %u DO, modules %s\n", n, r.axis_count, r.di_count, r.do_count,
+           modules.empty() ? "none" : modules.c_str());
   }
   printf("log: %s\n", LogPath().c_str());
   return 0;
+}
+
+int Info(const Args& args) {
+  int status = 0;
+  const rvx::BoardTable& table = rvx::process().table;
+  for (uint16_t n = 0; n < table.count; ++n) {
+    uint32_t type = 0, version = 0, axes = 0, di = 0, dout = 0;
+    RVX406A_BoardInfo(n, &type, &version, &axes, &di, &dout);
+    if (!Succeeded("BoardInfo")) {
+      status = 1;
+      continue;
+    }
+    const uint16_t id = RVX406A_GetBoardID(n);
+    const uint16_t axis_num = RVX406A_GetAxisNum(n);
+    if (!Succeeded("GetAxisNum")) status = 1;
+    const uint16_t di_num = RVX406A_GetDiNum(n);
+    const uint16_t do_num = RVX406A_GetDoNum(n);
+    std::string modules;
+    for (int m = 0; m < 4; ++m) {
+      if (table.board[n].module_present[m]) {
+        modules += (modules.empty() ? "" : ",") + std::to_string(m + 1);
+      }
+    }
+    printf("board %u: type %u, version %u, ID 0x%02X, modules %s\n", n, type, version, id,
+           modules.empty() ? "none" : modules.c_str());
+    printf("  BoardInfo: %u axes, %u DI, %u DO\n", axes, di, dout);
+    printf("  counts:    %u axes, %u DI, %u DO\n", axis_num, di_num, do_num);
+  }
+  if (args.Has("--dll")) {
+    const std::string& path = args.flags.at("--dll");
+    const uint32_t v = RVX406A_GetDllVersion(path.c_str());
+    if (!Succeeded("GetDllVersion")) return 1;
+    if (v == 0) {
+      printf("%s: no version information\n", path.c_str());
+    } else {
+      printf("%s: version %u (%u.%u.%u.%u)\n", path.c_str(), v, v / 1000000, v / 10000 % 100,
+             v / 100 % 100, v % 100);
+    }
+  }
+  return status;
+}
+
+int StatusOfAxis(uint16_t board, uint16_t axis) {
+  const uint16_t status = RVX406A_GetCardStatus(board, axis);
+  if (!Succeeded("GetCardStatus")) return 1;
+  const int32_t command = RVX406A_GetCommandPos(board, axis);
+  const int32_t actual = RVX406A_GetActualPos(board, axis);
+  const int32_t speed = RVX406A_GetCommandSpeed(board, axis);
+  const int32_t error = RVX406A_GetMotionErrCod(board, axis);
+  printf("%5u %4u  0x%04X %10d %10d %8d  %-24s %s\n", board, axis, status, command, actual, speed,
+         ResultName(error).c_str(), CardFlags(status).c_str());
+  return 0;
+}
+
+int Status(const Args& args) {
+  uint16_t first = 0, board = 0, axis = 0;
+  uint16_t last = static_cast<uint16_t>(rvx::process().table.count);
+  if (args.size() >= 1) {
+    if (!BoardArg(args, 0, &board)) return 2;
+    first = board;
+    last = static_cast<uint16_t>(board + 1);
+  }
+  if (args.size() == 2 && !AxisArg(args, 1, &axis)) return 2;
+  printf("board axis  status    command     actual    speed  motion error             flags\n");
+  int status = 0;
+  for (uint16_t b = first; b < last; ++b) {
+    if (args.size() == 2) {
+      status |= StatusOfAxis(b, axis);
+      continue;
+    }
+    const uint16_t axes = RVX406A_GetAxisNum(b);
+    if (!Succeeded("GetAxisNum")) {
+      status = 1;
+      continue;
+    }
+    for (uint16_t a = 0; a < axes; ++a) status |= StatusOfAxis(b, a);
+  }
+  return status;
+}
+
+int PrintIo(uint16_t board) {
+  const uint16_t di = RVX406A_GetDiNum(board);
+  if (!Succeeded("GetDiNum")) return 1;
+  const uint16_t dout = RVX406A_GetDoNum(board);
+  printf("board %u: %u DI, %u DO\n", board, di, dout);
+  for (uint16_t w = 0; w < di / 16; ++w) {
+    uint16_t value = 0;
+    RVX406A_GetDIWord(board, w, &value);
+    if (!Succeeded("GetDIWord")) return 1;
+    printf("  DI word %u (channels %2u-%2u): 0x%04X\n", w, 16 * w, 16 * w + 15, value);
+  }
+  for (uint16_t w = 0; w < dout / 16; ++w) {
+    uint16_t value = 0;
+    RVX406A_GetDOWord(board, w, &value);
+    if (!Succeeded("GetDOWord")) return 1;
+    printf("  DO word %u (channels %2u-%2u): 0x%04X\n", w, 16 * w, 16 * w + 15, value);
+  }
+  return 0;
+}
+
+int Io(const Args& args) {
+  uint16_t board = 0;
+  if (!BoardArg(args, 0, &board)) return 2;
+  if (args.size() == 1) return PrintIo(board);
+  uint16_t index = 0, value = 0;
+  if (args.size() != 4 || !ParseU16(args[2], &index) || !ParseU16(args[3], &value)) {
+    fprintf(stderr, "rvxctl: io BOARD set CHANNEL 0|1, or io BOARD out WORDINDEX VALUE\n");
+    return 2;
+  }
+  if (args[1] == "set") {
+    RVX406A_PutDOBit(board, index, value);
+    if (!Succeeded("PutDOBit")) return 1;
+    printf("DO channel %u = %u\n", index, RVX406A_GetDOBit(board, index));
+  } else if (args[1] == "out") {
+    RVX406A_PutDOWord(board, index, value);
+    if (!Succeeded("PutDOWord")) return 1;
+    uint16_t back = 0;
+    RVX406A_GetDOWord(board, index, &back);
+    printf("DO word %u = 0x%04X\n", index, back);
+  } else {
+    fprintf(stderr, "rvxctl: unknown io action '%s'\n", args[1].c_str());
+    return 2;
+  }
+  return Succeeded("read back") ? 0 : 1;
+}
+
+int Move(const Args& args) {
+  uint16_t board = 0;
+  std::vector<uint16_t> axes;
+  std::vector<int32_t> distances;
+  if (!BoardArg(args, 0, &board)) return 2;
+  if (!ParseList(args[1], ParseU16, &axes) || !ParseList(args[2], ParseI32, &distances) ||
+      axes.size() != distances.size()) {
+    fprintf(stderr, "rvxctl: move needs as many distances as axes\n");
+    return 2;
+  }
+  const bool absolute = args.Has("--abs");
+  const uint16_t count = static_cast<uint16_t>(axes.size());
+  const char* started = absolute ? "Abs_Move" : "Inc_Move";
+  if (count == 1) {
+    (absolute ? RVX406A_Abs_Move : RVX406A_Inc_Move)(board, axes[0], distances[0]);
+  } else {
+    started = absolute ? "Multi_Abs_Move" : "Multi_Inc_Move";
+    (absolute ? RVX406A_Multi_Abs_Move : RVX406A_Multi_Inc_Move)(board, count, axes.data(),
+                                                                 distances.data());
+  }
+  if (!Succeeded(started)) return 1;
+  if (count == 1) {
+    RVX406A_Wait(board, axes[0], 0);
+  } else {
+    RVX406A_Multi_Wait(board, count, axes.data(), 0);
+  }
+  const int status = ReportStop(started);
+  for (uint16_t axis : axes) PrintPositions(board, axis);
+  return status;
+}
+
+int Jog(const Args& args) {
+  uint16_t board = 0, axis = 0;
+  if (!BoardArg(args, 0, &board) || !AxisArg(args, 1, &axis)) return 2;
+  if (args[2] != "+" && args[2] != "-") {
+    fprintf(stderr, "rvxctl: jog direction is + or -\n");
+    return 2;
+  }
+  RVX406A_Jog_Move(board, axis, args[2] == "+" ? 1 : 0);
+  if (!Succeeded("Jog_Move")) return 1;
+  if (RVX406A_Done(board, axis) == 1) {
+    printf("board %u axis %u: jogging %s; end it with: rvxctl stop %u %u\n", board, axis,
+           args[2].c_str(), board, axis);
+    return 0;
+  }
+  return ReportStop("Jog_Move");
+}
+
+int Stop(const Args& args) {
+  uint16_t board = 0, axis = 0;
+  if (!BoardArg(args, 0, &board) || !AxisArg(args, 1, &axis)) return 2;
+  const bool sudden = args.Has("--sudden");
+  (sudden ? RVX406A_Sudden_Stop : RVX406A_Decel_Stop)(board, axis);
+  if (!Succeeded(sudden ? "Sudden_Stop" : "Decel_Stop")) return 1;
+  RVX406A_Wait(board, axis, 0);
+  const int status = ReportStop(sudden ? "Sudden_Stop" : "Decel_Stop");
+  PrintPositions(board, axis);
+  return status;
+}
+
+int Home(const Args& args) {
+  uint16_t board = 0, axis = 0;
+  if (!BoardArg(args, 0, &board) || !AxisArg(args, 1, &axis)) return 2;
+  RVX406A_Home_Move(board, axis);
+  if (!Succeeded("Home_Move")) return 1;
+  unsigned polls = 0;
+  while (++polls, RVX406A_HomeIsBusy(board, axis) == 1) rvx::os::Sleep(1);
+  if (!Succeeded("HomeIsBusy")) return 1;
+  const uint16_t home_ok = RVX406A_GetHomeSuccess(board, axis);
+  const int32_t cause = RVX406A_GetMotionErrCod(board, axis);
+  printf("Home_Move ended: HOME_OK %u, %s; HomeIsBusy polls: %u\n", home_ok,
+         ResultName(cause).c_str(), polls);
+  PrintPositions(board, axis);
+  return home_ok == 1 ? 0 : 1;
+}
+
+// The flags a command takes and how many positional words.
+struct Command {
+  const char* name;
+  const char* synopsis;
+  const char* summary;
+  size_t min_args, max_args;
+  std::vector<std::string> flags;        // switches
+  std::vector<std::string> value_flags;  // flags followed by a value
+  int (*run)(const Args& args);
+};
+
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {"load", "load", "boards, axes and channels found (the default)", 0, 0, {}, {}, Load},
+      {"info",
+       "info [--dll PATH]",
+       "board identity and counts; version of a library file",
+       0,
+       0,
+       {},
+       {"--dll"},
+       Info},
+      {"status",
+       "status [BOARD [AXIS]]",
+       "card status, positions, speed and motion error",
+       0,
+       2,
+       {},
+       {},
+       Status},
+      {"io",
+       "io BOARD [set CHANNEL 0|1 | out WORDINDEX VALUE]",
+       "read DI/DO, or set outputs",
+       1,
+       4,
+       {},
+       {},
+       Io},
+      {"move",
+       "move BOARD AXIS[,AXIS...] DIST[,DIST...] [--abs]",
+       "relative (or absolute) move of one or several axes, waits for the end",
+       3,
+       3,
+       {"--abs"},
+       {},
+       Move},
+      {"jog", "jog BOARD AXIS +|-", "continuous move until stop", 3, 3, {}, {}, Jog},
+      {"stop",
+       "stop BOARD AXIS [--sudden]",
+       "decelerating (or sudden) stop, waits for the end",
+       2,
+       2,
+       {"--sudden"},
+       {},
+       Stop},
+      {"home",
+       "home BOARD AXIS",
+       "home search, waits for the end, reports HOME_OK",
+       2,
+       2,
+       {},
+       {},
+       Home},
+  };
+  return commands;
+}
+
+void Usage(FILE* out) {
+  fprintf(out, "usage: rvxctl [OPTIONS] COMMAND [ARGS...]\ncommands:\n");
+  for (const Command& c : Commands()) fprintf(out, "  %s\n      %s\n", c.synopsis, c.summary);
+  fprintf(out,
+          "options:\n"
+          "  --sim[=N]             use N simulated boards (default 1) instead of the driver\n"
+          "  --modules=BITS        simulated identity bits 0..3 (extra expansion modules)\n"
+          "  --type=CODE           simulated board type code (1 or 3)\n"
+          "  --swap                simulated module byte swap\n"
+          "  --sim-inputs=B:A:HEX  active-high inputs of axis A: 02 home, 04 Z, 10 +limit,\n"
+          "                        20 -limit, 40 in-position, 80 alarm\n"
+          "  --sim-di=B:M:HEX      DI register word of module M (a 0 bit is an active input)\n"
+          "  --sim-errors=B:A:HEX  error register RR2 of axis A (the stop cause)\n"
+          "  --sim-position=B:A:N  logical and real position of axis A\n"
+          "  --sim-drive=POLLS     simulated drives stay busy for POLLS status reads\n"
+          "exit status: 0 done, 1 refused by the library or stopped by a cause, 2 usage\n");
+}
+
+void ApplySimSettings(const Options& options) {
+  namespace sim = rvx::sim;
+  for (const SimSetting& s : options.inputs) {
+    sim::SetInputs(s.board, s.unit, static_cast<uint8_t>(s.value));
+  }
+  for (const SimSetting& s : options.di) {
+    sim::SetDiBytes(s.board, s.unit, static_cast<uint8_t>(s.value),
+                    static_cast<uint8_t>(s.value >> 8));
+  }
+  for (const SimSetting& s : options.errors) {
+    sim::SetErrorStatus(s.board, s.unit, static_cast<uint16_t>(s.value));
+  }
+  for (const SimSetting& s : options.positions) sim::SetPosition(s.board, s.unit, s.value, s.value);
+  if (options.drive_polls >= 0) {
+    for (uint32_t b = 0; b < options.boards.board_count; ++b) {
+      for (uint32_t a = 0; a < 4; ++a) {
+        sim::SetDriveDuration(b, a, static_cast<uint32_t>(options.drive_polls));
+      }
+    }
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  if (!Parse(argc, argv, &options)) {
-    Usage();
+  std::string bad;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+      Usage(stdout);
+      return 0;
+    }
+  }
+  if (!ParseOptions(argc, argv, &options, &bad)) {
+    fprintf(stderr, "rvxctl: bad option: %s (see rvxctl --help)\n", bad.c_str());
     return 2;
   }
+  if (options.words.empty()) options.words.push_back("load");
+  const Command* command = nullptr;
+  for (const Command& c : Commands()) {
+    if (options.words[0] == c.name) command = &c;
+  }
+  if (command == nullptr) {
+    fprintf(stderr, "rvxctl: unknown command '%s' (see rvxctl --help)\n", options.words[0].c_str());
+    return 2;
+  }
+  Args args;
+  if (!SplitArgs(options.words, command->flags, command->value_flags, &args) ||
+      args.size() < command->min_args || args.size() > command->max_args) {
+    fprintf(stderr, "usage: rvxctl %s\n", command->synopsis);
+    return 2;
+  }
+
   if (options.sim) {
     rvx::os::SetEnv("RVX_DRIVER", "sim");
     rvx::sim::Reset(options.boards);
   }
-  const std::string& command = options.command[0];
-  int status = 2;
-  if (command == "load") {
-    status = Load();
+  int status = 1;
+  const int32_t highest = RVX406A_LoadDevice();
+  if (highest < 0) {
+    fprintf(stderr, "rvxctl: LoadDevice: %s\n", ResultName(highest).c_str());
   } else {
-    fprintf(stderr, "rvxctl: unknown command '%s'\n", command.c_str());
-    Usage();
+    if (options.sim) ApplySimSettings(options);
+    status = command->run(args);
   }
   RVX406A_UnloadDevice();
   if (options.sim) rvx::sim::RemoveNamedObjects();

@@ -1,0 +1,138 @@
+// The stored speed settings of an axis: profile shape, positioning and jog
+// profiles, acceleration counter offset. Profiles are only stored: every move
+// recomputes its chip parameters from the caller's values when it starts.
+#include "motion/motion.h"
+#include "motion/profile.h"
+
+namespace rvx {
+namespace {
+
+constexpr i32 kMinAccOffset = -32768;
+constexpr i32 kMaxAccOffset = 32767;
+
+// The values the stored chip parameters are computed from: zeros would make
+// the quotients meaningless, and a start above the drive speed means a
+// constant-speed move.
+ProfileInput SettingInput(u32 start_pps, u32 drive_pps, u32 acc_ms, u32 dec_ms) {
+  ProfileInput in{start_pps ? start_pps : 1, drive_pps ? drive_pps : 1, acc_ms ? acc_ms : 1,
+                  dec_ms ? dec_ms : 1};
+  if (in.drive_pps <= in.start_pps) in.start_pps = in.drive_pps;
+  return in;
+}
+
+SpeedProfile SettingProfile(const AxisBlock& shadow, ProfileKind kind, const ProfileInput& in) {
+  return ComputeProfile(kind, Bit(shadow.wr3, 2) != 0, in, shadow.range, shadow.fixed_range);
+}
+
+}  // namespace
+}  // namespace rvx
+
+using namespace rvx;  // NOLINT: exported functions are defined at global scope
+
+extern "C" {
+
+RVX406A_API void RVX406A_SetSpeedMode(uint16_t board, uint16_t axis, uint16_t mode) {
+  AxisCall call(board, axis, LogRule::kSetter);
+  if (call.Check(mode <= 1)) call.axis().WriteWr3(Bits(call.shadow().wr3, {{2, mode}}));
+  call.Log(" RV = %5d : RVX406A_SetSpeedMode (%ld, %ld, %ld)", board, axis, mode);
+}
+
+RVX406A_API uint16_t RVX406A_GetSpeedMode(uint16_t board, uint16_t axis) {
+  AxisCall call(board, axis, LogRule::kGetter);
+  const u16 mode = call.ok() ? static_cast<u16>(Bit(call.shadow().wr3, 2)) : 0;
+  call.Log(" RV = %5d : RVX406A_GetSpeedMode (%ld, %ld, %ld)", board, axis, mode);
+  return mode;
+}
+
+RVX406A_API void RVX406A_SetPosSpeed(uint16_t board, uint16_t axis, uint32_t start_pps,
+                                     uint32_t drive_pps, uint32_t acc_ms, uint32_t dec_ms) {
+  AxisCall call(board, axis, LogRule::kSetter);
+  if (call.Check(start_pps <= kMaxSpeedPps, ERR_MAX_STARTV) &&
+      call.Check(drive_pps <= kMaxSpeedPps, ERR_MAX_WORKV) &&
+      call.Check(acc_ms <= kMaxTimeMs, ERR_MAX_ACC) &&
+      call.Check(dec_ms <= kMaxTimeMs, ERR_MAX_DEC)) {
+    AxisBlock& b = call.shadow();
+    const SpeedProfile p = SettingProfile(b, ProfileKind::kPositioning,
+                                          SettingInput(start_pps, drive_pps, acc_ms, dec_ms));
+    b.pos_start = p.initial;
+    b.pos_drive = p.drive;
+    b.pos_acc = p.acc;
+    b.pos_dec = p.dec;
+    b.pos_acc_jerk = p.acc_jerk;
+    b.pos_dec_jerk = p.dec_jerk;
+    b.pos_start_pps = start_pps;
+    b.pos_drive_pps = drive_pps;
+    b.pos_acc_ms = acc_ms;
+    b.pos_dec_ms = dec_ms;
+  }
+  call.Log(" RV = %5d : RVX406A_SetPosSpeed (%ld, %ld, %ld, %ld, %ld, %ld)", board, axis, start_pps,
+           drive_pps, acc_ms, dec_ms);
+}
+
+RVX406A_API void RVX406A_GetPosSpeed(uint16_t board, uint16_t axis, uint32_t* start_pps,
+                                     uint32_t* drive_pps, uint32_t* acc_ms, uint32_t* dec_ms) {
+  ZeroOutputs(start_pps, drive_pps, acc_ms, dec_ms);
+  AxisCall call(board, axis, LogRule::kGetter);
+  if (call.ok()) {
+    const AxisBlock& b = call.shadow();
+    *start_pps = b.pos_start_pps;
+    *drive_pps = b.pos_drive_pps;
+    *acc_ms = b.pos_acc_ms;
+    *dec_ms = b.pos_dec_ms;
+  }
+  call.Log(" RV = %5d : RVX406A_GetPosSpeed (%ld, %ld, %ld, %ld, %ld, %ld)", board, axis,
+           *start_pps, *drive_pps, *acc_ms, *dec_ms);
+}
+
+RVX406A_API void RVX406A_SetJogSpeed(uint16_t board, uint16_t axis, uint32_t start_pps,
+                                     uint32_t drive_pps, uint32_t acc_ms) {
+  AxisCall call(board, axis, LogRule::kSetter);
+  if (call.Check(start_pps <= kMaxSpeedPps, ERR_MAX_STARTV) &&
+      call.Check(drive_pps <= kMaxSpeedPps, ERR_MAX_WORKV) &&
+      call.Check(acc_ms <= kMaxTimeMs, ERR_MAX_ACC)) {
+    AxisBlock& b = call.shadow();
+    const SpeedProfile p = SettingProfile(b, ProfileKind::kContinuous,
+                                          SettingInput(start_pps, drive_pps, acc_ms, acc_ms));
+    b.jog_start = p.initial;
+    b.jog_drive = p.drive;
+    b.jog_acc = p.acc;
+    b.jog_jerk = p.acc_jerk;
+    b.jog_start_pps = start_pps;
+    b.jog_drive_pps = drive_pps;
+    b.jog_acc_ms = acc_ms;
+  }
+  call.Log(" RV = %5d : RVX406A_SetJogSpeed (%ld, %ld, %ld, %ld, %ld)", board, axis, start_pps,
+           drive_pps, acc_ms);
+}
+
+RVX406A_API void RVX406A_GetJogSpeed(uint16_t board, uint16_t axis, uint32_t* start_pps,
+                                     uint32_t* drive_pps, uint32_t* acc_ms) {
+  ZeroOutputs(start_pps, drive_pps, acc_ms);
+  AxisCall call(board, axis, LogRule::kGetter);
+  if (call.ok()) {
+    const AxisBlock& b = call.shadow();
+    *start_pps = b.jog_start_pps;
+    *drive_pps = b.jog_drive_pps;
+    *acc_ms = b.jog_acc_ms;
+  }
+  call.Log(" RV = %5d : RVX406A_GetJogSpeed (%ld, %ld, %ld, %ld, %ld)", board, axis, *start_pps,
+           *drive_pps, *acc_ms);
+}
+
+RVX406A_API void RVX406A_SetAccOffset(uint16_t board, uint16_t axis, int32_t offset) {
+  AxisCall call(board, axis, LogRule::kSetter);
+  if (call.Check(offset >= kMinAccOffset && offset <= kMaxAccOffset)) {
+    call.axis().Write16(cmd::kAccOffset, static_cast<u16>(offset));
+    call.shadow().acc_offset = offset;
+  }
+  call.Log(" RV = %5d : RVX406A_SetAccOffset (%ld, %ld, %ld)", board, axis, offset);
+}
+
+RVX406A_API int32_t RVX406A_GetAccOffset(uint16_t board, uint16_t axis) {
+  AxisCall call(board, axis, LogRule::kGetter);
+  const i32 offset = call.ok() ? call.shadow().acc_offset : 0;
+  call.Log(" RV = %5d : RVX406A_GetAccOffset (%ld, %ld, %ld)", board, axis, offset);
+  return offset;
+}
+
+}  // extern "C"
