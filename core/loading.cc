@@ -175,6 +175,7 @@ RVX406A_API int32_t RVX406A_LoadDevice(void) {
       if (section.handle == nullptr || section.view == nullptr) {
         result = ERR_CREATE_MEM_FAIL;
       } else {
+        if (p.section != nullptr) os::CloseSection(p.section);  // a reload keeps one handle
         p.section = section.handle;
         p.shared = static_cast<SharedSection*>(section.view);
         if (section.created) memset(section.view, 0, kSharedSectionSize);

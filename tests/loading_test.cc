@@ -1,9 +1,8 @@
 // Board loading and unloading, identification, first-loader semantics, the
 // shared section across processes, and the register primitives underneath.
 #include <gmock/gmock.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "core/registers.h"
@@ -207,6 +206,7 @@ RVX_TEST_CHILD(JoinAndReport) {
   if (level != 3) return 15;
   u32 di_count;
   memcpy(&di_count, bytes + 816 + 5288 * 1 + 24, sizeof di_count);
+  os::CloseSection(section.handle);
   return di_count == 32 ? 0 : 16;
 }
 
@@ -230,16 +230,12 @@ RVX_TEST_CHILD(LoadAndTellFirst) {
 
 TEST_F(LoadingTest, OfTwoSimultaneousLoadersExactlyOneIsFirst) {
   for (int round = 0; round < 3; ++round) {
-    pid_t pids[2];
-    for (pid_t& pid : pids) {
-      pid = fork();
-      if (pid == 0) _exit(RunChild("LoadAndTellFirst") == 1 ? 1 : 0);
-    }
+    ChildProcess children[2];
+    for (ChildProcess& child : children) child = StartChild("LoadAndTellFirst");
     int firsts = 0;
-    for (pid_t pid : pids) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      firsts += WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    for (const ChildProcess& child : children) {
+      const int status = WaitChild(child);
+      firsts += status == 0 || status == 1 ? status : 100;
     }
     EXPECT_EQ(firsts, 1) << "round " << round;
   }
@@ -248,7 +244,7 @@ TEST_F(LoadingTest, OfTwoSimultaneousLoadersExactlyOneIsFirst) {
 RVX_TEST_CHILD(DieHoldingTheMutex) {
   if (RVX406A_LoadDevice() != 0) return 2;
   os::WaitMutex(process().mutex);
-  _exit(0);  // dies as the owner
+  std::_Exit(0);  // dies as the owner
 }
 
 TEST_F(LoadingTest, AKilledOwnerDoesNotHangTheNextCaller) {

@@ -2,177 +2,94 @@
 // refusals, and what each override writes and records.
 #include <gmock/gmock.h>
 
-#include "tests/support.h"
+#include <tuple>
+
+#include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
 
-using Strings = std::vector<std::string>;
-
-Strings TracedRequests() {
-  Strings out;
-  for (const std::string& r : Requests(sim::Trace())) {
-    if (r != "RP1") out.push_back(r);
+class OverrideTest : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    Load();
+    shared().log_level = 1;
   }
-  return out;
-}
-
-class OverrideTest : public LibraryTest {};
+};
 
 TEST_F(OverrideTest, Speed) {
-  struct Case {
-    u16 range, fixed;
-    bool driving;
-    u32 speed;
-    Strings requests;
-    u32 last_speed;
-    std::string line;
-  };
-  const Case cases[] = {
-      {100,
-       1,
-       true,
-       50000,
-       {"RR0", "WR6=01F4", "WR0=0205"},
-       50000,
-       " RV =     0 : RVX406A_OverrideSpeed (0, 1, 50000)"},
-      // RANGE is the multiplier even when the range is not fixed.
-      {100,
-       0,
-       true,
-       50,
-       {"RR0", "WR6=0001", "WR0=0205"},
-       50,
-       " RV =     0 : RVX406A_OverrideSpeed (0, 1, 50)"},
-      {100,
-       1,
-       true,
-       0,
-       {"RR0", "WR6=0001", "WR0=0205"},
-       1,
-       " RV =     0 : RVX406A_OverrideSpeed (0, 1, 1)"},
-      {7,
-       1,
-       true,
-       7004,
-       {"RR0", "WR6=03E9", "WR0=0205"},
-       7004,
-       " RV =     0 : RVX406A_OverrideSpeed (0, 1, 7004)"},
-      {3,
-       0,
-       true,
-       4000000,
-       {"RR0", "WR6=1F40", "WR0=0205"},
-       4000000,
-       " RV =     0 : RVX406A_OverrideSpeed (0, 1, 4000000)"},
-      {100, 1, false, 50000, {"RR0"}, 9, " RV =  -548 : RVX406A_OverrideSpeed (0, 1, 50000)"},
-      {100, 1, false, 4000001, {}, 9, " RV =  -535 : RVX406A_OverrideSpeed (0, 1, 4000001)"},
-  };
-  Load();
-  shared().log_level = 1;
-  for (const Case& c : cases) {
-    AxisBlock& b = axis_block(0, 1);
-    b.range = c.range, b.fixed_range = c.fixed, b.last_drive_speed = 9;
-    sim::SetDriving(0, 1, c.driving);  // any drive, whoever started it
+  auto loads = [](unsigned drive) { return Join({{"RR0"}, Param(0x205, drive)}); };
+  // RANGE, FIXED_RANGE, driving, speed; requests, last drive speed, result, logged speed.
+  const std::tuple<u16, u16, bool, u32, Strings, u32, i32, u32> cases[] = {
+      {100, 1, true, 50000, loads(500), 50000, 0, 50000},
+      {100, 0, true, 50, loads(1), 50, 0, 50},  // RANGE also when not fixed
+      {100, 1, true, 0, loads(1), 1, 0, 1},
+      {7, 1, true, 7004, loads(1001), 7004, 0, 7004},
+      {3, 0, true, 4000000, loads(8000), 4000000, 0, 4000000},
+      {100, 1, false, 50000, Strings{"RR0"}, 9, ERR_AXIS_STEADY, 50000},
+      {100, 1, false, 4000001, Strings(), 9, ERR_MAX_WORKV, 4000001}};
+  AxisBlock& b = axis_block(0, 1);
+  for (const auto& [range, fixed, driving, speed, requests, last_speed, result, logged] : cases) {
+    b.range = range, b.fixed_range = fixed, b.last_drive_speed = 9;
+    sim::SetDriving(0, 1, driving);  // any drive, whoever started it
     ClearLog();
     sim::StartTrace();
-    RVX406A_OverrideSpeed(0, 1, c.speed);
-    EXPECT_EQ(TracedRequests(), c.requests) << c.line;
-    EXPECT_EQ(b.last_drive_speed, c.last_speed) << c.line;
-    EXPECT_EQ(LoggedCalls(), Strings{c.line});
+    RVX406A_OverrideSpeed(0, 1, speed);
+    EXPECT_EQ(TracedRequests(), requests) << speed;
+    EXPECT_EQ(b.last_drive_speed, last_speed) << speed;
+    EXPECT_EQ(LoggedCalls(),
+              Strings{Logged(result, "OverrideSpeed (0, 1, " + std::to_string(logged) + ")")});
   }
 }
 
 TEST_F(OverrideTest, Position) {
-  enum Started { kRelative, kAbsolute, kJog };
   enum State { kRunning, kEnded, kReported };
-  struct Case {
-    Started started;
-    State state;
-    void (*override)();
-    Strings requests;
-    i32 start, distance;  // recorded afterwards
-    std::string line;
-  };
-  const Strings none;
-  const Case cases[] = {
-      // A magnitude: the running drive keeps its direction.
-      {kRelative,
-       kRunning,
-       [] { RVX406A_Inc_OverrideMove(0, 0, -5000); },
-       {"RR0", "WR7=0000", "WR6=1388", "WR0=0106"},
-       0,
-       -5000,
-       " RV =     0 : RVX406A_Inc_OverrideMove (0, 0, -5000)"},
-      {kRelative, kRunning, [] { RVX406A_Inc_OverrideMove(0, 0, 268435456); }, none, 0, 10000,
-       " RV =  -300 : RVX406A_Inc_OverrideMove (0, 0, 268435456)"},
-      {kJog, kRunning, [] { RVX406A_Inc_OverrideMove(0, 0, 1); }, none, 0, 0,
-       " RV =  -549 : RVX406A_Inc_OverrideMove (0, 0, 1)"},
-      {kAbsolute, kRunning, [] { RVX406A_Inc_OverrideMove(0, 0, 1); }, none, 1000, 4000,
-       " RV =  -549 : RVX406A_Inc_OverrideMove (0, 0, 1)"},
-      // The type is checked before the axis is read.
-      {kRelative, kReported, [] { RVX406A_Inc_OverrideMove(0, 0, 1); }, none, 0, 10000,
-       " RV =  -549 : RVX406A_Inc_OverrideMove (0, 0, 1)"},
-      {kRelative,
-       kEnded,
-       [] { RVX406A_Inc_OverrideMove(0, 0, 1); },
-       {"RR0"},
-       0,
-       10000,
-       " RV =  -548 : RVX406A_Inc_OverrideMove (0, 0, 1)"},
-      // From the recorded start (1000), not from where the axis is now.
-      {kAbsolute,
-       kRunning,
-       [] { RVX406A_Abs_OverrideMove(0, 0, -2000); },
-       {"RR0", "WR7=0000", "WR6=0BB8", "WR0=0106"},
-       1000,
-       -3000,
-       " RV =     0 : RVX406A_Abs_OverrideMove (0, 0, 1000, -2000, -3000)"},
-      {kAbsolute,
-       kRunning,
-       [] { RVX406A_Abs_OverrideMove(0, 0, 268436456); },
-       {"RR0"},
-       1000,
-       4000,
-       " RV =  -541 : RVX406A_Abs_OverrideMove (0, 0, 1000, 268436456, 268435456)"},
-      {kAbsolute, kRunning, [] { RVX406A_Abs_OverrideMove(0, 0, INT32_MIN); }, none, 1000, 4000,
-       " RV =  -300 : RVX406A_Abs_OverrideMove (0, 0, 0, -2147483648, 0)"},
-      {kRelative, kRunning, [] { RVX406A_Abs_OverrideMove(0, 0, 1); }, none, 0, 10000,
-       " RV =  -549 : RVX406A_Abs_OverrideMove (0, 0, 0, 1, 0)"},
-      {kAbsolute,
-       kEnded,
-       [] { RVX406A_Abs_OverrideMove(0, 0, 1); },
-       {"RR0"},
-       1000,
-       4000,
-       " RV =  -548 : RVX406A_Abs_OverrideMove (0, 0, 0, 1, 0)"},
-  };
-  Load();
-  shared().log_level = 1;
+  auto loads = [](unsigned count) { return Join({{"RR0"}, Param32(0x106, count)}); };
+  const Strings none, busy_test = {"RR0"};
+  // Move started and its state, absolute override or not and its value;
+  // requests, start and distance recorded afterwards, result, log line.
+  const std::tuple<MoveKind, State, bool, i32, Strings, i32, i32, i32, const char*> cases[] = {
+      {kRelativeMove, kRunning, false, -5000, loads(5000), 0, -5000, 0,
+       "Inc_OverrideMove (0, 0, -5000)"},  // the direction stays
+      {kRelativeMove, kRunning, false, 268435456, none, 0, 10000, -300,
+       "Inc_OverrideMove (0, 0, 268435456)"},
+      {kContinuousMove, kRunning, false, 1, none, 0, 0, -549, "Inc_OverrideMove (0, 0, 1)"},
+      {kAbsoluteMove, kRunning, false, 1, none, 1000, 4000, -549, "Inc_OverrideMove (0, 0, 1)"},
+      {kRelativeMove, kReported, false, 1, none, 0, 10000, -549, "Inc_OverrideMove (0, 0, 1)"},
+      {kRelativeMove, kEnded, false, 1, busy_test, 0, 10000, -548, "Inc_OverrideMove (0, 0, 1)"},
+      {kAbsoluteMove, kRunning, true, -2000, loads(3000), 1000, -3000, 0,
+       "Abs_OverrideMove (0, 0, 1000, -2000, -3000)"},  // from the recorded start
+      {kAbsoluteMove, kRunning, true, 268436455, loads(0x0FFFFFFF), 1000, 268435455, 0,
+       "Abs_OverrideMove (0, 0, 1000, 268436455, 268435455)"},
+      {kAbsoluteMove, kRunning, true, 268436456, busy_test, 1000, 4000, -541,
+       "Abs_OverrideMove (0, 0, 1000, 268436456, 268435456)"},
+      {kAbsoluteMove, kRunning, true, INT32_MIN, none, 1000, 4000, -300,
+       "Abs_OverrideMove (0, 0, 0, -2147483648, 0)"},
+      {kRelativeMove, kRunning, true, 1, none, 0, 10000, -549, "Abs_OverrideMove (0, 0, 0, 1, 0)"},
+      {kAbsoluteMove, kEnded, true, 1, busy_test, 1000, 4000, -548,
+       "Abs_OverrideMove (0, 0, 0, 1, 0)"}};
   sim::SetDriveDuration(0, 0, 0xFFFFFFFF);
   AxisBlock& b = axis_block(0, 0);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
+  for (const auto& [kind, state, abs, value, requests, start, distance, result, call] : cases) {
+    SCOPED_TRACE(call);
     sim::SetDriving(0, 0, false);
     sim::SetPosition(0, 0, 1000, 1000);
     b.move_start = b.move_distance = 0;
-    c.started == kRelative   ? RVX406A_Inc_Move(0, 0, 10000)
-    : c.started == kAbsolute ? RVX406A_Abs_Move(0, 0, 5000)
-                             : RVX406A_Jog_Move(0, 0, 1);
-    if (c.state != kRunning) sim::SetDriving(0, 0, false);
-    if (c.state == kReported) RVX406A_Done(0, 0);
+    Start(kind, 0, kind == kRelativeMove ? 10000 : kind == kAbsoluteMove ? 5000 : 1);
+    if (state != kRunning) sim::SetDriving(0, 0, false);
+    if (state == kReported) RVX406A_Done(0, 0);
     sim::SetPosition(0, 0, 3000, 2990);  // the drive has gone on since
     const i32 target = b.move_target;
     const u16 command = sim::Axis(0, 0).last_drive_command;
     ClearLog();
     sim::StartTrace();
-    c.override();
-    EXPECT_EQ(TracedRequests(), c.requests);
-    EXPECT_EQ(b.move_start, c.start);
-    EXPECT_EQ(b.move_distance, c.distance);
-    EXPECT_EQ(b.move_target, target);
+    abs ? RVX406A_Abs_OverrideMove(0, 0, value) : RVX406A_Inc_OverrideMove(0, 0, value);
+    EXPECT_EQ(TracedRequests(), requests);
+    EXPECT_EQ(std::vector<i32>({b.move_start, b.move_distance, b.move_target}),
+              std::vector<i32>({start, distance, target}));
     EXPECT_EQ(sim::Axis(0, 0).last_drive_command, command);
-    EXPECT_EQ(LoggedCalls(), Strings{c.line});
+    EXPECT_EQ(LoggedCalls(), Strings{Logged(result, call)});
   }
 }
 

@@ -1,8 +1,6 @@
 #include "tests/support.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,21 +22,45 @@ std::map<std::string, ChildMain>& Children() {
   return children;
 }
 
-constexpr char kChildFlag[] = "--rvx-child=";
-
 }  // namespace
+
+std::string MakeTempDir() {
+  static int counter = 0;
+  std::error_code error;
+  const fs::path base = fs::temp_directory_path(error);
+  if (error) return "";
+  const std::string prefix = "rvx-test-" + std::to_string(CurrentProcessId()) + "-";
+  for (;;) {
+    const fs::path dir = base / (prefix + std::to_string(++counter));
+    // false without an error: a leftover of an earlier process with this id.
+    if (fs::create_directory(dir, error)) return dir.string() + os::PathSeparator();
+    if (error) return "";
+  }
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code walk;
+  std::error_code ignored;
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+  if (fs::is_directory(path, ignored)) {
+    for (fs::recursive_directory_iterator it(path, walk), end; !walk && it != end;
+         it.increment(walk)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::remove_all(path, ignored);
+}
 
 void LibraryTest::SetUp() {
   static int counter = 0;
-  ns_ = "rvxt" + std::to_string(getpid()) + "_" + std::to_string(++counter) + "_";
-  char dir[] = "/tmp/rvx-test-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  install_dir_ = std::string(dir) + "/";
+  ns_ = "rvxt" + std::to_string(CurrentProcessId()) + "_" + std::to_string(++counter) + "_";
+  install_dir_ = MakeTempDir();
+  ASSERT_FALSE(install_dir_.empty()) << "no temporary directory";
   fs::create_directories(install_dir_ + "Parameter");
   fs::create_directories(install_dir_ + "Debug");
-  setenv("RVX_IPC_NAMESPACE", ns_.c_str(), 1);
-  setenv("RVX_INSTALL_DIR", install_dir_.c_str(), 1);
-  setenv("RVX_DRIVER", "sim", 1);
+  os::SetEnv("RVX_IPC_NAMESPACE", ns_.c_str());
+  os::SetEnv("RVX_INSTALL_DIR", install_dir_.c_str());
+  os::SetEnv("RVX_DRIVER", "sim");
   // Each test starts as a fresh process would, even when several share one.
   Process& p = process();
   p.seams = ProcessSeams{};
@@ -55,9 +77,7 @@ void LibraryTest::TearDown() {
   sim::RemoveNamedObjects();
   os::RemoveNamedObject((ns_ + "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA").c_str());
   os::RemoveNamedObject((ns_ + "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635").c_str());
-  std::error_code ignored;
-  fs::permissions(install_dir_ + "Parameter", fs::perms::all, ignored);
-  fs::remove_all(install_dir_, ignored);
+  if (!install_dir_.empty()) RemoveTree(install_dir_);
 }
 
 void LibraryTest::Load() {
@@ -181,19 +201,7 @@ int RunChildFromCommandLine(int argc, char** argv) {
 }
 
 int RunChild(const std::string& name, const std::vector<std::string>& args) {
-  std::vector<std::string> words = {"/proc/self/exe", kChildFlag + name};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execv("/proc/self/exe", argv.data());
-    _exit(126);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return WaitChild(StartChild(name, args));
 }
 
 }  // namespace rvx::test

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ class LibraryTest : public ::testing::Test {
   AxisBlock& axis_block(int board, int axis) const { return shared().board[board].axis[axis]; }
 
   std::string ns_;
-  std::string install_dir_;  // ends with '/'
+  std::string install_dir_;  // ends with the path separator
 };
 
 // Driver requests rendered for assertions:
@@ -54,10 +55,34 @@ std::vector<std::string> TracedWrites();
 
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
+// Removes a file or a directory tree, if present, read-only files and folders
+// included (Windows refuses to delete those as they are).
+void RemoveTree(const std::string& path);
 
-// Runs this test binary again as a separate process executing the child
-// registered under `name`, with this process's environment; its exit code.
+// The id of the calling process.
+int CurrentProcessId();
+// A new empty directory under the system's temporary directory, its path
+// ending with the path separator; "" when none could be made.
+std::string MakeTempDir();
+
+// Child processes run this test binary again, executing the child registered
+// under a name (RVX_TEST_CHILD) with the parent's environment and working
+// directory. The command line is: <this binary> --rvx-child=<name> <args...>.
+inline constexpr char kChildFlag[] = "--rvx-child=";
+struct ChildProcess {
+  intptr_t id = 0;  // the process id (POSIX) or process handle (Windows); 0: none
+};
+// Starts the child and returns at once; id 0 when it could not be started.
+ChildProcess StartChild(const std::string& name, const std::vector<std::string>& args = {});
+// Waits for a started child to end; its exit code, or -1 when it was not
+// started. Each started child must be waited for once.
+int WaitChild(ChildProcess child);
+// StartChild, then WaitChild.
 int RunChild(const std::string& name, const std::vector<std::string>& args = {});
+
+// Runs `command` through the system's command interpreter; its exit code
+// (-1 when it could not be run), with stdout and stderr in `output`.
+int RunCommand(const std::string& command, std::string* output);
 
 using ChildMain = int (*)(const std::vector<std::string>& args);
 struct ChildRegistrar {
@@ -65,6 +90,25 @@ struct ChildRegistrar {
 };
 // Runs the child named on the command line, if any; -1 when there is none.
 int RunChildFromCommandLine(int argc, char** argv);
+
+// A message target of the calling thread, as an application has one: the
+// library's POSIX window, a message-only window on Windows. Messages posted
+// to it queue on the thread; the library's message-pumping waits dispatch
+// them to `proc`.
+using TestWindowProc = void (*)(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+void* CreateTestWindow(TestWindowProc proc);
+void DestroyTestWindow(void* window);
+bool PostTestMessage(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+void PostTestQuitMessage(int exit_code);
+struct TestMessage {
+  void* window;  // null for thread messages such as the quit message
+  uint32_t message;
+  uintptr_t wparam;
+  intptr_t lparam;
+};
+inline constexpr uint32_t kTestQuitMessage = 0x0012;
+// Takes the calling thread's next message without waiting; false when none.
+bool TakeTestMessage(TestMessage* msg);
 
 }  // namespace rvx::test
 

@@ -1,0 +1,79 @@
+// Child processes and commands with Win32 calls.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdio>
+
+#include "tests/support.h"
+
+namespace rvx::test {
+namespace {
+
+// One command-line argument as the C runtime splits it again: quoted when it
+// holds blanks or quotes, with quotes and the backslashes before them escaped.
+std::string Quote(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, the quote itself escaped.
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  // Backslashes before the closing quote are doubled as well.
+  quoted.append(2 * backslashes, '\\');
+  return quoted + "\"";
+}
+
+}  // namespace
+
+int CurrentProcessId() { return static_cast<int>(::GetCurrentProcessId()); }
+
+ChildProcess StartChild(const std::string& name, const std::vector<std::string>& args) {
+  char path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return {};
+  std::string command_line = Quote(path) + " " + Quote(kChildFlag + name);
+  for (const std::string& arg : args) command_line += " " + Quote(arg);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  // Handles are inherited so that the child writes to the same output.
+  if (!::CreateProcessA(path, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    return {};
+  }
+  ::CloseHandle(info.hThread);
+  return ChildProcess{reinterpret_cast<intptr_t>(info.hProcess)};
+}
+
+int WaitChild(ChildProcess child) {
+  HANDLE process = reinterpret_cast<HANDLE>(child.id);
+  if (process == nullptr) return -1;
+  DWORD code = 0;
+  const bool ended = ::WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
+                     ::GetExitCodeProcess(process, &code);
+  ::CloseHandle(process);
+  return ended ? static_cast<int>(code) : -1;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  output->clear();
+  // The interpreter (cmd /c) strips one pair of outer quotes; the extra pair
+  // keeps a quoted program path intact.
+  FILE* pipe = ::_popen(("\"" + command + " 2>&1\"").c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[512];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
+  return ::_pclose(pipe);
+}
+
+}  // namespace rvx::test
