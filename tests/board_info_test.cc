@@ -45,11 +45,12 @@ std::string VersionedPe(const std::u16string& language, const std::u16string& fi
   std::string pe(0x158, '\0');
   // clang-format off
   const std::pair<size_t, u32> fields[] = {
-      {0, 0x5A4D}, {0x3C, 0x40}, {0x40, 0x4550}, {0x46, 1}, {0x54, 120},  // one section
+      {0, 0x5A4D}, {0x3C, 0x40}, {0x40, 0x4550}, {0x46, 1}, {0x54, 120},  // "MZ", "PE", 1 section
       {0x58, 0x10B}, {0xB4, 16}, {0xC8, 0x100}, {0xCC, 0x58},  // PE32, 16 directories, resources
       {0xE0, 0x158 + size},                                    // the section's raw size
       {0x10E, 1}, {0x110, 16}, {0x114, 0x80000018},            // type 16
-      {0x126, 1}, {0x12C, 0x80000030}, {0x13E, 1}, {0x144, 0x48}, {0x148, 0x158}, {0x14C, size}};
+      {0x126, 1}, {0x12C, 0x80000030}, {0x13E, 1}, {0x144, 0x48},  // a name, a language
+      {0x148, 0x158}, {0x14C, size}};                          // the data: address and size
   // clang-format on
   for (const auto& [at, value] : fields) Put(&pe, at, value);
   return pe + info;

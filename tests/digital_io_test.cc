@@ -101,7 +101,7 @@ TEST_F(DigitalIoTest, RefusalsTouchNothing) {
   const std::pair<std::function<u32()>, std::string> cases[] = {
       {[] { return RVX406A_PutDOBit(0, 64, 1), 0u; }, "-200 PutDOBit (0, 64, 0x00000001)"},
       {[] { return RVX406A_PutDOBit(0, 3, 2), 0u; }, "-300 PutDOBit (0, 3, 0x00000002)"},
-      {[] { return u32{RVX406A_GetDIBit(0, 99)}; }, "-200 GetDIBit (0, 99, 0x00000000)"},
+      {[] { return u32{RVX406A_GetDIBit(0, 64)}; }, "-200 GetDIBit (0, 64, 0x00000000)"},
       {[] { return RVX406A_PutDOByte(0, 8, 0x55), 0u; }, "-201 PutDOByte (0, 8, 0x00000055)"},
       {[] { return Out(RVX406A_GetDOByte, 0, 8); }, "-201 GetDOByte (0, 8, 0x00000000)"},
       {[] { return Out(RVX406A_GetDIWord, 0, 4); }, "-201 GetDIWord (0, 4, 0x00000000)"},

@@ -131,7 +131,7 @@ TEST_F(HomingTest, HomeMoveProgramsTheSearch) {
     SCOPED_TRACE(testing::Message() << mode << " " << rr1 << " " << reversed << " " << offset);
     Configure(2);
     AxisBlock& b = axis_block(0, 2);
-    b.home_mode = mode, b.home_offset = offset, b.em6 = reversed ? 0x6504 : 0x6500;
+    b.home_mode = mode, b.home_offset = offset, b.em6 = reversed ? 0x658C : 0x6588;
     sim::SetPld(0, pld::kLhome0, 0x00);
     sim::SetDriveStatus(0, 2, rr1);
     sim::SetDriveDuration(0, 2, 3);  // the release drive lasts three polls

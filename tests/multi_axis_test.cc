@@ -174,6 +174,7 @@ TEST_F(MultiAxisTest, MultiWaitReportsEachStartedMoveOnceAndLeavesOnQuit) {
   EXPECT_EQ(process().move_table[0][1], 0u);
 
   const u16 pumped[] = {1, 3};
+  dispatched = 0;
   sim::SetDriving(0, 1, true);
   sim::SetDriving(0, 3, true);
   Guarded([&] {

@@ -80,23 +80,14 @@ TEST(NamedMutexTest, RacingProcessesAgreeOnOneMutex) {
       mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   auto* s = new (memory) Shared;
   ShmName name;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 4; ++i) {  // creating it all at once: exactly one is first
     if (fork() != 0) continue;
     while (s->stage == 0) sched_yield();
     bool existed = true;
-    Handle m = CreateNamedMutex(name.c_str(), true, &existed);  // all at once
+    Handle m = CreateNamedMutex(name.c_str(), true, &existed);
     ++(existed ? s->existing : s->first);
-    while (s->stage == 1) usleep(1000);  // held until every process is in
+    while (s->stage == 1) usleep(1000);  // holding it until every process is in
     if (!existed) ReleaseMutex(m);
-    for (int round = 0; round < 400; ++round) {  // then closed and made over and over
-      CloseMutex(m);
-      m = CreateNamedMutex(name.c_str(), false, nullptr);
-      if (m == nullptr || !WaitMutex(m)) _exit(1);
-      const int seen = s->count;
-      sched_yield();
-      s->count = seen + 1;  // no increment is lost
-      ReleaseMutex(m);
-    }
     _exit(0);
   }
   s->stage = 1;
@@ -104,7 +95,22 @@ TEST(NamedMutexTest, RacingProcessesAgreeOnOneMutex) {
   EXPECT_EQ(s->first, 1);
   EXPECT_EQ(s->existing, 3);
   s->stage = 2;
-  for (int i = 0; i < 4; ++i) wait(nullptr);
+  for (int i = 0, status = 0; i < 4; ++i) EXPECT_TRUE(wait(&status) > 0 && status == 0);
+  for (int i = 0; i < 4; ++i) {  // making, taking and closing it over and over
+    if (fork() != 0) continue;
+    alarm(20);  // a hang fails
+    for (int round = 0; round < 400; ++round) {
+      Handle m = CreateNamedMutex(name.c_str(), false, nullptr);
+      if (m == nullptr || !WaitMutex(m)) _exit(1);
+      const int seen = s->count;
+      sched_yield();
+      s->count = seen + 1;  // no increment is lost
+      ReleaseMutex(m);
+      CloseMutex(m);
+    }
+    _exit(0);
+  }
+  for (int i = 0, status = 0; i < 4; ++i) EXPECT_TRUE(wait(&status) > 0 && status == 0);
   EXPECT_EQ(s->count, 1600);
   munmap(memory, sizeof(Shared));
 }

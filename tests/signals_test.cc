@@ -1,7 +1,7 @@
 // Axis signals, pulse and encoder modes, limits, ring counter and filters.
-#include <gmock/gmock.h>
-
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <tuple>
@@ -89,15 +89,13 @@ TEST_F(SignalsTest, PulseAndEncoderModeTables) {
     EXPECT_EQ(TracedWrites(), (Strings{"WR0=020F", Hex("WR2=", wr2)}));
     EXPECT_EQ((enc ? RVX406A_GetEncoderMode : RVX406A_GetPulseMode)(0, 1), mode);
   }
-  *Shadow()[kWr2] = 0x0700;  // patterns of no mode
-  EXPECT_EQ(RVX406A_GetPulseMode(0, 1) + RVX406A_GetEncoderMode(0, 1), 0);
 }
 
-// GetOrg and GetHlmt need both of their two bits set.
+// GetOrg and GetHlmt need both of their bits; WR2 holds pulse and encoder patterns of no mode.
 TEST_F(SignalsTest, GettersDecodeTheShadows) {
-  const u16 shadows[] = {0x0011, 0xA02C, 0x0010, 0x5602, 0x5400};
+  const u16 shadows[] = {0x0011, 0xA32C, 0x0010, 0x5602, 0x5400};
   for (int f = 0; f < 5; ++f) *Shadow()[f] = shadows[f];
-  sim::SetPld(0, pld::kEmgCmp, 0x05);
+  sim::SetPld(0, pld::kEmgCmp, 0x01);
   sim::SetLocal(0, local::kServoRun, 0xFFFFFEFF);  // active low
   // clang-format off
   const std::pair<u16, u16> got[] = {
@@ -110,7 +108,8 @@ TEST_F(SignalsTest, GettersDecodeTheShadows) {
       {RVX406A_GetEncoderDir(0, 1), 1},       {RVX406A_GetPulseDir(0, 1), 0},
       {Pair<RVX406A_GetSvCClr>(0, 1), 0x01},  {RVX406A_GetSvCClrTime(0, 1), 2},
       {RVX406A_GetSvAlmRst(0, 1), 1},         {RVX406A_GetSvOn(0, 1), 0},
-      {RVX406A_GetEmergency(0), 1},           {RVX406A_GetSvRun(0, 9), 1}};
+      {RVX406A_GetEmergency(0), 1},           {RVX406A_GetSvRun(0, 9), 1},
+      {RVX406A_GetPulseMode(0, 1), 0},        {RVX406A_GetEncoderMode(0, 1), 0}};
   // clang-format on
   for (size_t i = 0; i < std::size(got); ++i) EXPECT_EQ(got[i].first, got[i].second) << i;
 }
@@ -124,6 +123,7 @@ TEST_F(SignalsTest, RegisterSequencesAndRefusals) {
   sim::SetLocal(0, local::kServoRun, 0x12345FFF);
   sim::SetPld(0, pld::kEmgCmp, 0xFA);
   process().home_table[0][4] = 1;
+  // clang-format off
   std::vector<std::tuple<std::function<void()>, i32, Strings>> cases = {
       {[] { RVX406A_SetEmergency(0, 1); }, 0, {"P5=FB"}},  // bits 1..7 kept
       {[] { RVX406A_SetEmergency(0, 0); }, 0, {"P5=FA"}},
@@ -131,7 +131,6 @@ TEST_F(SignalsTest, RegisterSequencesAndRefusals) {
       {[] { RVX406A_PutSvRun(0, 7, 0); }, 0, {"L80=12345FFF"}},
       {[] { RVX406A_PutSvCClrCmd(0, 2); }, 0, {"WR0=0463"}},
       {[] { RVX406A_SetRangeMode(0, 1, 500); }, 0, {}},
-      // clang-format off
       {[&] { a3.wr1 = 0x001A, a3.wr2 = 0x0004, RVX406A_SetHlmt(0, 3, 0, 1); }, 0,
        {"WR0=080F", "WR2=0018", "WR0=080F", "WR1=0015"}},
       // Home logic 1 asked, limit logic 0 wins.
@@ -152,7 +151,8 @@ TEST_F(SignalsTest, RegisterSequencesAndRefusals) {
        {"WR0=020F", "WR2=8000", "WR7=C94F", "WR6=6510", "WR0=0260",
         "WR7=0000", "WR6=0E0F", "WR0=020B", "WR7=0000", "WR6=270F", "WR0=020C"}},
       // The arguments are checked before the compare trigger is asked.
-      {[] { sim::SetPld(0, pld::kEmgCmp, 0x04), RVX406A_SetSlmt(0, 0, 0, 0, 2); }, -300, {}},
+      {[] { sim::SetPld(0, pld::kEmgCmp, 0x04), RVX406A_SetSlmt(0, 0, 0, 0, 2); },
+       ERR_INVALID_PARAMETER, {}},
       {[] { RVX406A_SetSlmt(0, 0, 10, -10, 0); }, ERR_COMP_MODE, {}},
       {[] { RVX406A_SetCounterRing(0, 0, 3600, 3600, 0); }, ERR_COMP_MODE, {}},
       {[] { RVX406A_GetMotionErrCod(0, 4); }, ERR_AXIS_NUM, {}}};

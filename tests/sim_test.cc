@@ -64,7 +64,7 @@ class SimTest : public ::testing::Test {
   void* d_ = nullptr;
 };
 
-TEST_F(SimTest, AxisSelectionAndDataRegisters) {
+TEST_F(SimTest, AxisSelectionDataRegistersAndChipReset) {
   Open();
   for (uint32_t a = 0; a < 4; ++a) SetErrorStatus(0, a, static_cast<uint16_t>(0x10 + a));
   Command(cmd::kAllAxes | cmd::kSelect);
@@ -93,6 +93,10 @@ TEST_F(SimTest, AxisSelectionAndDataRegisters) {
   Command(cmd::kAllAxes | cmd::kSetReal, 77);
   EXPECT_EQ(Axis(0, 0).logical, 0);
   EXPECT_EQ(Axis(0, 3).real, 77);
+  SetInputs(0, 0, 0x01);
+  SetChip(chip::kWr0, cmd::kChipReset);
+  EXPECT_EQ(Axis(0, 3).real | Axis(0, 2).wr1, 0);  // what the chip computes is reset
+  EXPECT_EQ(Chip(chip::kRr4), 0xFFFE);             // the outside world is not; inputs active low
 }
 
 TEST_F(SimTest, PldIdentityModulesAndBusTest) {
@@ -127,7 +131,7 @@ TEST_F(SimTest, PldIdentityModulesAndBusTest) {
   }
 }
 
-TEST_F(SimTest, DrivesStayBusyForTheirPollsAndHeldOnesWaitForRelease) {
+TEST_F(SimTest, DrivesStayBusyForTheirPollsHeldOnesWaitInterpolationsMoveTheirGroup) {
   // Drive command, RR0 polls it lasts, travel of the counters.
   const std::tuple<uint16_t, uint32_t, int32_t> cases[] = {
       {cmd::kFixedPlus, 0, 100}, {cmd::kFixedMinus, 2, -100}, {cmd::kContinuousPlus, 1, 0}};
@@ -151,6 +155,16 @@ TEST_F(SimTest, DrivesStayBusyForTheirPollsAndHeldOnesWaitForRelease) {
   Command(pair | cmd::kRelease);
   EXPECT_EQ(Axis(0, 0).logical, 10);
   EXPECT_EQ(Axis(0, 3).logical, -20);
+  Open();
+  SetDriveDuration(0, 3, 1);
+  SetChip(chip::kWr5, 3 | 1 << 2);  // a line of axis 3 (its duration rules) and axis 1
+  Command(AxisSelectBit(3) | cmd::kPulseCount, -40);
+  Command(AxisSelectBit(1) | cmd::kPulseCount, 30);
+  Command(cmd::kLine2);
+  EXPECT_EQ(Chip(chip::kRr0), 0x10A);  // both axes and the interpolation busy
+  EXPECT_EQ(Chip(chip::kRr0), 0);
+  EXPECT_EQ(Axis(0, 3).logical, -40);
+  EXPECT_EQ(Axis(0, 1).logical, 30);
 }
 
 TEST_F(SimTest, InterruptsSignalRegisteredEnabledEvents) {
