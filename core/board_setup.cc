@@ -6,7 +6,7 @@ namespace rvx {
 
 #define RVX_KEY(name, field, factory) \
   { name, offsetof(AxisBlock, field), sizeof(AxisBlock::field), factory }
-const SettingKey kProfileKeys[] = {
+const SettingKey kSettingKeys[] = {
     RVX_KEY("RANGE", range, 100),
     RVX_KEY("MULTIPLE", multiple, 80000),
     RVX_KEY("POS_ACC", pos_acc, 7),
@@ -40,7 +40,7 @@ const SettingKey kProfileKeys[] = {
     RVX_KEY("INT_DRIVE[PPS]", int_drive_pps, 10000),
 };
 #undef RVX_KEY
-const size_t kProfileKeyCount = sizeof kProfileKeys / sizeof kProfileKeys[0];
+const size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 
 i32 ReadSetting(const AxisBlock& block, const SettingKey& key) {
   const u8* at = reinterpret_cast<const u8*>(&block) + key.offset;
@@ -65,8 +65,8 @@ void WriteSetting(AxisBlock& block, const SettingKey& key, i32 value) {
 }
 
 void StoreAxisDefaults(AxisBlock& block) {
-  for (size_t i = 0; i < kProfileKeyCount; ++i) {
-    WriteSetting(block, kProfileKeys[i], kProfileKeys[i].factory);
+  for (size_t i = 0; i < kSettingKeyCount; ++i) {
+    WriteSetting(block, kSettingKeys[i], kSettingKeys[i].factory);
   }
   block.home_mode = 2;
   block.home_dir = 1;
@@ -85,14 +85,14 @@ void StoreAxisDefaults(AxisBlock& block) {
 }
 
 void WriteDefaultModeRegisters(const Axis& axis) {
-  axis.WriteWr1(0);
-  axis.WriteWr2(0);
-  axis.WriteWr3(kDefaultWr3);
+  axis.SetWr1(0);
+  axis.SetWr2(0);
+  axis.SetWr3(kDefaultWr3);
 }
 
 void WriteDefaultExtensionWords(const Axis& axis) {
-  axis.WriteExtensionWords(kDefaultEm6, kDefaultEm7);
-  axis.WriteSyncWords(0, 0);
+  axis.SetExtensionWords(kDefaultEm6, kDefaultEm7);
+  axis.SetSyncWords(0, 0);
 }
 
 void WriteDefaultLimits(const Axis& axis) {

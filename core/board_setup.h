@@ -28,8 +28,8 @@ struct SettingKey {
 };
 
 // The speed, homing and interpolation settings, in file order.
-extern const SettingKey kProfileKeys[];
-extern const size_t kProfileKeyCount;
+extern const SettingKey kSettingKeys[];
+extern const size_t kSettingKeyCount;
 
 i32 ReadSetting(const AxisBlock& block, const SettingKey& key);
 void WriteSetting(AxisBlock& block, const SettingKey& key, i32 value);

@@ -35,10 +35,24 @@ struct BoardTable {
   BoardRecord board[kMaxBoards];
 };
 
-// Test seams: where the clock and the processor architecture come from.
+// Operating-system calls of loading that a test can make fail.
+enum class OsCall : u32 {
+  kCreateMutex,        // the library mutex
+  kOpenSection,        // the shared section
+  kOpenParameterFile,  // RVXPRM<n>.DAT
+  kOpenLogFile,        // the day's log file
+  kCreateThread,       // a board's watcher thread
+};
+
+// Test seams: where the clock and the processor architecture come from, and
+// which operating-system calls fail.
 struct ProcessSeams {
   os::LocalTime (*local_time)() = nullptr;  // null: the system clock
   int architecture = -1;                    // -1: the real one
+  u32 failing_calls = 0;                    // bit per OsCall; 0: none fail
+
+  void Fail(OsCall call) { failing_calls |= 1u << static_cast<u32>(call); }
+  bool Fails(OsCall call) const { return Bit(failing_calls, static_cast<u32>(call)) != 0; }
 };
 
 struct Process {

@@ -7,7 +7,7 @@ namespace rvx {
 namespace {
 
 constexpr u16 kSm6Chosen = 0x03FF;  // the caller's part of SM6; bits 10..15 are ours
-constexpr u16 kPulserBits = 0x18;   // WR3 bits 3 and 4
+constexpr u16 kPulserBits = Mask({wr3::kPulserMode0, wr3::kPulserMode1});
 constexpr u16 kMaxPulserRate = 10000;
 
 // SM6 bits 13..15 mark the axes of the mask: the first sets 13, any further
@@ -42,7 +42,7 @@ RVX406A_API void RVX406A_SetSyncMode(uint16_t board, uint16_t axis, uint16_t axi
     word = static_cast<u16>((word & ~kSm6Chosen) | (sm6 & kSm6Chosen));
     // The named axis takes the action word; the mask axes take the SM7 word
     // in one command, so they start together.
-    call.axis().WriteSync(word, 0);
+    call.axis().WriteSyncNoShadow(word, 0);
     const BoardIo& io = call.io();
     io.SetChip(chip::kWr7, sm7);
     io.SetChip(chip::kWr6, 0);
@@ -79,8 +79,8 @@ RVX406A_API void RVX406A_SetExtMode(uint16_t board, uint16_t axis, uint16_t mode
   if (call.Check(mode <= 1 && rate >= 1 && rate <= kMaxPulserRate) &&
       call.Check(!call.axis().Driving(), ERR_AXIS_DRV_BUSY)) {
     const Axis a = call.axis();
-    a.WriteWr3(static_cast<u16>(mode ? call.shadow().wr3 | kPulserBits
-                                     : call.shadow().wr3 & ~kPulserBits));
+    a.SetWr3(static_cast<u16>(mode ? call.shadow().wr3 | kPulserBits
+                                   : call.shadow().wr3 & ~kPulserBits));
     // In pulser mode the chip moves this many pulses per pulser edge.
     if (mode == 1) a.Write32(cmd::kPulseCount, rate);
     call.shadow().mpg_rate = rate;

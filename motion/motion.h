@@ -20,8 +20,20 @@ bool AxisBusyConfirmed(const AxisIo& axis);
 // WR3 bits 3 and 4 both set: the axis follows a manual pulser.
 bool InManualPulserMode(const AxisBlock& shadow);
 
-// Selects the axis, reads RR2, and maps the first set stop bit (0..5, 7) to
-// its ERR_STOP_BY_* code; 0 when none is set.
+// Every start needs an idle axis that is not following a manual pulser.
+bool CheckStartable(Call& call, const AxisIo& axis, const AxisBlock& shadow);
+
+// The caller's speeds and ramp times within the chip's limits, each with its
+// own code; continuous profiles have no deceleration time.
+bool CheckSpeedLimits(Call& call, ProfileKind kind, const ProfileInput& given);
+bool CheckDriveSpeedLimit(Call& call, u32 drive_pps);
+
+// How RR2's stop bits (0..5, 7) name a cause: a finished move reports the
+// first set bit in bit order; the motion error code needs exactly one set
+// bit and gives ERR_UNKNOWN for more. No bit set: ERR_SUCCESS.
+enum class StopRule { kFirstSetBit, kSingleBit };
+i32 DecodeStopCause(u16 rr2, StopRule rule);
+// Selects the axis, reads RR2 and decodes it by the first-set-bit rule.
 i32 StopCause(const AxisIo& axis);
 
 // Writes the adjusted WR3 and EM6 words of a fixed-pulse or continuous move
@@ -53,6 +65,13 @@ bool WaitUntilIdle(const AxisIo& axis, bool pump_messages);
 void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending);
 
 u32& MoveTableEntry(u32 board, u32 axis);
+
+// The record of a move this process started: its kind in the move table, the
+// drive speed the command speed is scaled by, and for fixed-pulse moves where
+// it began, its length and its aim.
+void RecordContinuousMove(const Axis& axis, u32 board, u32 drive_pps);
+void RecordFixedPulseMove(const Axis& axis, u32 board, MoveKind kind, i32 start, i32 distance,
+                          i32 target);
 u16& HomeTableEntry(u32 board, u32 axis);
 
 }  // namespace rvx

@@ -56,8 +56,7 @@ void LoadHeldMove(const Axis& axis, u32 board, MoveKind kind, int64_t value, Pos
     LoadSpeeds(axis, p);
     axis.Command(cmd::kHold);
     axis.Command(value != 0 ? cmd::kContinuousPlus : cmd::kContinuousMinus);
-    b.last_drive_speed = b.jog_drive_pps;
-    MoveTableEntry(board, axis.number()) = kContinuousMove;
+    RecordContinuousMove(axis, board, b.jog_drive_pps);
     return;
   }
 
@@ -75,11 +74,8 @@ void LoadHeldMove(const Axis& axis, u32 board, MoveKind kind, int64_t value, Pos
   axis.Command(cmd::kHold);
   axis.Command(distance >= 0 ? cmd::kFixedPlus : cmd::kFixedMinus);
 
-  b.move_start = kind == kAbsoluteMove ? static_cast<i32>(at->logical) : 0;
-  b.move_distance = static_cast<i32>(distance);
-  b.move_target = static_cast<i32>(value);
-  b.last_drive_speed = b.pos_drive_pps;
-  MoveTableEntry(board, axis.number()) = kind;
+  RecordFixedPulseMove(axis, board, kind, kind == kAbsoluteMove ? static_cast<i32>(at->logical) : 0,
+                       static_cast<i32>(distance), static_cast<i32>(value));
 }
 
 // Checks every listed axis, then loads them all and releases them together.
@@ -97,10 +93,7 @@ void MultiMove(MoveKind kind, u16 board, u16 count, const u16* axes, const Value
       break;
     }
     const Axis axis = call.axis_at(axes[i]);
-    if (!call.Check(!axis.Driving(), ERR_AXIS_DRV_BUSY) ||
-        !call.Check(!InManualPulserMode(axis.block()), ERR_MPG_MODE)) {
-      break;
-    }
+    if (!CheckStartable(call, axis, axis.block())) break;
     if (kind == kContinuousMove) continue;
     at[i] = ReadPositions(axis);
     if (kind == kAbsoluteMove) {
