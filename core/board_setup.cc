@@ -109,6 +109,25 @@ void ModuleCommand(const BoardIo& io, u32 module, u8 low, u8 high, u8 command) {
   io.SetPld(base + pld::kModuleCommand, command);
 }
 
+void SetModuleFilter(const BoardIo& io, u32 module, bool on) {
+  ModuleCommand(io, module, on ? 0xFF : 0x00, 0x00, 0xC1);
+}
+
+void SetModuleFilterTime(const BoardIo& io, u32 module, u8 time) {
+  ModuleCommand(io, module, 0xAA, time, 0xC2);
+}
+
+void CloseModuleFilter(const BoardIo& io, u32 module) {
+  ModuleCommand(io, module, 0x00, 0x00, 0xC8);
+  io.SetPld(pld::ModuleBase(module) + pld::kModuleCommand, 0xE5);
+}
+
+void ProgramModuleFilter(const BoardIo& io, u32 module, bool on, u8 time) {
+  SetModuleFilter(io, module, on);
+  SetModuleFilterTime(io, module, time);
+  CloseModuleFilter(io, module);
+}
+
 u32 FittedModules(const BoardRecord& record) {
   return record.axis_count == kAxesPerBoard ? record.do_count / 16 : 0;
 }

@@ -136,7 +136,7 @@ i32 OpenBoards(Process& p) {
     if (identified != ERR_SUCCESS) return identified;
     if (p.first_loader) {
       if (!LoadParameterFile(n)) return ERR_PRM_LOAD;
-      io.SetLocal(local::kServoRun, io.Local(local::kServoRun) & ~(1u << 8));
+      io.SetLocal(local::kServoRun, io.Local(local::kServoRun) & ~(1u << local::kServoRunOffBit));
     }
     os::Handle event = os::CreateEvent();
     p.event[n] = event;

@@ -73,14 +73,9 @@ std::string AxisSection(u32 axis) { return std::to_string(axis) + "-AXIS"; }
 
 // The file's filter settings go to every module command by command.
 void ProgramModules(const BoardIo& io, u32 modules, u16 filter, u16 filter_time) {
-  for (u32 m = 1; m <= modules; ++m) ModuleCommand(io, m, filter == 1 ? 0xFF : 0x00, 0x00, 0xC1);
-  for (u32 m = 1; m <= modules; ++m) {
-    ModuleCommand(io, m, 0xAA, static_cast<u8>(filter_time), 0xC2);
-  }
-  for (u32 m = 1; m <= modules; ++m) {
-    ModuleCommand(io, m, 0x00, 0x00, 0xC8);
-    io.SetPld(pld::ModuleBase(m) + pld::kModuleCommand, 0xE5);
-  }
+  for (u32 m = 1; m <= modules; ++m) SetModuleFilter(io, m, filter == 1);
+  for (u32 m = 1; m <= modules; ++m) SetModuleFilterTime(io, m, static_cast<u8>(filter_time));
+  for (u32 m = 1; m <= modules; ++m) CloseModuleFilter(io, m);
 }
 
 void ClearPldModes(const BoardIo& io, u8 lhome0, u8 emgcmp, u8 orgsel) {
@@ -132,7 +127,7 @@ void LoadAxisFromFile(const Axis& axis, const IniReader& file) {
   const i32 minus = file.Int("-SOFTLIMIT", kDefaultMinusLimit);
   axis.Write32(cmd::kCompMinus, WrapAdd(minus, 1));
   b.minus_softlimit = minus;
-  const bool ring = Bit(em6, 4);
+  const bool ring = Bit(em6, em6::kRingCounter);
   const i32 ring_command = file.Int("RINGCOMMAND", kDefaultPlusLimit);
   if (ring) axis.Write32(cmd::kCompPlus, WrapAdd(ring_command, -1));
   b.ring_command = ring_command;
@@ -167,12 +162,7 @@ void LoadAxisDefaults(const Axis& axis) {
 
 // Without a file each module gets the factory filter, module by module.
 void ProgramDefaultModules(const BoardIo& io, u32 modules) {
-  for (u32 m = 1; m <= modules; ++m) {
-    ModuleCommand(io, m, 0xFF, 0x00, 0xC1);
-    ModuleCommand(io, m, 0xAA, kDefaultDiFilterTime, 0xC2);
-    ModuleCommand(io, m, 0x00, 0x00, 0xC8);
-    io.SetPld(pld::ModuleBase(m) + pld::kModuleCommand, 0xE5);
-  }
+  for (u32 m = 1; m <= modules; ++m) ProgramModuleFilter(io, m, true, kDefaultDiFilterTime);
 }
 
 void LoadLogLevel(SharedSection& shared) {

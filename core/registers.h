@@ -101,6 +101,25 @@ constexpr u32 kDeviationClearLogic = 12;
 constexpr u32 kDeviationClearTimeShift = 13;  // 3 bits
 }  // namespace em7
 
+// WR4, shared by the board: each axis has four output bits from 4 * axis.
+namespace wr4 {
+constexpr u32 kAlarmReset = 0;
+constexpr u32 kServoOn = 1;
+constexpr u32 kOutput2 = 2;
+constexpr u32 OutputBit(u32 axis, u32 output) { return 4 * axis + output; }
+}  // namespace wr4
+
+// The axis's input byte of RR4 (axes 0, 1) or RR5 (axes 2, 3), taken active
+// high.
+namespace input {
+constexpr u32 kHome = 1;
+constexpr u32 kEncoderZ = 2;
+constexpr u32 kHardLimitPlus = 4;
+constexpr u32 kHardLimitMinus = 5;
+constexpr u32 kInPosition = 6;
+constexpr u32 kAlarm = 7;
+}  // namespace input
+
 namespace rr1 {
 constexpr u32 kOnZPhase = 10;
 }  // namespace rr1
@@ -184,6 +203,8 @@ constexpr u32 kBoardId = 2;
 constexpr u32 kLhome0 = 3;
 constexpr u32 kLhome1 = 4;
 constexpr u32 kEmgCmp = 5;
+constexpr u32 kEmergencyStopBit = 0;      // of kEmgCmp
+constexpr u32 kCompareOwnsLimitsBit = 2;  // of kEmgCmp: the compare trigger holds the registers
 constexpr u32 kCleared6 = 6;
 constexpr u32 kInterruptEnable = 7;
 constexpr u32 kAck8 = 8;
@@ -199,6 +220,7 @@ constexpr u32 kModuleDi = 4, kModuleDo = 6;
 namespace local {
 constexpr u32 kBusTest = 48;
 constexpr u32 kServoRun = 80;
+constexpr u32 kServoRunOffBit = 8;  // of kServoRun: active low
 }  // namespace local
 
 // 256 << axis for axes 0..3, else 0.

@@ -221,8 +221,8 @@ RVX406A_API void RVX406A_Home_Move(uint16_t board, uint16_t axis) {
 
 RVX406A_API void RVX406A_Multi_Home_Move(uint16_t board, uint16_t count, const uint16_t* axes) {
   BoardCall call(board, LogRule::kSetter);
-  const u32 axis_count = call.ok() ? call.record().axis_count : kAxesPerBoard;
-  call.Check(count >= 2 && count <= axis_count);
+  const u32 board_axes = BoardAxes(call);
+  call.Check(CountAccepted(count, board_axes));
   for (u32 i = 0; i < count && call.ok(); ++i) {
     if (!call.Check(call.HasAxis(axes[i]), ERR_AXIS_NUM)) break;
     const Axis a = call.axis_at(axes[i]);
@@ -230,19 +230,16 @@ RVX406A_API void RVX406A_Multi_Home_Move(uint16_t board, uint16_t count, const u
     CheckStartable(call, a, a.block());
   }
   if (call.ok()) {
-    u16 mask = 0;
     for (u32 i = 0; i < count; ++i) {
       const Axis a = call.axis_at(axes[i]);
       LoadHomeSearch(a);
       a.Command(cmd::kHold);
       a.Command(cmd::kHomeSearch);
       RecordHomeSearch(a, board);
-      mask |= a.select_bit();
     }
-    call.io().Command(mask | cmd::kRelease);
+    call.io().Command(SelectMask(axes, count) | cmd::kRelease);
   }
-  const u32 lines = count < axis_count ? count : axis_count;
-  for (u32 i = 0; i < lines; ++i) {
+  for (u32 i = 0; i < LineCount(count, board_axes); ++i) {
     call.Log(" RV = %5d : RVX406A_Multi_Home_Move (%ld, %ld)", board, axes[i]);
   }
 }

@@ -19,6 +19,20 @@ constexpr StopBit kStopBits[] = {
 
 }  // namespace
 
+u32 BoardAxes(const BoardCall& call) {
+  return call.ok() ? call.record().axis_count : kAxesPerBoard;
+}
+
+bool CountAccepted(u16 count, u32 board_axes) { return count >= 2 && count <= board_axes; }
+
+u32 LineCount(u16 count, u32 board_axes) { return count < board_axes ? count : board_axes; }
+
+u16 SelectMask(const u16* axes, u16 count) {
+  u16 mask = 0;
+  for (u32 i = 0; i < count; ++i) mask |= AxisSelectBit(axes[i]);
+  return mask;
+}
+
 bool CheckStartable(Call& call, const AxisIo& axis, const AxisBlock& shadow) {
   return call.Check(!axis.Driving(), ERR_AXIS_DRV_BUSY) &&
          call.Check(!InManualPulserMode(shadow), ERR_MPG_MODE);
@@ -67,6 +81,14 @@ void PrepareMoveMode(const Axis& axis, MoveShape shape) {
   const u16 em6 = Bits(shadow.em6, {{em6::kSCurveMove, s_curve}, {em6::kFixedPulse, fixed}});
   axis.WriteModeNoShadow(chip::kWr3, wr3);
   axis.WriteExtensionNoShadow(em6, shadow.em7);
+}
+
+void LoadMove(const Axis& axis, MoveShape shape) {
+  PrepareMoveMode(axis, shape);
+  const SpeedProfile p =
+      shape == MoveShape::kFixedPulse ? PositioningProfile(axis.block()) : JogProfile(axis.block());
+  LoadRange(axis, p);
+  LoadSpeeds(axis, p);
 }
 
 Positions ReadPositions(const AxisIo& axis) {

@@ -8,6 +8,16 @@
 
 namespace rvx {
 
+// Calls on a list of a board's axes. The board's axis count; when the board
+// itself is refused, the most any board has, which bounds the log lines.
+u32 BoardAxes(const BoardCall& call);
+// A list names two axes at least and no more than the board has.
+bool CountAccepted(u16 count, u32 board_axes);
+// One line per listed axis, but never more lines than the board has axes.
+u32 LineCount(u16 count, u32 board_axes);
+// The select bits of the listed axes, for one command to all of them.
+u16 SelectMask(const u16* axes, u16 count);
+
 // Per-process move table values.
 enum MoveKind : u32 { kNoMove = 0, kRelativeMove = 1, kAbsoluteMove = 2, kContinuousMove = 3 };
 
@@ -40,6 +50,9 @@ i32 StopCause(const AxisIo& axis);
 // (select, WR3, WR7 <- EM7, WR6 <- EM6, 0x60). The shadows keep their values.
 enum class MoveShape { kFixedPulse, kContinuous };
 void PrepareMoveMode(const Axis& axis, MoveShape shape);
+// The mode words, then the whole stored profile of the shape: positioning
+// for fixed-pulse moves, jog for continuous ones.
+void LoadMove(const Axis& axis, MoveShape shape);
 
 // Positions shown in a log line; 0.00 when they were never read.
 struct Positions {

@@ -78,11 +78,7 @@ RVX406A_API void RVX406A_Abs_Move(uint16_t board, uint16_t axis, int32_t positio
   Positions at;
   if (call.Check(position != INT32_MIN) && CheckStartable(call, call.axis(), call.shadow())) {
     const Axis a = call.axis();
-    AxisBlock& b = call.shadow();
-    PrepareMoveMode(a, MoveShape::kFixedPulse);
-    const SpeedProfile p = PositioningProfile(b);
-    LoadRange(a, p);
-    LoadSpeeds(a, p);
+    LoadMove(a, MoveShape::kFixedPulse);
     at = ReadPositions(a);
     // The distance is only known now; what is loaded so far stays loaded.
     const double distance = static_cast<double>(position) - at.logical;
@@ -100,13 +96,9 @@ RVX406A_API void RVX406A_Jog_Move(uint16_t board, uint16_t axis, uint16_t direct
   AxisCall call(board, axis, LogRule::kSetter);
   if (call.Check(direction <= 1) && CheckStartable(call, call.axis(), call.shadow())) {
     const Axis a = call.axis();
-    AxisBlock& b = call.shadow();
-    PrepareMoveMode(a, MoveShape::kContinuous);
-    const SpeedProfile p = JogProfile(b);
-    LoadRange(a, p);
-    LoadSpeeds(a, p);
+    LoadMove(a, MoveShape::kContinuous);
     a.Command(direction == 1 ? cmd::kContinuousPlus : cmd::kContinuousMinus);
-    RecordContinuousMove(a, board, b.jog_drive_pps);
+    RecordContinuousMove(a, board, call.shadow().jog_drive_pps);
   }
   call.Log(" RV = %5d : RVX406A_Jog_Move (%ld, %ld, %ld)", board, axis, direction);
 }

@@ -43,7 +43,9 @@ u16 Wr2Mode(const AxisCall& call, const u16 (&modes)[N], u32 shift) {
 
 // PLD register 5 bit 2: the compare trigger runs in the mode that owns the
 // compare registers.
-bool CompareTriggerOwnsRegisters(const BoardIo& io) { return Bit(io.Pld(pld::kEmgCmp), 2) != 0; }
+bool CompareTriggerOwnsRegisters(const BoardIo& io) {
+  return Bit(io.Pld(pld::kEmgCmp), pld::kCompareOwnsLimitsBit) != 0;
+}
 
 void LoadCompareRegisters(const Axis& axis, i32 plus, i32 minus) {
   axis.Write32(cmd::kCompPlus, plus);

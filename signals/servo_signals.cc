@@ -8,25 +8,18 @@
 namespace rvx {
 namespace {
 
-// The axis's bits of the board-wide WR4 outputs are 4a + these.
-constexpr u32 kAlarmResetOutput = 0;
-constexpr u32 kServoOnOutput = 1;
-
-// PLD register 5 bit 0 and the servo-run register's (active low) bit 8.
-constexpr u32 kEmergencyBit = 0;
-constexpr u32 kServoRunBit = 8;
-
 // Sets the axis's output bit and writes the whole WR4 word: the register is
 // shared, so the shadow carries the other axes' outputs along.
 void PutOutput(const AxisCall& call, u32 output, u16 on) {
   u16& wr4 = call.board_values().wr4;
-  const u16 value = Bits(wr4, {{4 * call.axis_number() + output, on}});
+  const u16 value = Bits(wr4, {{wr4::OutputBit(call.axis_number(), output), on}});
   call.io().SetChip(chip::kWr4, value);
   wr4 = value;
 }
 
 u16 Output(const AxisCall& call, u32 output) {
-  return call.ok() ? static_cast<u16>(Bit(call.board_values().wr4, 4 * call.axis_number() + output))
+  return call.ok() ? static_cast<u16>(
+                         Bit(call.board_values().wr4, wr4::OutputBit(call.axis_number(), output)))
                    : 0;
 }
 
@@ -40,26 +33,26 @@ extern "C" {
 
 RVX406A_API void RVX406A_PutSvOn(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(on <= 1)) PutOutput(call, kServoOnOutput, on);
+  if (call.Check(on <= 1)) PutOutput(call, wr4::kServoOn, on);
   call.Log(" RV = %5d : RVX406A_PutSvOn (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetSvOn(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 on = Output(call, kServoOnOutput);
+  const u16 on = Output(call, wr4::kServoOn);
   call.Log(" RV = %5d : RVX406A_GetSvOn (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
 
 RVX406A_API void RVX406A_PutSvAlmRst(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(on <= 1)) PutOutput(call, kAlarmResetOutput, on);
+  if (call.Check(on <= 1)) PutOutput(call, wr4::kAlarmReset, on);
   call.Log(" RV = %5d : RVX406A_PutSvAlmRst (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetSvAlmRst(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 on = Output(call, kAlarmResetOutput);
+  const u16 on = Output(call, wr4::kAlarmReset);
   call.Log(" RV = %5d : RVX406A_GetSvAlmRst (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
@@ -215,7 +208,7 @@ RVX406A_API void RVX406A_SetEmergency(uint16_t board, uint16_t mode) {
   if (call.Check(mode <= 1)) {
     // Bits 1..7 belong to the compare trigger and go back as read.
     const u8 value = call.io().Pld(pld::kEmgCmp);
-    call.io().SetPld(pld::kEmgCmp, static_cast<u8>(Field(value, kEmergencyBit, 1, mode)));
+    call.io().SetPld(pld::kEmgCmp, static_cast<u8>(Field(value, pld::kEmergencyStopBit, 1, mode)));
   }
   call.Log(" RV = %5d : RVX406A_SetEmergency (%ld, %ld)", board, mode);
 }
@@ -223,7 +216,7 @@ RVX406A_API void RVX406A_SetEmergency(uint16_t board, uint16_t mode) {
 RVX406A_API uint16_t RVX406A_GetEmergency(uint16_t board) {
   BoardCall call(board, LogRule::kGetter);
   const u16 mode =
-      call.ok() ? static_cast<u16>(Bit(call.io().Pld(pld::kEmgCmp), kEmergencyBit)) : 0;
+      call.ok() ? static_cast<u16>(Bit(call.io().Pld(pld::kEmgCmp), pld::kEmergencyStopBit)) : 0;
   call.Log(" RV = %5d : RVX406A_GetEmergency (%ld, %ld)", board, mode);
   return mode;
 }
@@ -233,14 +226,15 @@ RVX406A_API void RVX406A_PutSvRun(uint16_t board, uint16_t axis, uint16_t on) {
   BoardCall call(board, LogRule::kLevel3);
   if (call.Check(on <= 1)) {
     const u32 value = call.io().Local(local::kServoRun);
-    call.io().SetLocal(local::kServoRun, Field(value, kServoRunBit, 1, on ? 0 : 1));
+    call.io().SetLocal(local::kServoRun, Field(value, local::kServoRunOffBit, 1, on ? 0 : 1));
   }
   call.Log(" RV = %5d : RVX406A_PutSvRun (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetSvRun(uint16_t board, uint16_t axis) {
   BoardCall call(board, LogRule::kGetter);
-  const u16 on = call.ok() && !Bit(call.io().Local(local::kServoRun), kServoRunBit) ? 1 : 0;
+  const u16 on =
+      call.ok() && !Bit(call.io().Local(local::kServoRun), local::kServoRunOffBit) ? 1 : 0;
   call.Log(" RV = %5d : RVX406A_GetSvRun (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
