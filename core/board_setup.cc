@@ -133,8 +133,8 @@ u32 FittedModules(const BoardRecord& record) {
 }
 
 void ClearMoveRecords(u32 board, u32 axis) {
-  process().move_table[board][axis] = 0;
-  process().home_table[board][axis] = 0;
+  MoveTableEntry(board, axis) = kNoMove;
+  HomeTableEntry(board, axis) = 0;
 }
 
 }  // namespace rvx

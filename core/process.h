@@ -86,6 +86,13 @@ struct Process {
 // The process's one instance.
 Process& process();
 
+// Per-process move table values: what this process last started on an axis.
+enum MoveKind : u32 { kNoMove = 0, kRelativeMove = 1, kAbsoluteMove = 2, kContinuousMove = 3 };
+// The move table entry of an axis, and its home table entry (1 while a search
+// this process started awaits its verdict).
+inline u32& MoveTableEntry(u32 board, u32 axis) { return process().move_table[board][axis]; }
+inline u16& HomeTableEntry(u32 board, u32 axis) { return process().home_table[board][axis]; }
+
 }  // namespace rvx
 
 #endif  // RVX_CORE_PROCESS_H_

@@ -131,9 +131,6 @@ void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending) {
   }
 }
 
-u32& MoveTableEntry(u32 board, u32 axis) { return process().move_table[board][axis]; }
-u16& HomeTableEntry(u32 board, u32 axis) { return process().home_table[board][axis]; }
-
 void RecordContinuousMove(const Axis& axis, u32 board, u32 drive_pps) {
   axis.block().last_drive_speed = drive_pps;
   MoveTableEntry(board, axis.number()) = kContinuousMove;

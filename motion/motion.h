@@ -18,9 +18,6 @@ u32 LineCount(u16 count, u32 board_axes);
 // The select bits of the listed axes, for one command to all of them.
 u16 SelectMask(const u16* axes, u16 count);
 
-// Per-process move table values.
-enum MoveKind : u32 { kNoMove = 0, kRelativeMove = 1, kAbsoluteMove = 2, kContinuousMove = 3 };
-
 constexpr i32 kMaxDistance = 0x0FFFFFFF;  // ±268,435,455 pulses
 constexpr u32 kMaxSpeedPps = 4000000;
 constexpr u32 kMaxTimeMs = 64000;
@@ -77,15 +74,12 @@ bool WaitUntilIdle(const AxisIo& axis, bool pump_messages);
 // bit 7 fail it; otherwise a search this process started succeeds.
 void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending);
 
-u32& MoveTableEntry(u32 board, u32 axis);
-
 // The record of a move this process started: its kind in the move table, the
 // drive speed the command speed is scaled by, and for fixed-pulse moves where
 // it began, its length and its aim.
 void RecordContinuousMove(const Axis& axis, u32 board, u32 drive_pps);
 void RecordFixedPulseMove(const Axis& axis, u32 board, MoveKind kind, i32 start, i32 distance,
                           i32 target);
-u16& HomeTableEntry(u32 board, u32 axis);
 
 }  // namespace rvx
 
