@@ -4,7 +4,8 @@
 //
 //   AxisCall call(board, axis, LogRule::kSetter);
 //   if (call.Check(enable <= 1 && logic <= 1))
-//     call.axis().SetWr2(Bits(call.shadow().wr2, {{13, enable}, {12, logic}}));
+//     call.axis().SetWr2(Bits(call.shadow().wr2, {{wr2::kAlarmEnable, enable},
+//                                                {wr2::kAlarmLogic, logic}}));
 //   call.Log(" RV = %5d : RVX406A_SetSvAlm (%ld, %ld, %ld, %ld)", board, axis, enable, logic);
 //
 // The destructor stores the last result and releases the mutex.

@@ -92,6 +92,13 @@ constexpr u32 kStopFilter = 12;
 constexpr u32 kFilterTimeShift = 13;  // 3 bits
 }  // namespace em6
 
+// SM6 bits 13..15 mark the axes a synchronous action reaches.
+namespace sm6 {
+constexpr u32 kFirstSyncAxis = 13;
+constexpr u32 kSecondSyncAxis = 14;
+constexpr u32 kThirdSyncAxis = 15;
+}  // namespace sm6
+
 namespace em7 {
 constexpr u32 kHomeOffsetEnable = 6;
 constexpr u32 kHomeOffsetMinus = 7;

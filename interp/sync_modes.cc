@@ -12,19 +12,24 @@ constexpr u16 kMaxPulserRate = 10000;
 
 // SM6 bits 13..15 mark the axes of the mask: the first sets 13, any further
 // one brings in 14 and then 15. Bits already set stay set.
-u16 MarkSyncAxes(u16 sm6, u16 mask, u32 axis_count) {
+u16 MarkSyncAxes(u16 word, u16 mask, u32 axis_count) {
   bool first = true;
   for (u32 a = 0; a < axis_count; ++a) {
     if (!Bit(mask, a)) continue;
     if (first) {
-      sm6 = Bits(sm6, {{13, 1}});
+      word = Bits(word, {{sm6::kFirstSyncAxis, 1}});
       first = false;
       continue;
     }
-    if (Bit(sm6, 13) && !Bit(sm6, 14)) sm6 = Bits(sm6, {{14, 1}});
-    if (Bit(sm6, 13) && Bit(sm6, 14) && !Bit(sm6, 15)) sm6 = Bits(sm6, {{15, 1}});
+    const bool has_first = Bit(word, sm6::kFirstSyncAxis);
+    if (has_first && !Bit(word, sm6::kSecondSyncAxis)) {
+      word = Bits(word, {{sm6::kSecondSyncAxis, 1}});
+    }
+    if (has_first && Bit(word, sm6::kSecondSyncAxis) && !Bit(word, sm6::kThirdSyncAxis)) {
+      word = Bits(word, {{sm6::kThirdSyncAxis, 1}});
+    }
   }
-  return sm6;
+  return word;
 }
 
 }  // namespace
