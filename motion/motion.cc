@@ -68,18 +68,20 @@ SpeedProfile JogProfile(const AxisBlock& b) {
 bool WaitUntilIdle(const AxisIo& axis, bool pump_messages) {
   for (;;) {
     const bool busy = AxisBusyConfirmed(axis);
-    if (pump_messages) {
-      os::Message msg;
-      if (os::PeekMessage(&msg)) {
-        if (msg.message == os::kWmQuit) {
-          os::PostQuitMessage(0);
-          return false;
-        }
-        os::DispatchMessage(msg);
-      }
-    }
+    if (pump_messages && !PumpMessage()) return false;
     if (!busy) return true;
   }
+}
+
+bool PumpMessage() {
+  os::Message msg;
+  if (!os::PeekMessage(&msg)) return true;
+  if (msg.message == os::kWmQuit) {
+    os::PostQuitMessage(0);
+    return false;
+  }
+  os::DispatchMessage(msg);
+  return true;
 }
 
 void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending) {

@@ -41,12 +41,18 @@ bool IsSCurve(const AxisBlock& shadow);
 // the setters' zero replacement.
 SpeedProfile PositioningProfile(const AxisBlock& shadow);
 SpeedProfile JogProfile(const AxisBlock& shadow);
+// The values a speed setter computes its stored parameters from: zeros taken
+// as 1, a start speed not below the drive speed lowered to it.
+ProfileInput SettingInput(u32 start_pps, u32 drive_pps, u32 acc_ms, u32 dec_ms);
 
 // Polls until the axis is idle, without pause: the caller holds the library
 // mutex throughout. When pumping, one message per pass is dispatched on this
 // thread; a quit message ends the wait early (false) and is posted again so
 // that the application's own loop sees it.
 bool WaitUntilIdle(const AxisIo& axis, bool pump_messages);
+// Takes at most one message of the calling thread and dispatches it. A quit
+// message is posted again and reported (false): the caller stops waiting.
+bool PumpMessage();
 
 // The home search verdict of an idle axis from its RR2: alarm, emergency or
 // bit 7 fail it; otherwise a search this process started succeeds.

@@ -10,9 +10,14 @@ namespace {
 constexpr i32 kMinAccOffset = -32768;
 constexpr i32 kMaxAccOffset = 32767;
 
-// The values the stored chip parameters are computed from: zeros would make
-// the quotients meaningless, and a start above the drive speed means a
-// constant-speed move.
+SpeedProfile SettingProfile(const AxisBlock& shadow, ProfileKind kind, const ProfileInput& in) {
+  return ComputeProfile(kind, Bit(shadow.wr3, 2) != 0, in, shadow.range, shadow.fixed_range);
+}
+
+}  // namespace
+
+// Zeros would make the quotients meaningless, and a start above the drive
+// speed means a constant-speed move.
 ProfileInput SettingInput(u32 start_pps, u32 drive_pps, u32 acc_ms, u32 dec_ms) {
   ProfileInput in{start_pps ? start_pps : 1, drive_pps ? drive_pps : 1, acc_ms ? acc_ms : 1,
                   dec_ms ? dec_ms : 1};
@@ -20,11 +25,6 @@ ProfileInput SettingInput(u32 start_pps, u32 drive_pps, u32 acc_ms, u32 dec_ms) 
   return in;
 }
 
-SpeedProfile SettingProfile(const AxisBlock& shadow, ProfileKind kind, const ProfileInput& in) {
-  return ComputeProfile(kind, Bit(shadow.wr3, 2) != 0, in, shadow.range, shadow.fixed_range);
-}
-
-}  // namespace
 }  // namespace rvx
 
 using namespace rvx;  // NOLINT: exported functions are defined at global scope
