@@ -27,7 +27,7 @@ bool LoadRelativeArc(BoardCall& call, const Group& group, const i32 (&centre)[2]
     if (!PrepareArcAxis(call, a, &at)) return false;
     if (i == 0) *first_at = at;
     WriteArcPoint(a, centre[i], end[i]);
-    MoveTableEntry(call.board_number(), a.number()) = kContinuousMove;
+    MoveTableEntry(call.board_number(), a.number()) = kInterpolationMove;
   }
   return true;
 }
@@ -99,7 +99,7 @@ RVX406A_API void RVX406A_Abs_Arc(uint16_t board, uint16_t map, int32_t center1, 
         break;
       }
       WriteArcPoint(a, static_cast<i32>(rel_centre), static_cast<i32>(rel_end));
-      MoveTableEntry(board, a.number()) = kContinuousMove;
+      MoveTableEntry(board, a.number()) = kInterpolationMove;
     }
     if (call.ok()) StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
   }
@@ -135,7 +135,7 @@ RVX406A_API void RVX406A_Abs_Theta(uint16_t board, uint16_t map, int32_t center1
     // Both axes are prepared before the centre is known relative to them.
     for (u32 i = 0; i < 2 && call.ok(); ++i) {
       const Axis a = call.axis_at(group.axis[i]);
-      if (PrepareArcAxis(call, a, &at[i])) MoveTableEntry(board, a.number()) = kContinuousMove;
+      if (PrepareArcAxis(call, a, &at[i])) MoveTableEntry(board, a.number()) = kInterpolationMove;
     }
     const int64_t start[2] = {static_cast<int64_t>(at[0].logical),
                               static_cast<int64_t>(at[1].logical)};

@@ -17,6 +17,10 @@ constexpr u16 kWr5StartBits = 0x300;       // WR5 bits 8 and 9, set per start
 constexpr u16 kContinuousBit = 0x4000;     // WR5 bit 14: the next start waits for the running one
 constexpr u16 kArcModeBit = 0x40;          // WR5 bit 6: the first axis needs arc mode words
 
+// The move table marks every group axis of an interpolation like a
+// continuous move: it has no distance of its own to report.
+constexpr u32 kInterpolationMove = kContinuousMove;
+
 // The axes of a group in the order the chip takes them.
 struct Group {
   u32 count = 0;

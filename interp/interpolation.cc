@@ -40,7 +40,7 @@ u16 LoadLineAxes(BoardCall& call, const Group& group, const i32* values, bool ab
       a.block().move_start = static_cast<i32>(logical);
       a.block().move_distance = static_cast<i32>(std::llabs(distance));
     }
-    MoveTableEntry(call.board_number(), a.number()) = kContinuousMove;
+    MoveTableEntry(call.board_number(), a.number()) = kInterpolationMove;
   }
   return wr3;
 }
