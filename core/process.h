@@ -15,6 +15,8 @@ namespace rvx {
 constexpr int kPathSize = 260;
 constexpr int kBoardConfigSize = 168;
 
+struct ContiEntry;  // interp/interp.h
+
 struct BoardRecord {
   void* handle;  // driver device; null when the board is not open
   u32 kind;      // 196
@@ -79,6 +81,7 @@ struct Process {
 
   u32 move_table[kMaxBoards][kTableAxes];
   u16 home_table[kMaxBoards][kTableAxes];
+  ContiEntry* conti_table = nullptr;  // the continuous interpolation table, when created
 
   ProcessSeams seams;
 };
