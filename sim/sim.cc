@@ -87,6 +87,11 @@ std::vector<Connection*>& Connections() {
   static auto* connections = new std::vector<Connection*>;
   return *connections;
 }
+// Closed connections stay allocated: open devices may still point at them.
+std::vector<Connection*>& Retired() {
+  static auto* retired = new std::vector<Connection*>;
+  return *retired;
+}
 std::vector<Device*>& Devices() {
   static auto* devices = new std::vector<Device*>;
   return *devices;
@@ -393,6 +398,7 @@ void RemoveNamedObjects() {
       if (connections[i]->ipc_namespace == ipc_namespace) {
         c = connections[i];
         connections.erase(connections.begin() + static_cast<std::ptrdiff_t>(i));
+        Retired().push_back(c);
         break;
       }
     }

@@ -12,11 +12,11 @@
 namespace rvx::test {
 namespace {
 
-// Entries of a /proc listing of this process (open descriptors, mapped
-// regions); -1 where the system has none.
-long ProcEntries(const char* path, bool lines) {
+// Entries of a /proc listing of this process: open descriptors, or mapped
+// regions of shared-memory objects; -1 where the system has none.
+long ProcEntries(const char* path, bool shm_maps) {
   std::error_code error;
-  if (!lines) {
+  if (!shm_maps) {
     long count = 0;
     for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
          it.increment(error)) {
@@ -27,7 +27,7 @@ long ProcEntries(const char* path, bool lines) {
   std::ifstream in(path);
   if (!in) return -1;
   long count = 0;
-  for (std::string line; std::getline(in, line);) ++count;
+  for (std::string line; std::getline(in, line);) count += line.find("/dev/shm/") != line.npos;
   return count;
 }
 
