@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "core/message_pump.h"
 #include "interp/interp.h"
 
 namespace rvx {
@@ -57,7 +58,7 @@ void Line(u16 board, u16 map, const i32* values, bool absolute, const char* form
       call.Check(values != nullptr)) {
     u32 failed = group.axis[0];
     const u16 wr3 = LoadLineAxes(call, group, values, absolute, at, &failed);
-    if (call.ok()) StartLine(call, group, map, Bit(wr3, 2) != 0);
+    if (call.ok()) StartLine(call, group, map, Bit(wr3, wr3::kSCurve) != 0);
     shown = call.ok() ? group.axis[0] : failed;
   }
   if (group.count == 0 || values == nullptr) {
@@ -78,7 +79,7 @@ void InterpolationStop(u16 board, u16 map, u16 command, const char* format) {
     a.Command(command);
     // The stop takes the group down along its ramp: wait for it, pumping
     // this thread's messages meanwhile (a quit ends the wait early).
-    while (PumpMessage()) {
+    while (PumpOneMessage()) {
       rr0 = call.io().Chip(chip::kRr0);
       if (Bit(rr0, first) || (rr0 & kInterpolationBusy)) continue;
       at = ReadPositions(a);
@@ -118,13 +119,17 @@ bool CheckGroupAxisIdle(BoardCall& call, const AxisIo& axis) {
   return call.Check(!Bit(rr0, axis.number()) && !(rr0 & kInterpolationBusy), ERR_AXIS_DRV_BUSY);
 }
 
-u16 LineWr3(u16 wr3) { return Bits(wr3, {{0, 0}, {1, !Bit(wr3, 2)}}); }
+u16 LineWr3(u16 wr3) {
+  return Bits(wr3, {{wr3::kManualDecel, 0}, {wr3::kSeparateDecel, !Bit(wr3, wr3::kSCurve)}});
+}
 
-u16 ArcWr3(u16 wr3) { return Bits(wr3, {{0, 0}, {1, 0}, {2, 0}}); }
+u16 ArcWr3(u16 wr3) {
+  return Bits(wr3, {{wr3::kManualDecel, 0}, {wr3::kSeparateDecel, 0}, {wr3::kSCurve, 0}});
+}
 
 void WriteInterpolationMode(const Axis& axis, u16 wr3) {
-  axis.WriteMode(chip::kWr3, wr3);
-  axis.WriteExtension(Bits(axis.block().em6, {{3, 1}}), axis.block().em7);
+  axis.WriteModeNoShadow(chip::kWr3, wr3);
+  axis.WriteExtensionNoShadow(Bits(axis.block().em6, {{em6::kFixedPulse, 1}}), axis.block().em7);
 }
 
 double LoadPathSpeed(const Axis& first, bool s_curve) {
@@ -207,11 +212,10 @@ RVX406A_API void RVX406A_SetIPPosSpeed(uint16_t board, uint16_t map, uint32_t st
                                        uint32_t drive_pps, uint32_t acc_ms, uint32_t dec_ms) {
   BoardCall call(board, LogRule::kSetter);
   Group group;
-  if (CheckMapNumber(call, map) && call.Check(start_pps <= kMaxSpeedPps, ERR_MAX_STARTV) &&
-      call.Check(drive_pps <= kMaxSpeedPps, ERR_MAX_WORKV) &&
-      call.Check(acc_ms <= kMaxTimeMs, ERR_MAX_ACC) &&
-      call.Check(dec_ms <= kMaxTimeMs, ERR_MAX_DEC) && CheckGroup(call, map, 2, 3, &group)) {
-    const ProfileInput input = SettingInput(start_pps, drive_pps, acc_ms, dec_ms);
+  const ProfileInput given{start_pps, drive_pps, acc_ms, dec_ms};
+  if (CheckMapNumber(call, map) && CheckSpeedLimits(call, ProfileKind::kPositioning, given) &&
+      CheckGroup(call, map, 2, 3, &group)) {
+    const ProfileInput input = SettingInput(given);
     for (u32 i = 0; i < group.count; ++i) {
       AxisBlock& b = call.block().axis[group.axis[i]];
       const SpeedProfile p =

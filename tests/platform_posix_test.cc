@@ -160,7 +160,7 @@ std::string IniText() {
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
-TEST(ProfileFileTest, GetProfileInt) {
+TEST(ProfileFileTest, ReadIniInt) {
   const std::tuple<const char*, const char*, int32_t> cases[] = {
       // file (null: none), key
       {"[0-AXIS]\r\nPOS_ACC=123\r\n", "pos_acc", 123},
@@ -177,7 +177,7 @@ TEST(ProfileFileTest, GetProfileInt) {
   for (const auto& [file, key, expected] : cases) {
     SCOPED_TRACE(file ? file : "(no file)");
     PutIni(file);
-    EXPECT_EQ(GetProfileInt("0-Axis", key, -99, kIni.c_str()), expected);
+    EXPECT_EQ(ReadIniInt("0-Axis", key, -99, kIni.c_str()), expected);
   }
 }
 
@@ -195,7 +195,7 @@ TEST(ProfileFileTest, WriteProfileStringRewritesOneKey) {
   for (const auto& [before, section, key, value, after] : cases) {
     SCOPED_TRACE(before ? before : "(no file)");
     PutIni(before);
-    EXPECT_TRUE(WriteProfileString(section, key, value, kIni.c_str()));
+    EXPECT_TRUE(WriteIniString(section, key, value, kIni.c_str()));
     EXPECT_EQ(IniText(), after);
   }
 }
@@ -205,12 +205,12 @@ TEST(ProfileFileTest, ReadOnlyFileIsNotRewritten) {
   // Read-only and system, as a save leaves the parameter file; refused even to root.
   ASSERT_TRUE(SetFileAttributes(kIni.c_str(), kFileAttributeReadOnly | kFileAttributeSystem));
   EXPECT_EQ(GetFileAttributes(kIni.c_str()), kFileAttributeReadOnly);
-  EXPECT_FALSE(WriteProfileString("A", "x", "2", kIni.c_str()));
+  EXPECT_FALSE(WriteIniString("A", "x", "2", kIni.c_str()));
   EXPECT_EQ(IniText(), "[A]\nx=1\n");
   ASSERT_TRUE(SetFileAttributes(kIni.c_str(), kFileAttributeNormal));
   EXPECT_EQ(GetFileAttributes(kIni.c_str()), kFileAttributeNormal);
-  EXPECT_TRUE(WriteProfileString("A", "x", "2", kIni.c_str()));
-  EXPECT_FALSE(WriteProfileString("A", "x", "1", "/tmp/rvxpt-missing-dir/f.ini"));
+  EXPECT_TRUE(WriteIniString("A", "x", "2", kIni.c_str()));
+  EXPECT_FALSE(WriteIniString("A", "x", "1", "/tmp/rvxpt-missing-dir/f.ini"));
   unlink(kIni.c_str());
   EXPECT_EQ(GetFileAttributes(kIni.c_str()), 0u);
 }

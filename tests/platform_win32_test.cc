@@ -129,26 +129,26 @@ class Win32ProfileTest : public ::testing::Test {
 };
 
 TEST_F(Win32ProfileTest, ReadsIntegersLikeGetPrivateProfileInt) {
-  EXPECT_EQ(os::GetProfileInt("AXIS0", "RANGE", 8000, path_.c_str()), 8000);  // no file
+  EXPECT_EQ(os::ReadIniInt("AXIS0", "RANGE", 8000, path_.c_str()), 8000);  // no file
   WriteFile(path_,
             "[VERSION]\r\nVER=1.0\r\n[Axis0]\r\nRange=1200\r\nMULTIPLE=-5\r\n"
             "HOMEMODE=12abc\r\nEMPTY=\r\n");
-  EXPECT_EQ(os::GetProfileInt("AXIS0", "RANGE", 0, path_.c_str()), 1200);
-  EXPECT_EQ(os::GetProfileInt("axis0", "multiple", 0, path_.c_str()), -5);
-  EXPECT_EQ(os::GetProfileInt("AXIS0", "HOMEMODE", 0, path_.c_str()), 12);
-  EXPECT_EQ(os::GetProfileInt("VERSION", "VER", 0, path_.c_str()), 1);
-  EXPECT_EQ(os::GetProfileInt("AXIS0", "MISSING", -77, path_.c_str()), -77);
-  EXPECT_EQ(os::GetProfileInt("AXIS1", "RANGE", 33, path_.c_str()), 33);
+  EXPECT_EQ(os::ReadIniInt("AXIS0", "RANGE", 0, path_.c_str()), 1200);
+  EXPECT_EQ(os::ReadIniInt("axis0", "multiple", 0, path_.c_str()), -5);
+  EXPECT_EQ(os::ReadIniInt("AXIS0", "HOMEMODE", 0, path_.c_str()), 12);
+  EXPECT_EQ(os::ReadIniInt("VERSION", "VER", 0, path_.c_str()), 1);
+  EXPECT_EQ(os::ReadIniInt("AXIS0", "MISSING", -77, path_.c_str()), -77);
+  EXPECT_EQ(os::ReadIniInt("AXIS1", "RANGE", 33, path_.c_str()), 33);
 }
 
 TEST_F(Win32ProfileTest, WritesOneKeyAndKeepsTheRest) {
-  ASSERT_TRUE(os::WriteProfileString("AXIS0", "RANGE", "8000", path_.c_str()));
-  ASSERT_TRUE(os::WriteProfileString("AXIS0", "MULTIPLE", "2", path_.c_str()));
-  ASSERT_TRUE(os::WriteProfileString("AXIS1", "RANGE", "100", path_.c_str()));
-  ASSERT_TRUE(os::WriteProfileString("axis0", "range", "-300", path_.c_str()));
-  EXPECT_EQ(os::GetProfileInt("AXIS0", "RANGE", 0, path_.c_str()), -300);
-  EXPECT_EQ(os::GetProfileInt("AXIS0", "MULTIPLE", 0, path_.c_str()), 2);
-  EXPECT_EQ(os::GetProfileInt("AXIS1", "RANGE", 0, path_.c_str()), 100);
+  ASSERT_TRUE(os::WriteIniString("AXIS0", "RANGE", "8000", path_.c_str()));
+  ASSERT_TRUE(os::WriteIniString("AXIS0", "MULTIPLE", "2", path_.c_str()));
+  ASSERT_TRUE(os::WriteIniString("AXIS1", "RANGE", "100", path_.c_str()));
+  ASSERT_TRUE(os::WriteIniString("axis0", "range", "-300", path_.c_str()));
+  EXPECT_EQ(os::ReadIniInt("AXIS0", "RANGE", 0, path_.c_str()), -300);
+  EXPECT_EQ(os::ReadIniInt("AXIS0", "MULTIPLE", 0, path_.c_str()), 2);
+  EXPECT_EQ(os::ReadIniInt("AXIS1", "RANGE", 0, path_.c_str()), 100);
   const std::string text = ReadFile(path_);
   EXPECT_NE(text.find("[AXIS1]"), std::string::npos) << text;
   // The rewritten key appears once.
@@ -164,11 +164,11 @@ TEST_F(Win32ProfileTest, ReadOnlyAttributeRoundTrips) {
   ASSERT_TRUE(os::SetFileAttributes(path_.c_str(), os::kFileAttributeReadOnly));
   EXPECT_EQ(os::GetFileAttributes(path_.c_str()) & os::kFileAttributeReadOnly, 1u);
   // The profile is still readable.
-  EXPECT_EQ(os::GetProfileInt("A", "B", 0, path_.c_str()), 1);
+  EXPECT_EQ(os::ReadIniInt("A", "B", 0, path_.c_str()), 1);
   ASSERT_TRUE(os::SetFileAttributes(path_.c_str(), os::kFileAttributeNormal));
   EXPECT_EQ(os::GetFileAttributes(path_.c_str()) & os::kFileAttributeReadOnly, 0u);
-  ASSERT_TRUE(os::WriteProfileString("A", "B", "2", path_.c_str()));
-  EXPECT_EQ(os::GetProfileInt("A", "B", 0, path_.c_str()), 2);
+  ASSERT_TRUE(os::WriteIniString("A", "B", "2", path_.c_str()));
+  EXPECT_EQ(os::ReadIniInt("A", "B", 0, path_.c_str()), 2);
   EXPECT_FALSE(os::SetFileAttributes((dir_ + "missing.dat").c_str(), os::kFileAttributeNormal));
 }
 
