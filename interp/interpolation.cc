@@ -57,8 +57,8 @@ void Line(u16 board, u16 map, const i32* values, bool absolute, const char* form
   if (CheckMapNumber(call, map) && CheckGroup(call, map, 2, 3, &group) &&
       call.Check(values != nullptr)) {
     u32 failed = group.axis[0];
-    const u16 wr3 = LoadLineAxes(call, group, values, absolute, at, &failed);
-    if (call.ok()) StartLine(call, group, map, Bit(wr3, wr3::kSCurve) != 0);
+    const u16 line_wr3 = LoadLineAxes(call, group, values, absolute, at, &failed);
+    if (call.ok()) StartLine(call, group, map, Bit(line_wr3, wr3::kSCurve) != 0);
     shown = call.ok() ? group.axis[0] : failed;
   }
   if (group.count == 0 || values == nullptr) {
@@ -119,12 +119,12 @@ bool CheckGroupAxisIdle(BoardCall& call, const AxisIo& axis) {
   return call.Check(!Bit(rr0, axis.number()) && !(rr0 & kInterpolationBusy), ERR_AXIS_DRV_BUSY);
 }
 
-u16 LineWr3(u16 wr3) {
-  return Bits(wr3, {{wr3::kManualDecel, 0}, {wr3::kSeparateDecel, !Bit(wr3, wr3::kSCurve)}});
+u16 LineWr3(u16 word) {
+  return Bits(word, {{wr3::kManualDecel, 0}, {wr3::kSeparateDecel, !Bit(word, wr3::kSCurve)}});
 }
 
-u16 ArcWr3(u16 wr3) {
-  return Bits(wr3, {{wr3::kManualDecel, 0}, {wr3::kSeparateDecel, 0}, {wr3::kSCurve, 0}});
+u16 ArcWr3(u16 word) {
+  return Bits(word, {{wr3::kManualDecel, 0}, {wr3::kSeparateDecel, 0}, {wr3::kSCurve, 0}});
 }
 
 void WriteInterpolationMode(const Axis& axis, u16 wr3) {
