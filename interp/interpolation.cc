@@ -212,11 +212,10 @@ RVX406A_API void RVX406A_SetIPPosSpeed(uint16_t board, uint16_t map, uint32_t st
                                        uint32_t drive_pps, uint32_t acc_ms, uint32_t dec_ms) {
   BoardCall call(board, LogRule::kSetter);
   Group group;
-  if (CheckMapNumber(call, map) && call.Check(start_pps <= kMaxSpeedPps, ERR_MAX_STARTV) &&
-      call.Check(drive_pps <= kMaxSpeedPps, ERR_MAX_WORKV) &&
-      call.Check(acc_ms <= kMaxTimeMs, ERR_MAX_ACC) &&
-      call.Check(dec_ms <= kMaxTimeMs, ERR_MAX_DEC) && CheckGroup(call, map, 2, 3, &group)) {
-    const ProfileInput input = SettingInput({start_pps, drive_pps, acc_ms, dec_ms});
+  const ProfileInput given{start_pps, drive_pps, acc_ms, dec_ms};
+  if (CheckMapNumber(call, map) && CheckSpeedLimits(call, ProfileKind::kPositioning, given) &&
+      CheckGroup(call, map, 2, 3, &group)) {
+    const ProfileInput input = SettingInput(given);
     for (u32 i = 0; i < group.count; ++i) {
       AxisBlock& b = call.block().axis[group.axis[i]];
       const SpeedProfile p =
