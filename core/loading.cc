@@ -8,7 +8,6 @@
 #include "core/call.h"
 #include "core/driver_port.h"
 #include "core/param_file.h"
-#include "core/watcher.h"
 
 namespace rvx {
 namespace {

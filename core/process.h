@@ -72,6 +72,11 @@ struct Process {
 // The process's one instance.
 Process& process();
 
+// The watcher thread procedure of a board, started by LoadDevice; `arg`
+// points at the board's entry of the board-number list. Events belong to
+// the interpolation and trigger layer, which defines it.
+uint32_t WatchBoard(void* arg);
+
 }  // namespace rvx
 
 #endif  // RVX_CORE_PROCESS_H_
