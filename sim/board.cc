@@ -67,13 +67,14 @@ uint16_t ModuleInputs(const BoardModel& board, uint32_t module) {
   return static_cast<uint16_t>(board.pld[di] | board.pld[di + 1] << 8);
 }
 
-// True when the counter, moving from `from` to `to`, enters the window
-// strictly between COMP- and COMP+ from outside it.
-bool EntersWindow(int64_t from, int64_t to, const AxisState& reg) {
-  const int64_t low = static_cast<int64_t>(reg.comp_minus) + 1;
-  const int64_t high = static_cast<int64_t>(reg.comp_plus) - 1;
-  if (low > high || (from >= low && from <= high) || from == to) return false;
-  return from < to ? to >= low && from < high : to <= high && from > low;
+// True when the counter stands strictly between COMP- and COMP+ now and did
+// not at the last scan. Counters jump in this model (a drive ends at once on
+// its target), so only where they stand counts, not what they passed.
+bool EntersWindow(int32_t from, int32_t to, const AxisState& reg) {
+  auto inside = [&reg](int32_t p) {
+    return static_cast<int64_t>(p) > reg.comp_minus && static_cast<int64_t>(p) < reg.comp_plus;
+  };
+  return inside(to) && !inside(from);
 }
 
 uint32_t* LocalRegister(BoardModel* board, uint32_t offset) {
