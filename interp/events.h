@@ -71,6 +71,8 @@ struct EventTables {
   SpinLock compare_lock[kMaxBoards];
   CompareTable compare[kMaxBoards];
   u32 compare_axis = 0;  // process-wide; guarded by the lock of the board in use
+  // Compare events served per board, for tools that show them.
+  std::atomic<u32> compare_events[kMaxBoards] = {};
 };
 
 // The process's one instance.

@@ -32,6 +32,7 @@ void Refill(u32 board, const BoardIo& io) {
                         ? LoadShared(shared->board[board].axis[axis].comp_width)
                         : 0;
   LoadCompareWindow(AxisIo(io, axis), position, width);
+  t.compare_events[board]++;
 }
 
 void Notify(u32 board, u32 cause) {
