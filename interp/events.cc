@@ -2,7 +2,6 @@
 // digital input event status.
 #include "interp/events.h"
 
-#include "core/board_setup.h"
 #include "core/call.h"
 #include "platform/platform.h"
 

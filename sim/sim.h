@@ -101,9 +101,9 @@ void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 // 13..15 (bit 13: a drive ended), a change of a module input whose module
 // event mask (module command 0xC4) watches it, or the logical position of an
 // axis with WR1 bit 12 set coming to stand in the window between its compare
-// registers (where it stands counts, not what it passed). The event register window latches them (word 12 bits 5..7,
-// bytes 20..27, word 24 bit a) and the cause takes the PLD register 7
-// enables that apply (bit 0, bit m, bits 6..7).
+// registers (where it stands counts, not what it passed). The event register
+// window latches them (word 12 bits 5..7, bytes 20..27, word 24 bit a) and the
+// cause takes the PLD register 7 enables that apply (bit 0, bit m, bits 6..7).
 void RaiseInterrupt(uint32_t board, uint16_t cause);
 // Motion events of an axis as the chip would report them (bit k = WR1 bit 13 + k).
 void SetMotionEvents(uint32_t board, uint32_t axis, uint8_t events);

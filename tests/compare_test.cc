@@ -26,11 +26,14 @@ class CompareTest : public LibraryTest {
   }
   // Brings axis 1's counter into its window and waits until the watcher has
   // loaded a window again (COMP+ is loaded last).
-  static std::vector<i32> Hit() {
-    const size_t before = Refills();
+  static void Poke() {
     const i32 inside = Window()[0] + 1;
     sim::SetPosition(0, 1, -5000000, 0);
     sim::SetPosition(0, 1, inside, 0);
+  }
+  static std::vector<i32> Hit() {
+    const size_t before = Refills();
+    Poke();
     for (u32 start = os::TickCount(); os::TickCount() - start < 3000; os::Sleep(1)) {
       if (Refills() > before) break;
     }
@@ -129,11 +132,7 @@ TEST_F(CompareTest, TableReplacedWhileEventsArrive) {
   static std::atomic<bool> done{false};
   os::Handle mover = os::CreateThread(
       [](void*) -> uint32_t {
-        while (!done) {
-          const i32 inside = sim::Axis(0, 1).comp_minus + 1;
-          sim::SetPosition(0, 1, -5000000, 0);
-          sim::SetPosition(0, 1, inside, 0);
-        }
+        while (!done) Poke();
         return 0;
       },
       nullptr);
