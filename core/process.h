@@ -96,6 +96,11 @@ enum MoveKind : u32 { kNoMove = 0, kRelativeMove = 1, kAbsoluteMove = 2, kContin
 inline u32& MoveTableEntry(u32 board, u32 axis) { return process().move_table[board][axis]; }
 inline u16& HomeTableEntry(u32 board, u32 axis) { return process().home_table[board][axis]; }
 
+// The watcher thread procedure of a board, started by LoadDevice; `arg`
+// points at the board's entry of the board-number list. Events belong to
+// the interpolation and trigger layer, which defines it.
+uint32_t WatchBoard(void* arg);
+
 }  // namespace rvx
 
 #endif  // RVX_CORE_PROCESS_H_

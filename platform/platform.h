@@ -7,6 +7,7 @@
 #ifndef RVX_PLATFORM_PLATFORM_H_
 #define RVX_PLATFORM_PLATFORM_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -73,6 +74,14 @@ void TerminateThread(Handle thread);
 void CloseThread(Handle thread);
 // 1 = above normal, 0 = normal.
 bool SetThreadPriority(Handle thread, int priority);
+
+// A 32-bit word in memory that several processes map (a shared section)
+// doubles as a wake-up: WaitSharedWord sleeps while the word still holds
+// `expected`, for at most `timeout_ms`; WakeSharedWord, called by any
+// process after changing the word, wakes every waiter of every process.
+// Waiters must tolerate waking early and recheck the word.
+void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t timeout_ms);
+void WakeSharedWord(std::atomic<uint32_t>* word);
 
 void Sleep(uint32_t ms);
 uint32_t TickCount();  // milliseconds, wrapping
