@@ -83,7 +83,7 @@ RVX406A_API void RVX406A_SetEventEnable(uint16_t board, uint16_t enable) {
                                             : static_cast<u8>(reg7 & ~0x1Fu));
     io.Pld(pld::kAck8);
     SendEventRequest(io.device(), enable ? ioctl::kEnableEvent : ioctl::kDisableEvent,
-                 call.process().event[board]);
+                     call.process().event[board]);
   }
   call.Log(" RV = %5d : RVX406A_SetEventEnable (%ld, %ld)", board, enable);
 }

@@ -15,8 +15,8 @@
 
 #include "core/process.h"
 #include "include/rvx406a.h"
-#include "interp/interp.h"
 #include "interp/events.h"
+#include "interp/interp.h"
 #include "platform/platform.h"
 #include "sim/sim.h"
 
