@@ -171,4 +171,20 @@ uint32_t GetFileAttributes(const char* path) {
   return (st.st_mode & S_IWUSR) == 0 ? kFileAttributeReadOnly : kFileAttributeNormal;
 }
 
+bool SyncFile(FILE* file) { return fflush(file) == 0 && fsync(fileno(file)) == 0; }
+
+bool MoveFileOver(const char* from, const char* to) {
+  if (rename(from, to) != 0) return false;
+  // The rename itself lives in the folder: make it durable too.
+  std::string folder(to);
+  const size_t slash = folder.rfind('/');
+  folder = slash == std::string::npos ? "." : folder.substr(0, slash + 1);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return true;
+}
+
 }  // namespace rvx::os
