@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "platform/platform.h"
+#include "tests/ini_check.h"
 #include "tests/support.h"
 
 namespace rvx::test {
@@ -60,6 +63,62 @@ TEST(IniDocumentTest, ReadsAndWritesAsTheProfileFunctions) {
     }
   }
   RemoveTree(dir);
+}
+
+// Files built from fragments a parameter file has, then mutated byte by byte.
+TEST(IniDocumentTest, GeneratedFilesAgreeWithAPlainReading) {
+  const char* const fragments[] = {"[0-AXIS]",
+                                   "[ 0-axis ]",
+                                   "[DIGITAL]",
+                                   "[]",
+                                   "[",
+                                   "]",
+                                   "RANGE=100",
+                                   "range = -5abc",
+                                   "MULTIPLE=4294967297",
+                                   "+SOFTLIMIT=1073741823.000000",
+                                   "=3",
+                                   "KEY=",
+                                   "; comment",
+                                   "x",
+                                   "  ",
+                                   "\t[PLD_BANK]\t",
+                                   "[A]b=1",
+                                   "MCX_WR1=+65535",
+                                   "a=b=c",
+                                   "\r",
+                                   "[x]]=1"};
+  std::mt19937 random(406);
+  std::string previous;
+  for (int n = 0; n < 2000; ++n) {
+    std::string text;
+    if (n % 2 == 1) {
+      text = previous;
+      const char alphabet[] = "[]=\r\n\t ;-+09aZ";
+      for (int edits = 1 + static_cast<int>(random() % 4); edits > 0 && !text.empty(); --edits) {
+        const size_t at = random() % text.size();
+        const char c = random() % 8 == 0 ? static_cast<char>(random() % 256)
+                                         : alphabet[random() % (sizeof alphabet - 1)];
+        switch (random() % 3) {
+          case 0:
+            text[at] = c;
+            break;
+          case 1:
+            text.insert(at, 1, c);
+            break;
+          default:
+            text.erase(at, 1);
+        }
+      }
+    } else {
+      for (int lines = static_cast<int>(random() % 24); lines > 0; --lines) {
+        text += fragments[random() % (sizeof fragments / sizeof *fragments)];
+        text += random() % 4 == 0 ? "\n" : "\r\n";
+      }
+    }
+    ASSERT_EQ(CheckIniText(text), "") << "case " << n << ": \"" << text << "\"";
+    previous = text;
+  }
 }
 
 }  // namespace
