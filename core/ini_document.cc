@@ -120,9 +120,14 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
       break;
     }
   }
-  s.lines.insert(s.lines.begin() + static_cast<std::ptrdiff_t>(last + 1),
+  const size_t at_line = last + 1;
+  s.lines.insert(s.lines.begin() + static_cast<std::ptrdiff_t>(at_line),
                  std::string(Trim(key)) + "=" + std::string(value));
-  s.indexed = false;
+  // Shifting the index is far cheaper than parsing a large section again.
+  for (auto& entry : s.keys) {
+    if (entry.second >= at_line) ++entry.second;
+  }
+  s.keys.emplace(Lower(Trim(key)), at_line);
 }
 
 std::string IniDocument::Text() const {
