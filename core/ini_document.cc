@@ -51,7 +51,10 @@ int32_t LeadingInteger(std::string_view text) {
 }  // namespace
 
 IniDocument::IniDocument(std::string_view text) {
+  // Lines before any header form the section without a name, as on Windows.
   sections_.emplace_back();
+  sections_.back().first = 0;
+  first_section_.emplace("", 0);
   while (!text.empty()) {
     const size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
@@ -75,7 +78,7 @@ const std::string* IniDocument::FindLine(const Section& s, std::string_view key,
   if (!s.indexed) {
     s.keys.clear();
     std::string_view k, v;
-    for (size_t i = 1; i < s.lines.size(); ++i) {
+    for (size_t i = s.first; i < s.lines.size(); ++i) {
       if (ParseKey(s.lines[i], &k, &v)) s.keys.emplace(Lower(k), i);
     }
     s.indexed = true;
@@ -113,14 +116,13 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     s.lines[at] = std::string(k) + "=" + std::string(value);
     return;
   }
-  size_t last = 0;
-  for (size_t i = s.lines.size(); i-- > 1;) {
+  size_t at_line = s.first;
+  for (size_t i = s.lines.size(); i-- > s.first;) {
     if (!Trim(s.lines[i]).empty()) {
-      last = i;
+      at_line = i + 1;
       break;
     }
   }
-  const size_t at_line = last + 1;
   s.lines.insert(s.lines.begin() + static_cast<std::ptrdiff_t>(at_line),
                  std::string(Trim(key)) + "=" + std::string(value));
   // Shifting the index is far cheaper than parsing a large section again.

@@ -28,7 +28,8 @@ class IniDocument {
 
  private:
   struct Section {
-    std::vector<std::string> lines;  // [0] is the header, except in the preamble
+    std::vector<std::string> lines;
+    size_t first = 1;  // the first line after the header; 0 in the preamble
     // Lower-case key name -> index of its first line; rebuilt when stale.
     mutable std::unordered_map<std::string, size_t> keys;
     mutable bool indexed = false;
@@ -36,7 +37,7 @@ class IniDocument {
   size_t Find(std::string_view section) const;  // npos when absent
   static const std::string* FindLine(const Section& s, std::string_view key, size_t* at);
 
-  std::vector<Section> sections_;  // [0] holds the lines before any header
+  std::vector<Section> sections_;  // [0] holds the lines before any header, no header line
   std::unordered_map<std::string, size_t> first_section_;
 };
 

@@ -27,8 +27,9 @@ std::string Lower(std::string s) {
 Keys ReferenceKeys(std::string_view text) {
   Keys keys;
   std::map<std::string, bool> seen;
-  std::string section;
-  bool live = false;
+  std::string section;  // the lines before any header have no section name
+  bool live = true;
+  seen[section] = true;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);

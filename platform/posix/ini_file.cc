@@ -76,6 +76,8 @@ struct Location {
 Location Find(const std::vector<std::string>& lines, std::string_view section,
               std::string_view key) {
   Location at;
+  // Lines before any header form the section without a name, as on Windows.
+  if (section.empty()) at.section = 0;
   for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
     std::string_view name, k, v;
     if (ParseSection(lines[i], &name)) {
