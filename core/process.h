@@ -52,6 +52,9 @@ struct ProcessSeams {
   os::LocalTime (*local_time)() = nullptr;  // null: the system clock
   int architecture = -1;                    // -1: the real one
   u32 failing_calls = 0;                    // bit per OsCall; 0: none fail
+  u32 files_opened = 0;                     // parameter and log level file opens
+  // Bytes a file save writes before it stops as a killed process would; -1: all.
+  int64_t save_stops_after = -1;
 
   void Fail(OsCall call) { failing_calls |= 1u << static_cast<u32>(call); }
   bool Fails(OsCall call) const { return Bit(failing_calls, static_cast<u32>(call)) != 0; }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace rvx::os {
@@ -116,6 +117,12 @@ constexpr uint32_t kFileAttributeSystem = 0x04;
 constexpr uint32_t kFileAttributeNormal = 0x80;
 bool SetFileAttributes(const char* path, uint32_t attributes);
 uint32_t GetFileAttributes(const char* path);  // 0 when the file is missing
+// Makes what was written to `file` durable, so that a rename of it never
+// publishes a file whose contents are still in flight.
+bool SyncFile(FILE* file);
+// Puts `from` in the place of `to` in one step: a reader, or a process that
+// dies meanwhile, sees either the old file or the new one.
+bool MoveFileOver(const char* from, const char* to);
 
 // ---- File version resource ----
 

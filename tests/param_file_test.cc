@@ -216,6 +216,48 @@ TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
   EXPECT_THAT(ReadFile(ParameterPath(0)), HasSubstr("RANGE=77\r\n"));
 }
 
+TEST_F(ParamFileTest, SaveKeepsUnknownLinesAndOpensEachFileOnce) {
+  WriteFile(ParameterPath(0),
+            "; site notes\r\n[CUSTOM]\r\nX=1\r\n[2-axis]\r\nrange=5\r\nUSER_KEY=abc\r\n");
+  const u32 before_load = process().seams.files_opened;
+  Load();
+  EXPECT_EQ(process().seams.files_opened - before_load, 2u);  // the file and DbgLevel.ini
+  EXPECT_EQ(axis_block(0, 2).range, 5);
+  axis_block(0, 2).range = 6;
+  const u32 before_save = process().seams.files_opened;
+  ASSERT_TRUE(SaveParameterFile(0));
+  // Each file read once and written once.
+  EXPECT_EQ(process().seams.files_opened - before_save, 4u);
+  const std::string text = ReadFile(ParameterPath(0));
+  EXPECT_EQ(
+      text.rfind("; site notes\r\n[CUSTOM]\r\nX=1\r\n[2-axis]\r\nrange=6\r\nUSER_KEY=abc\r\n", 0),
+      0u)
+      << text;
+  // The existing key was rewritten in place, not added again.
+  const size_t axis2 = text.find("[2-axis]");
+  const std::string section = text.substr(axis2, text.find('[', axis2 + 1) - axis2);
+  EXPECT_EQ(section.find("\r\nRANGE="), std::string::npos) << section;
+}
+
+TEST_F(ParamFileTest, SaveStoppedAtAnyPointLeavesTheOldFile) {
+  Load();
+  ASSERT_TRUE(SaveParameterFile(0));
+  const std::string old_text = ReadFile(ParameterPath(0));
+  axis_block(0, 1).multiple = 12345;  // the new file is as long as the old one
+  constexpr size_t kPoints = 200;
+  size_t bad = 0;
+  for (size_t i = 0; i <= kPoints; ++i) {
+    process().seams.save_stops_after = static_cast<int64_t>(old_text.size() * i / kPoints);
+    SaveParameterFile(0);
+    if (ReadFile(ParameterPath(0)) != old_text) ++bad;
+  }
+  EXPECT_EQ(bad, 0u) << "of " << kPoints + 1 << " stopped saves";
+  process().seams.save_stops_after = -1;
+  ASSERT_TRUE(SaveParameterFile(0));
+  EXPECT_NE(ReadFile(ParameterPath(0)).find("MULTIPLE=12345\r\n"), std::string::npos);
+  EXPECT_EQ(os::GetFileAttributes(ParameterPath(0).c_str()) & os::kFileAttributeReadOnly, 1u);
+}
+
 TEST_F(ParamFileTest, UnopenedBoardIsNotLoadedOrSaved) {
   Load();
   EXPECT_FALSE(LoadParameterFile(1));

@@ -76,6 +76,8 @@ struct Location {
 Location Find(const std::vector<std::string>& lines, std::string_view section,
               std::string_view key) {
   Location at;
+  // Lines before any header form the section without a name, as on Windows.
+  if (section.empty()) at.section = 0;
   for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
     std::string_view name, k, v;
     if (ParseSection(lines[i], &name)) {
@@ -169,6 +171,22 @@ uint32_t GetFileAttributes(const char* path) {
   struct stat st;
   if (path == nullptr || stat(path, &st) != 0) return 0;
   return (st.st_mode & S_IWUSR) == 0 ? kFileAttributeReadOnly : kFileAttributeNormal;
+}
+
+bool SyncFile(FILE* file) { return fflush(file) == 0 && fsync(fileno(file)) == 0; }
+
+bool MoveFileOver(const char* from, const char* to) {
+  if (rename(from, to) != 0) return false;
+  // The rename itself lives in the folder: make it durable too.
+  std::string folder(to);
+  const size_t slash = folder.rfind('/');
+  folder = slash == std::string::npos ? "." : folder.substr(0, slash + 1);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return true;
 }
 
 }  // namespace rvx::os
