@@ -40,6 +40,7 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        0,
        {"Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: 5\n"}},
       {"--sim io 0 out 8 1", 1, {"rvxctl: PutDOWord: -201 (no name)\n"}},
+      {"--sim move 0 1 300000000", 1, {"rvxctl: Inc_Move: ERR_INVALID_PARAMETER (-300)\n"}},
       {"--sim status 0 4", 1, {"rvxctl: GetCardStatus: ERR_AXIS_NUM (-540)\n"}},
       {"--sim move 0 1,2 5", 2, {"as many distances as axes"}},
       {"--sim-drive=1 status", 2, {"bad option"}},
