@@ -6,7 +6,7 @@ namespace rvx {
 
 #define RVX_KEY(name, field, factory) \
   { name, offsetof(AxisBlock, field), sizeof(AxisBlock::field), factory }
-const SettingKey kProfileKeys[] = {
+const SettingKey kSettingKeys[] = {
     RVX_KEY("RANGE", range, 100),
     RVX_KEY("MULTIPLE", multiple, 80000),
     RVX_KEY("POS_ACC", pos_acc, 7),
@@ -40,7 +40,7 @@ const SettingKey kProfileKeys[] = {
     RVX_KEY("INT_DRIVE[PPS]", int_drive_pps, 10000),
 };
 #undef RVX_KEY
-const size_t kProfileKeyCount = sizeof kProfileKeys / sizeof kProfileKeys[0];
+const size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 
 i32 ReadSetting(const AxisBlock& block, const SettingKey& key) {
   const u8* at = reinterpret_cast<const u8*>(&block) + key.offset;
@@ -65,8 +65,8 @@ void WriteSetting(AxisBlock& block, const SettingKey& key, i32 value) {
 }
 
 void StoreAxisDefaults(AxisBlock& block) {
-  for (size_t i = 0; i < kProfileKeyCount; ++i) {
-    WriteSetting(block, kProfileKeys[i], kProfileKeys[i].factory);
+  for (size_t i = 0; i < kSettingKeyCount; ++i) {
+    WriteSetting(block, kSettingKeys[i], kSettingKeys[i].factory);
   }
   block.home_mode = 2;
   block.home_dir = 1;
@@ -85,14 +85,14 @@ void StoreAxisDefaults(AxisBlock& block) {
 }
 
 void WriteDefaultModeRegisters(const Axis& axis) {
-  axis.WriteWr1(0);
-  axis.WriteWr2(0);
-  axis.WriteWr3(kDefaultWr3);
+  axis.SetWr1(0);
+  axis.SetWr2(0);
+  axis.SetWr3(kDefaultWr3);
 }
 
 void WriteDefaultExtensionWords(const Axis& axis) {
-  axis.WriteExtensionWords(kDefaultEm6, kDefaultEm7);
-  axis.WriteSyncWords(0, 0);
+  axis.SetExtensionWords(kDefaultEm6, kDefaultEm7);
+  axis.SetSyncWords(0, 0);
 }
 
 void WriteDefaultLimits(const Axis& axis) {
@@ -109,13 +109,32 @@ void ModuleCommand(const BoardIo& io, u32 module, u8 low, u8 high, u8 command) {
   io.SetPld(base + pld::kModuleCommand, command);
 }
 
+void SetModuleFilter(const BoardIo& io, u32 module, bool on) {
+  ModuleCommand(io, module, on ? 0xFF : 0x00, 0x00, 0xC1);
+}
+
+void SetModuleFilterTime(const BoardIo& io, u32 module, u8 time) {
+  ModuleCommand(io, module, 0xAA, time, 0xC2);
+}
+
+void CloseModuleFilter(const BoardIo& io, u32 module) {
+  ModuleCommand(io, module, 0x00, 0x00, 0xC8);
+  io.SetPld(pld::ModuleBase(module) + pld::kModuleCommand, 0xE5);
+}
+
+void ProgramModuleFilter(const BoardIo& io, u32 module, bool on, u8 time) {
+  SetModuleFilter(io, module, on);
+  SetModuleFilterTime(io, module, time);
+  CloseModuleFilter(io, module);
+}
+
 u32 FittedModules(const BoardRecord& record) {
   return record.axis_count == kAxesPerBoard ? record.do_count / 16 : 0;
 }
 
 void ClearMoveRecords(u32 board, u32 axis) {
-  process().move_table[board][axis] = 0;
-  process().home_table[board][axis] = 0;
+  MoveTableEntry(board, axis) = kNoMove;
+  HomeTableEntry(board, axis) = 0;
 }
 
 }  // namespace rvx

@@ -28,8 +28,8 @@ struct SettingKey {
 };
 
 // The speed, homing and interpolation settings, in file order.
-extern const SettingKey kProfileKeys[];
-extern const size_t kProfileKeyCount;
+extern const SettingKey kSettingKeys[];
+extern const size_t kSettingKeyCount;
 
 i32 ReadSetting(const AxisBlock& block, const SettingKey& key);
 void WriteSetting(AxisBlock& block, const SettingKey& key, i32 value);
@@ -46,6 +46,13 @@ void WriteDefaultLimits(const Axis& axis);
 
 // Module m's filter data bytes, then its command byte.
 void ModuleCommand(const BoardIo& io, u32 module, u8 low, u8 high, u8 command);
+// The filter commands of module m, one each: on/off (0xC1), time (0xC2), and
+// the closing pair (0xC8 with zero data, then 0xE5 alone).
+void SetModuleFilter(const BoardIo& io, u32 module, bool on);
+void SetModuleFilterTime(const BoardIo& io, u32 module, u8 time);
+void CloseModuleFilter(const BoardIo& io, u32 module);
+// All three for module m, in that order.
+void ProgramModuleFilter(const BoardIo& io, u32 module, bool on, u8 time);
 // The fitted modules of a four-axis board, 1..DO count / 16; 0 otherwise.
 u32 FittedModules(const BoardRecord& record);
 

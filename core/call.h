@@ -4,7 +4,8 @@
 //
 //   AxisCall call(board, axis, LogRule::kSetter);
 //   if (call.Check(enable <= 1 && logic <= 1))
-//     call.axis().WriteWr2(Bits(call.shadow().wr2, {{13, enable}, {12, logic}}));
+//     call.axis().SetWr2(Bits(call.shadow().wr2, {{wr2::kAlarmEnable, enable},
+//                                                {wr2::kAlarmLogic, logic}}));
 //   call.Log(" RV = %5d : RVX406A_SetSvAlm (%ld, %ld, %ld, %ld)", board, axis, enable, logic);
 //
 // The destructor stores the last result and releases the mutex.
@@ -70,30 +71,35 @@ void FormatLine(char* out, size_t size, const char* format, std::initializer_lis
 void WriteLogLine(const char* line);
 
 // An axis of the board in a call: chip access with the register shadows of
-// its shared block kept in step.
+// its shared block kept in step. The Set* writes are the configuration and
+// mirror into the shadow; AxisIo's *NoShadow writes leave it alone.
 class Axis : public AxisIo {
  public:
   Axis(const BoardIo& io, u32 axis, AxisBlock& block) : AxisIo(io, axis), block_(block) {}
   AxisBlock& block() const { return block_; }
 
   // Mode register writes: select the axis, write, mirror into the shadow.
-  void WriteWr1(u16 value) const;
-  void WriteWr2(u16 value) const;
-  void WriteWr3(u16 value) const;
+  void SetWr1(u16 value) const;
+  void SetWr2(u16 value) const;
+  void SetWr3(u16 value) const;
   // Extension register write with the other word taken from its shadow.
-  void WriteEm6(u16 em6) const { WriteExtensionWords(em6, block_.em7); }
-  void WriteEm7(u16 em7) const { WriteExtensionWords(block_.em6, em7); }
-  void WriteExtensionWords(u16 em6, u16 em7) const;
-  void WriteSyncWords(u16 sm6, u16 sm7) const;
+  void SetEm6(u16 em6) const { SetExtensionWords(em6, block_.em7); }
+  void SetEm7(u16 em7) const { SetExtensionWords(block_.em6, em7); }
+  void SetExtensionWords(u16 em6, u16 em7) const;
+  void SetSyncWords(u16 sm6, u16 sm7) const;
 
  private:
   AxisBlock& block_;
 };
 
+// Whether a call needs loaded boards: only loading itself runs without.
+enum class Boards { kRequired, kNotRequired };
+
 class Call {
  public:
-  // Takes the library mutex; ERR_DEVICE_LOAD when no board is loaded.
-  explicit Call(LogRule rule);
+  // Takes the library mutex; ERR_DEVICE_LOAD when boards are required and
+  // none is loaded.
+  explicit Call(LogRule rule, Boards boards = Boards::kRequired);
   ~Call();
   Call(const Call&) = delete;
   Call& operator=(const Call&) = delete;

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "core/process.h"
+#include "core/registers.h"
 #include "platform/platform.h"
-#include "sim/sim.h"
 
 namespace rvx {
 namespace {
@@ -50,12 +50,17 @@ const rvx_driver_ops* DriverPort() {
   if (choice.empty()) {
     p.driver = &kKernelDriver;
   } else if (choice == "sim") {
-    p.driver = sim::DriverEntry(&kHost);
+    p.driver = BuiltinSimEntry(&kHost);
   } else {
     p.driver = LoadModuleDriver(choice);
   }
   p.driver_chosen = true;
   return p.driver;
+}
+
+void SendEventRequest(void* device, u32 code, os::Handle event) {
+  u64 value = os::EventValue(event);
+  BoardIo(device).Request(code, &value, sizeof value, false);
 }
 
 }  // namespace rvx

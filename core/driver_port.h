@@ -3,7 +3,9 @@
 #ifndef RVX_CORE_DRIVER_PORT_H_
 #define RVX_CORE_DRIVER_PORT_H_
 
+#include "core/types.h"
 #include "include/rvx406a_driver.h"
+#include "platform/platform.h"
 
 namespace rvx {
 
@@ -11,6 +13,15 @@ namespace rvx {
 // the built-in simulated board ("sim"), or a driver module loaded from the
 // path. Chosen at the first call; null when a module cannot be loaded.
 const rvx_driver_ops* DriverPort();
+
+// The built-in simulated board's entry, defined by the simulator: it is
+// reached like a driver module's entry, so the port knows no simulator code.
+const rvx_driver_ops* BuiltinSimEntry(const rvx_driver_host* host);
+
+// Registers `event` with the board's driver, or enables or disables its
+// notification (ioctl::kRegisterEvent, kEnableEvent, kDisableEvent): the
+// request carries the event's 8-byte value, which the driver signals back.
+void SendEventRequest(void* device, u32 code, os::Handle event);
 
 }  // namespace rvx
 

@@ -7,6 +7,7 @@
 
 #include "core/call.h"
 #include "core/driver_port.h"
+#include "core/message_pump.h"
 #include "core/param_file.h"
 #include "core/watcher.h"
 
@@ -86,9 +87,38 @@ i32 IdentifyBoard(Process& p, void* handle, u32 n) {
   return ERR_SUCCESS;
 }
 
-void SendEventRequest(void* handle, u32 code, os::Handle event) {
-  u64 value = os::EventValue(event);
-  BoardIo(handle).Request(code, &value, sizeof value, false);
+// Creates or opens the library mutex, owned; the process that creates it is
+// the first loader. A reload keeps one handle. False when it cannot.
+bool OpenLibraryMutex(Process& p) {
+  bool existed = false;
+  os::Handle mutex = p.seams.Fails(OsCall::kCreateMutex)
+                         ? nullptr
+                         : os::CreateNamedMutex(IpcName(kMutexName).c_str(), true, &existed);
+  if (mutex == nullptr) return false;
+  if (p.mutex != nullptr) os::CloseMutex(p.mutex);
+  p.mutex = mutex;
+  if (existed) {
+    p.first_loader = false;
+  } else {
+    // The call frame takes it like any other call.
+    os::ReleaseMutex(mutex);
+  }
+  return true;
+}
+
+// Maps the shared section, zeroed when this process creates it. A reload
+// keeps one handle. False when it cannot.
+bool MapSharedSection(Process& p) {
+  const os::Section section =
+      p.seams.Fails(OsCall::kOpenSection)
+          ? os::Section{}
+          : os::CreateOrOpenSection(IpcName(kSectionName).c_str(), kSharedSectionSize);
+  if (section.handle == nullptr || section.view == nullptr) return false;
+  if (p.section != nullptr) os::CloseSection(p.section);
+  p.section = section.handle;
+  p.shared = static_cast<SharedSection*>(section.view);
+  if (section.created) memset(section.view, 0, kSharedSectionSize);
+  return true;
 }
 
 // Opens, checks, identifies and (as first loader) initialises the boards.
@@ -106,7 +136,7 @@ i32 OpenBoards(Process& p) {
     if (identified != ERR_SUCCESS) return identified;
     if (p.first_loader) {
       if (!LoadParameterFile(n)) return ERR_PRM_LOAD;
-      io.SetLocal(local::kServoRun, io.Local(local::kServoRun) & ~(1u << 8));
+      io.SetLocal(local::kServoRun, io.Local(local::kServoRun) & ~(1u << local::kServoRunOffBit));
     }
     os::Handle event = os::CreateEvent();
     p.event[n] = event;
@@ -125,21 +155,17 @@ void StartWatchers(Process& p) {
   for (u32 k = 0; k < count; ++k) p.board_numbers[k] = k;
   for (u32 k = 0; k < count; ++k) {
     if (p.watcher[k] != nullptr) os::CloseThread(p.watcher[k]);
-    p.watcher[k] = os::CreateThread(WatchBoard, &p.board_numbers[k]);
+    p.watcher[k] = p.seams.Fails(OsCall::kCreateThread)
+                       ? nullptr
+                       : os::CreateThread(WatchBoard, &p.board_numbers[k]);
   }
 }
 
-// The 5 ms message pump of UnloadDevice; a quit message is handed back.
+// The 5 ms message pump of UnloadDevice; a quit message ends it.
 void PumpMessages() {
   const u32 start = os::TickCount();
-  os::Message msg;
   while (os::TickCount() - start < kUnloadPumpMs) {
-    if (!os::PeekMessage(&msg)) continue;
-    if (msg.message == os::kWmQuit) {
-      os::PostQuitMessage(0);
-      return;
-    }
-    os::DispatchMessage(msg);
+    if (!PumpOneMessage()) return;
   }
 }
 
@@ -152,54 +178,27 @@ extern "C" {
 
 RVX406A_API int32_t RVX406A_LoadDevice(void) {
   Process& p = process();
-  i32 result = ERR_SUCCESS;
-  bool existed = false;
-  os::Handle mutex = os::CreateNamedMutex(IpcName(kMutexName).c_str(), true, &existed);
-  if (mutex != nullptr) {
-    if (p.mutex != nullptr) os::CloseMutex(p.mutex);  // a reload keeps one handle
-    p.mutex = mutex;
-    if (existed) {
-      p.first_loader = false;
-    } else {
-      os::ReleaseMutex(mutex);
-    }
-    os::WaitMutex(mutex);
-
+  const bool have_mutex = OpenLibraryMutex(p);
+  Call call(LogRule::kLifecycle, Boards::kNotRequired);
+  if (!have_mutex) {
+    call.Fail(ERR_CREATE_KERNEL_DRIVER_FAIL);
+  } else {
     const u16 arch = Architecture(p);
-    if (arch == kArchX86) {
-      result = ERR_SUPPORT_PROCESS;
-    } else {
+    if (call.Check(arch != kArchX86, ERR_SUPPORT_PROCESS)) {
       if (arch == kArchIa64 || arch == kArchX64 || arch == kArchUnknown) SetDefaultInstallDir(p);
-      const os::Section section =
-          os::CreateOrOpenSection(IpcName(kSectionName).c_str(), kSharedSectionSize);
-      if (section.handle == nullptr || section.view == nullptr) {
-        result = ERR_CREATE_MEM_FAIL;
-      } else {
-        if (p.section != nullptr) os::CloseSection(p.section);  // a reload keeps one handle
-        p.section = section.handle;
-        p.shared = static_cast<SharedSection*>(section.view);
-        if (section.created) memset(section.view, 0, kSharedSectionSize);
+      if (call.Check(MapSharedSection(p), ERR_CREATE_MEM_FAIL)) {
         memset(&p.table, 0, sizeof p.table);
-        result = OpenBoards(p);
-        if (result == ERR_SUCCESS) {
+        call.Fail(OpenBoards(p));
+        if (call.ok()) {
           StartWatchers(p);
         } else {
           memset(&p.table, 0, sizeof p.table);
         }
       }
     }
-  } else {
-    result = ERR_CREATE_KERNEL_DRIVER_FAIL;
   }
-
-  FormatLine(p.line, sizeof p.line, " RV = %5d : RVX406A_LoadDevice (%ld, %ld)",
-             {result, p.table.count, p.table.total_axes});
-  if (p.shared != nullptr && ShouldLog(LogRule::kLifecycle, p.shared->log_level, result)) {
-    WriteLogLine(p.line);
-  }
-  p.last_result = result;
-  if (mutex != nullptr) os::ReleaseMutex(mutex);
-  return result == ERR_SUCCESS ? static_cast<i32>(p.table.count) - 1 : result;
+  call.Log(" RV = %5d : RVX406A_LoadDevice (%ld, %ld)", p.table.count, p.table.total_axes);
+  return call.ok() ? static_cast<i32>(p.table.count) - 1 : call.result();
 }
 
 RVX406A_API void RVX406A_UnloadDevice(void) {

@@ -29,12 +29,12 @@ std::string ParameterFilePath(u32 board) {
 std::string LogLevelFilePath() { return InstallPath(nullptr, "DbgLevel.ini"); }
 
 // Reads the keys of one section of one file.
-class ProfileReader {
+class IniReader {
  public:
-  ProfileReader(std::string path, std::string section)
+  IniReader(std::string path, std::string section)
       : path_(std::move(path)), section_(std::move(section)) {}
   i32 Int(const char* key, i32 default_value) const {
-    return os::GetProfileInt(section_.c_str(), key, default_value, path_.c_str());
+    return os::ReadIniInt(section_.c_str(), key, default_value, path_.c_str());
   }
   u16 Word(const char* key, i32 default_value) const {
     return static_cast<u16>(Int(key, default_value));
@@ -46,9 +46,9 @@ class ProfileReader {
 };
 
 // Writes the keys of one section of one file.
-class ProfileWriter {
+class IniWriter {
  public:
-  ProfileWriter(std::string path, std::string section)
+  IniWriter(std::string path, std::string section)
       : path_(std::move(path)), section_(std::move(section)) {}
   void Int(const char* key, int64_t value) const {
     char text[32];
@@ -61,7 +61,7 @@ class ProfileWriter {
     Text(key, text);
   }
   void Text(const char* key, const char* text) const {
-    os::WriteProfileString(section_.c_str(), key, text, path_.c_str());
+    os::WriteIniString(section_.c_str(), key, text, path_.c_str());
   }
 
  private:
@@ -73,14 +73,9 @@ std::string AxisSection(u32 axis) { return std::to_string(axis) + "-AXIS"; }
 
 // The file's filter settings go to every module command by command.
 void ProgramModules(const BoardIo& io, u32 modules, u16 filter, u16 filter_time) {
-  for (u32 m = 1; m <= modules; ++m) ModuleCommand(io, m, filter == 1 ? 0xFF : 0x00, 0x00, 0xC1);
-  for (u32 m = 1; m <= modules; ++m) {
-    ModuleCommand(io, m, 0xAA, static_cast<u8>(filter_time), 0xC2);
-  }
-  for (u32 m = 1; m <= modules; ++m) {
-    ModuleCommand(io, m, 0x00, 0x00, 0xC8);
-    io.SetPld(pld::ModuleBase(m) + pld::kModuleCommand, 0xE5);
-  }
+  for (u32 m = 1; m <= modules; ++m) SetModuleFilter(io, m, filter == 1);
+  for (u32 m = 1; m <= modules; ++m) SetModuleFilterTime(io, m, static_cast<u8>(filter_time));
+  for (u32 m = 1; m <= modules; ++m) CloseModuleFilter(io, m);
 }
 
 void ClearPldModes(const BoardIo& io, u8 lhome0, u8 emgcmp, u8 orgsel) {
@@ -102,24 +97,24 @@ void ClearOutputRegisters(const Axis& axis, u16 wr4_shadow) {
   axis.block().wr5 = 0;
 }
 
-void LoadAxisFromFile(const Axis& axis, const ProfileReader& file) {
+void LoadAxisFromFile(const Axis& axis, const IniReader& file) {
   AxisBlock& b = axis.block();
   axis.Command(cmd::kSuddenStop);
-  axis.WriteWr1(file.Word("MCX_WR1", 0) & 0x01FF);
-  axis.WriteWr2(file.Word("MCX_WR2", 0));
-  axis.WriteWr3((file.Word("MCX_WR3", kDefaultWr3) & ~1u) | kDefaultWr3);
+  axis.SetWr1(file.Word("MCX_WR1", 0) & 0x01FF);
+  axis.SetWr2(file.Word("MCX_WR2", 0));
+  axis.SetWr3((file.Word("MCX_WR3", kDefaultWr3) & ~1u) | kDefaultWr3);
   ClearOutputRegisters(axis, file.Word("MCX_WR4", 0));
   file.Int("MCX_WR5", 0);  // read, but the chip always starts without a map
 
   const u16 em7 = file.Word("MCX_EM7", kDefaultEm7);
   const u16 em6 = file.Word("MCX_EM6", kDefaultEm6);
-  axis.WriteExtensionWords(em6, em7);
+  axis.SetExtensionWords(em6, em7);
   const u16 sm7 = file.Word("MCX_SM7", 0);
   const u16 sm6 = file.Word("MCX_SM6", 0);
-  axis.WriteSyncWords(sm6, sm7);
+  axis.SetSyncWords(sm6, sm7);
 
-  for (size_t i = 0; i < kProfileKeyCount; ++i) {
-    const SettingKey& key = kProfileKeys[i];
+  for (size_t i = 0; i < kSettingKeyCount; ++i) {
+    const SettingKey& key = kSettingKeys[i];
     WriteSetting(b, key, file.Int(key.key, key.factory));
   }
   // A range outside 1..500 would leave the speed arithmetic without a multiplier.
@@ -132,7 +127,7 @@ void LoadAxisFromFile(const Axis& axis, const ProfileReader& file) {
   const i32 minus = file.Int("-SOFTLIMIT", kDefaultMinusLimit);
   axis.Write32(cmd::kCompMinus, WrapAdd(minus, 1));
   b.minus_softlimit = minus;
-  const bool ring = Bit(em6, 4);
+  const bool ring = Bit(em6, em6::kRingCounter);
   const i32 ring_command = file.Int("RINGCOMMAND", kDefaultPlusLimit);
   if (ring) axis.Write32(cmd::kCompPlus, WrapAdd(ring_command, -1));
   b.ring_command = ring_command;
@@ -167,16 +162,11 @@ void LoadAxisDefaults(const Axis& axis) {
 
 // Without a file each module gets the factory filter, module by module.
 void ProgramDefaultModules(const BoardIo& io, u32 modules) {
-  for (u32 m = 1; m <= modules; ++m) {
-    ModuleCommand(io, m, 0xFF, 0x00, 0xC1);
-    ModuleCommand(io, m, 0xAA, kDefaultDiFilterTime, 0xC2);
-    ModuleCommand(io, m, 0x00, 0x00, 0xC8);
-    io.SetPld(pld::ModuleBase(m) + pld::kModuleCommand, 0xE5);
-  }
+  for (u32 m = 1; m <= modules; ++m) ProgramModuleFilter(io, m, true, kDefaultDiFilterTime);
 }
 
 void LoadLogLevel(SharedSection& shared) {
-  const ProfileReader file(LogLevelFilePath(), "DEBUG_AD");
+  const IniReader file(LogLevelFilePath(), "DEBUG_AD");
   shared.log_level = file.Word("LOG_LEVEL", 2);
 }
 
@@ -192,16 +182,17 @@ bool LoadParameterFile(u32 board) {
   const u32 modules = FittedModules(record);
   const std::string path = ParameterFilePath(board);
 
-  if (FILE* file = fopen(path.c_str(), "r")) {
+  FILE* file = p.seams.Fails(OsCall::kOpenParameterFile) ? nullptr : fopen(path.c_str(), "r");
+  if (file != nullptr) {
     fclose(file);
-    const ProfileReader pld_bank(path, "PLD_BANK");
+    const IniReader pld_bank(path, "PLD_BANK");
     ClearPldModes(io, static_cast<u8>(pld_bank.Int("LHOME0", 0)),
                   static_cast<u8>(pld_bank.Int("EMGCMP", 0)),
                   static_cast<u8>(pld_bank.Int("ORGSEL", 0)));
     for (u32 a = 0; a < kAxesPerBoard; ++a) {
-      LoadAxisFromFile(Axis(io, a, block.axis[a]), ProfileReader(path, AxisSection(a)));
+      LoadAxisFromFile(Axis(io, a, block.axis[a]), IniReader(path, AxisSection(a)));
     }
-    const ProfileReader digital(path, "DIGITAL");
+    const IniReader digital(path, "DIGITAL");
     board_values.di_filter = digital.Word("DI_FILTER", kDefaultDiFilter);
     board_values.di_filter_time = digital.Word("DI_FILTERTIME", kDefaultDiFilterTime);
     ProgramModules(io, modules, board_values.di_filter, board_values.di_filter_time);
@@ -226,10 +217,10 @@ bool SaveParameterFile(u32 board) {
 
   os::SetFileAttributes(path.c_str(), os::kFileAttributeNormal);
   os::FlushView(p.shared, kSharedSectionSize);
-  ProfileWriter(path, "VERSION").Text("VER", "1.0");
+  IniWriter(path, "VERSION").Text("VER", "1.0");
   for (u32 a = 0; a < kAxesPerBoard; ++a) {
     const AxisBlock& b = block.axis[a];
-    const ProfileWriter file(path, AxisSection(a));
+    const IniWriter file(path, AxisSection(a));
     file.Int("MCX_WR1", b.wr1);
     file.Int("MCX_WR2", b.wr2);
     file.Int("MCX_WR3", b.wr3);
@@ -239,8 +230,8 @@ bool SaveParameterFile(u32 board) {
     file.Int("MCX_EM7", b.em7);
     file.Int("MCX_SM6", b.sm6);
     file.Int("MCX_SM7", b.sm7);
-    for (size_t i = 0; i < kProfileKeyCount; ++i) {
-      file.Int(kProfileKeys[i].key, ReadSetting(b, kProfileKeys[i]));
+    for (size_t i = 0; i < kSettingKeyCount; ++i) {
+      file.Int(kSettingKeys[i].key, ReadSetting(b, kSettingKeys[i]));
     }
     file.Double("+SOFTLIMIT", b.plus_softlimit);
     file.Double("-SOFTLIMIT", b.minus_softlimit);
@@ -254,15 +245,15 @@ bool SaveParameterFile(u32 board) {
     file.Int("MPG_RATE", b.mpg_rate);
     file.Int("ACC_OFFSET", b.acc_offset);
   }
-  const ProfileWriter pld_bank(path, "PLD_BANK");
+  const IniWriter pld_bank(path, "PLD_BANK");
   pld_bank.Int("LHOME0", io.Pld(pld::kLhome0));
   pld_bank.Int("LHOME1", io.Pld(pld::kLhome1));
   pld_bank.Int("EMGCMP", io.Pld(pld::kEmgCmp));
   pld_bank.Int("ORGSEL", io.Pld(pld::kOrgSel));
-  const ProfileWriter digital(path, "DIGITAL");
+  const IniWriter digital(path, "DIGITAL");
   digital.Int("DI_FILTER", block.axis[0].di_filter);
   digital.Int("DI_FILTERTIME", block.axis[0].di_filter_time);
-  ProfileWriter(LogLevelFilePath(), "DEBUG_AD").Int("LOG_LEVEL", p.shared->log_level);
+  IniWriter(LogLevelFilePath(), "DEBUG_AD").Int("LOG_LEVEL", p.shared->log_level);
   os::SetFileAttributes(path.c_str(), os::kFileAttributeReadOnly | os::kFileAttributeSystem);
   return true;
 }

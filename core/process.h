@@ -15,6 +15,8 @@ namespace rvx {
 constexpr int kPathSize = 260;
 constexpr int kBoardConfigSize = 168;
 
+struct ContiEntry;  // interp/interp.h
+
 struct BoardRecord {
   void* handle;  // driver device; null when the board is not open
   u32 kind;      // 196
@@ -35,10 +37,24 @@ struct BoardTable {
   BoardRecord board[kMaxBoards];
 };
 
-// Test seams: where the clock and the processor architecture come from.
+// Operating-system calls of loading that a test can make fail.
+enum class OsCall : u32 {
+  kCreateMutex,        // the library mutex
+  kOpenSection,        // the shared section
+  kOpenParameterFile,  // RVXPRM<n>.DAT
+  kOpenLogFile,        // the day's log file
+  kCreateThread,       // a board's watcher thread
+};
+
+// Test seams: where the clock and the processor architecture come from, and
+// which operating-system calls fail.
 struct ProcessSeams {
   os::LocalTime (*local_time)() = nullptr;  // null: the system clock
   int architecture = -1;                    // -1: the real one
+  u32 failing_calls = 0;                    // bit per OsCall; 0: none fail
+
+  void Fail(OsCall call) { failing_calls |= 1u << static_cast<u32>(call); }
+  bool Fails(OsCall call) const { return Bit(failing_calls, static_cast<u32>(call)) != 0; }
 };
 
 struct Process {
@@ -65,12 +81,20 @@ struct Process {
 
   u32 move_table[kMaxBoards][kTableAxes];
   u16 home_table[kMaxBoards][kTableAxes];
+  ContiEntry* conti_table = nullptr;  // the continuous interpolation table, when created
 
   ProcessSeams seams;
 };
 
 // The process's one instance.
 Process& process();
+
+// Per-process move table values: what this process last started on an axis.
+enum MoveKind : u32 { kNoMove = 0, kRelativeMove = 1, kAbsoluteMove = 2, kContinuousMove = 3 };
+// The move table entry of an axis, and its home table entry (1 while a search
+// this process started awaits its verdict).
+inline u32& MoveTableEntry(u32 board, u32 axis) { return process().move_table[board][axis]; }
+inline u16& HomeTableEntry(u32 board, u32 axis) { return process().home_table[board][axis]; }
 
 }  // namespace rvx
 

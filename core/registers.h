@@ -44,6 +44,123 @@ constexpr u32 kWr0 = 0, kWr1 = 2, kWr2 = 4, kWr3 = 6, kWr4 = 8, kWr5 = 10, kWr6 
 constexpr u32 kRr0 = 0, kRr1 = 2, kRr2 = 4, kRr3 = 6, kRr4 = 8, kRr5 = 10, kRr6 = 12, kRr7 = 14;
 }  // namespace chip
 
+// Bit numbers of the axis mode words (WR1..WR3, EM6, EM7) and of the status
+// words the library decodes; setters and getters name bits by these.
+namespace wr1 {
+constexpr u32 kNearHomeLogic = 0;
+constexpr u32 kNearHomeEnable = 1;
+constexpr u32 kHomeLogic = 2;
+constexpr u32 kHomeEnable = 3;
+constexpr u32 kEncoderZLogic = 4;
+constexpr u32 kEncoderZEnable = 5;
+}  // namespace wr1
+
+namespace wr2 {
+constexpr u32 kSoftLimitPlus = 0;
+constexpr u32 kSoftLimitMinus = 1;
+constexpr u32 kHardLimitMode = 2;
+constexpr u32 kHardLimitPlusLogic = 3;
+constexpr u32 kHardLimitMinusLogic = 4;
+constexpr u32 kCompareCounter = 5;
+constexpr u32 kPulseModeShift = 6;    // 3 bits
+constexpr u32 kEncoderModeShift = 9;  // 3 bits
+constexpr u32 kAlarmLogic = 12;
+constexpr u32 kAlarmEnable = 13;
+constexpr u32 kInPositionLogic = 14;
+constexpr u32 kInPositionEnable = 15;
+}  // namespace wr2
+
+namespace wr3 {
+constexpr u32 kManualDecel = 0;
+constexpr u32 kSeparateDecel = 1;
+constexpr u32 kSCurve = 2;
+constexpr u32 kPulserMode0 = 3;
+constexpr u32 kPulserMode1 = 4;
+}  // namespace wr3
+
+namespace em6 {
+constexpr u32 kEncoderDir = 1;
+constexpr u32 kPulseDir = 2;
+constexpr u32 kFixedPulse = 3;
+constexpr u32 kRingCounter = 4;
+constexpr u32 kSCurveMove = 7;
+constexpr u32 kSensorFilter = 8;
+constexpr u32 kEncoderZFilter = 9;
+constexpr u32 kServoIfFilter = 10;
+constexpr u32 kExtFilter = 11;
+constexpr u32 kStopFilter = 12;
+constexpr u32 kFilterTimeShift = 13;  // 3 bits
+}  // namespace em6
+
+// SM6 bits 13..15 mark the axes a synchronous action reaches.
+namespace sm6 {
+constexpr u32 kFirstSyncAxis = 13;
+constexpr u32 kSecondSyncAxis = 14;
+constexpr u32 kThirdSyncAxis = 15;
+}  // namespace sm6
+
+namespace em7 {
+constexpr u32 kHomeOffsetEnable = 6;
+constexpr u32 kHomeOffsetMinus = 7;
+constexpr u32 kLimitAsHome = 10;
+constexpr u32 kDeviationClearEnable = 11;
+constexpr u32 kDeviationClearLogic = 12;
+constexpr u32 kDeviationClearTimeShift = 13;  // 3 bits
+}  // namespace em7
+
+// WR4, shared by the board: each axis has four output bits from 4 * axis.
+namespace wr4 {
+constexpr u32 kAlarmReset = 0;
+constexpr u32 kServoOn = 1;
+constexpr u32 kOutput2 = 2;
+constexpr u32 OutputBit(u32 axis, u32 output) { return 4 * axis + output; }
+}  // namespace wr4
+
+// The axis's input byte of RR4 (axes 0, 1) or RR5 (axes 2, 3), taken active
+// high.
+namespace input {
+constexpr u32 kHome = 1;
+constexpr u32 kEncoderZ = 2;
+constexpr u32 kHardLimitPlus = 4;
+constexpr u32 kHardLimitMinus = 5;
+constexpr u32 kInPosition = 6;
+constexpr u32 kAlarm = 7;
+}  // namespace input
+
+namespace rr1 {
+constexpr u32 kOnZPhase = 10;
+}  // namespace rr1
+
+// RR2: why the axis stopped.
+namespace rr2 {
+constexpr u32 kSoftLimitPlus = 0;
+constexpr u32 kSoftLimitMinus = 1;
+constexpr u32 kHardLimitPlus = 2;
+constexpr u32 kHardLimitMinus = 3;
+constexpr u32 kAlarm = 4;
+constexpr u32 kEmergency = 5;
+constexpr u32 kHomeError = 7;
+}  // namespace rr2
+
+// A mask of the listed bits.
+constexpr u16 Mask(std::initializer_list<u32> bits) {
+  u32 mask = 0;
+  for (u32 bit : bits) mask |= 1u << bit;
+  return static_cast<u16>(mask);
+}
+
+// WR1 with both home inputs at `logic` and their stop enables clear.
+constexpr u16 WithHomeLogic(u16 wr1_word, u32 logic) {
+  return Bits(wr1_word, {{wr1::kNearHomeLogic, logic},
+                         {wr1::kNearHomeEnable, 0},
+                         {wr1::kHomeLogic, logic},
+                         {wr1::kHomeEnable, 0}});
+}
+// The hard limit logic of WR2: 1 when both limit logic bits are set.
+constexpr u16 HardLimitLogic(u16 wr2_word) {
+  return AllSet(wr2_word, Mask({wr2::kHardLimitPlusLogic, wr2::kHardLimitMinusLogic})) ? 1 : 0;
+}
+
 // Chip command codes.
 namespace cmd {
 constexpr u16 kRange = 0x00;
@@ -93,6 +210,8 @@ constexpr u32 kBoardId = 2;
 constexpr u32 kLhome0 = 3;
 constexpr u32 kLhome1 = 4;
 constexpr u32 kEmgCmp = 5;
+constexpr u32 kEmergencyStopBit = 0;      // of kEmgCmp
+constexpr u32 kCompareOwnsLimitsBit = 2;  // of kEmgCmp: the compare trigger holds the registers
 constexpr u32 kCleared6 = 6;
 constexpr u32 kInterruptEnable = 7;
 constexpr u32 kAck8 = 8;
@@ -108,6 +227,7 @@ constexpr u32 kModuleDi = 4, kModuleDo = 6;
 namespace local {
 constexpr u32 kBusTest = 48;
 constexpr u32 kServoRun = 80;
+constexpr u32 kServoRunOffBit = 8;  // of kServoRun: active low
 }  // namespace local
 
 // 256 << axis for axes 0..3, else 0.
@@ -180,8 +300,10 @@ class AxisIo {
   }
   void Write32(u16 code, i32 value) const { io_.Write32(select_ | code, value); }
   i32 Read32(u16 code) const { return io_.Read32(select_ | code); }
+  // The *NoShadow writes reach the chip only: a move's or a search's
+  // adjusted words, which the next configuration write replaces.
   // Select the axis, then write WR1, WR2 or WR3.
-  void WriteMode(u32 wr, u16 value) const {
+  void WriteModeNoShadow(u32 wr, u16 value) const {
     Select();
     io_.SetChip(wr, value);
   }
@@ -191,13 +313,13 @@ class AxisIo {
     return io_.Chip(rr);
   }
   // WR7 <- EM7, WR6 <- EM6, command 0x60.
-  void WriteExtension(u16 em6, u16 em7) const {
+  void WriteExtensionNoShadow(u16 em6, u16 em7) const {
     io_.SetChip(chip::kWr7, em7);
     io_.SetChip(chip::kWr6, em6);
     Command(cmd::kExtension);
   }
   // WR7 <- SM7, WR6 <- SM6, command 0x64.
-  void WriteSync(u16 sm6, u16 sm7) const {
+  void WriteSyncNoShadow(u16 sm6, u16 sm7) const {
     io_.SetChip(chip::kWr7, sm7);
     io_.SetChip(chip::kWr6, sm6);
     Command(cmd::kSyncMode);

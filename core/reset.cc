@@ -69,10 +69,7 @@ RVX406A_API void RVX406A_Reset(uint16_t board) {
 
     for (u32 m = 1; m <= FittedModules(call.record()); ++m) {
       ModuleCommand(io, m, 0xF0, 0x00, 0xC0);
-      ModuleCommand(io, m, 0xFF, 0x00, 0xC1);
-      ModuleCommand(io, m, 0xAA, kDefaultDiFilterTime, 0xC2);
-      ModuleCommand(io, m, 0x00, 0x00, 0xC8);
-      io.SetPld(pld::ModuleBase(m) + pld::kModuleCommand, 0xE5);
+      ProgramModuleFilter(io, m, true, kDefaultDiFilterTime);
       io.SetPld(pld::ModuleBase(m) + pld::kModuleDo, 0);
       io.SetPld(pld::ModuleBase(m) + pld::kModuleDo + 1, 0);
     }
@@ -97,8 +94,8 @@ RVX406A_API void RVX406A_SetSystemDefault(uint16_t board, uint16_t axis) {
     call.board_values().di_filter_time = kDefaultDiFilterTime;
 
     for (u32 m = 1; m <= FittedModules(call.record()); ++m) {
-      ModuleCommand(io, m, 0xFF, 0x00, 0xC1);
-      ModuleCommand(io, m, 0xAA, kDefaultDiFilterTime, 0xC2);
+      SetModuleFilter(io, m, true);
+      SetModuleFilterTime(io, m, kDefaultDiFilterTime);
     }
   }
   call.Log(" RV = %5d : RVX406A_SetSystemDefault (%ld, %ld)", board, axis);

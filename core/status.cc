@@ -34,23 +34,23 @@ u16 CardStatus(const AxisCall& call) {
   const u32 in = InputByte(rr4, rr5, a);
   // An input reads as its signal level, turned over where the configured
   // logic makes the other level the active one.
-  const auto input = [in](u32 bit, bool turned) { return Bit(in, bit) ^ (turned ? 1u : 0u); };
+  const auto level = [in](u32 bit, bool turned) { return Bit(in, bit) ^ (turned ? 1u : 0u); };
 
   const BitValue bits[] = {
-      {0, input(1, AllSet(wr1, 0x0005))},
-      {1, input(2, Bit(wr1, 4) != 0)},
-      {2, Bit(rr2, 5)},
-      {3, input(6, Bit(wr2, 14) != 0)},
-      {4, input(7, Bit(wr2, 12) != 0)},
-      {5, input(4, Bit(rr2, 2) != 0)},
-      {6, input(5, Bit(rr2, 3) != 0)},
+      {0, level(input::kHome, AllSet(wr1, Mask({wr1::kNearHomeLogic, wr1::kHomeLogic})))},
+      {1, level(input::kEncoderZ, Bit(wr1, wr1::kEncoderZLogic) != 0)},
+      {2, Bit(rr2, rr2::kEmergency)},
+      {3, level(input::kInPosition, Bit(wr2, wr2::kInPositionLogic) != 0)},
+      {4, level(input::kAlarm, Bit(wr2, wr2::kAlarmLogic) != 0)},
+      {5, level(input::kHardLimitPlus, Bit(rr2, rr2::kHardLimitPlus) != 0)},
+      {6, level(input::kHardLimitMinus, Bit(rr2, rr2::kHardLimitMinus) != 0)},
       {8, Bit(rr0, a)},
       {9, Bit(rr0, 4 + a)},
       {11, Bit(call.shadow().home_ok, 0)},
       {12, Bit(rr0, 8)},
-      {13, Bit(wr4, 4 * a + 2)},
-      {14, Bit(wr4, 4 * a + 1)},  // servo-on output
-      {15, Bit(wr4, 4 * a)},      // alarm-reset output
+      {13, Bit(wr4, wr4::OutputBit(a, wr4::kOutput2))},
+      {14, Bit(wr4, wr4::OutputBit(a, wr4::kServoOn))},
+      {15, Bit(wr4, wr4::OutputBit(a, wr4::kAlarmReset))},
   };
   u16 word = 0;
   for (const BitValue& b : bits) word = Bits(word, {b});

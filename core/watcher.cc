@@ -1,5 +1,6 @@
 #include "core/watcher.h"
 
+#include "core/driver_port.h"
 #include "core/process.h"
 #include "core/registers.h"
 
@@ -7,11 +8,6 @@ namespace rvx {
 namespace {
 
 constexpr u32 kInterruptCauseWord = 10;
-
-void EventRequest(void* device, u32 code, os::Handle event) {
-  u64 value = os::EventValue(event);
-  BoardIo(device).Request(code, &value, sizeof value, false);
-}
 
 }  // namespace
 
@@ -27,10 +23,10 @@ uint32_t WatchBoard(void* arg) {
     void* device = p.table.board[board].handle;
     // Notification stays off while the wake is handled, so a burst of
     // interrupts cannot pile up behind it.
-    EventRequest(device, ioctl::kDisableEvent, event);
+    SendEventRequest(device, ioctl::kDisableEvent, event);
     const u16 cause = BoardIo(device).EventWord(kInterruptCauseWord);
     (void)cause;  // delivery to the application comes with the event functions
-    EventRequest(device, ioctl::kEnableEvent, event);
+    SendEventRequest(device, ioctl::kEnableEvent, event);
   }
 }
 

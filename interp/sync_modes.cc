@@ -7,24 +7,29 @@ namespace rvx {
 namespace {
 
 constexpr u16 kSm6Chosen = 0x03FF;  // the caller's part of SM6; bits 10..15 are ours
-constexpr u16 kPulserBits = 0x18;   // WR3 bits 3 and 4
+constexpr u16 kPulserBits = Mask({wr3::kPulserMode0, wr3::kPulserMode1});
 constexpr u16 kMaxPulserRate = 10000;
 
 // SM6 bits 13..15 mark the axes of the mask: the first sets 13, any further
 // one brings in 14 and then 15. Bits already set stay set.
-u16 MarkSyncAxes(u16 sm6, u16 mask, u32 axis_count) {
+u16 MarkSyncAxes(u16 word, u16 mask, u32 axis_count) {
   bool first = true;
   for (u32 a = 0; a < axis_count; ++a) {
     if (!Bit(mask, a)) continue;
     if (first) {
-      sm6 = Bits(sm6, {{13, 1}});
+      word = Bits(word, {{sm6::kFirstSyncAxis, 1}});
       first = false;
       continue;
     }
-    if (Bit(sm6, 13) && !Bit(sm6, 14)) sm6 = Bits(sm6, {{14, 1}});
-    if (Bit(sm6, 13) && Bit(sm6, 14) && !Bit(sm6, 15)) sm6 = Bits(sm6, {{15, 1}});
+    const bool has_first = Bit(word, sm6::kFirstSyncAxis);
+    if (has_first && !Bit(word, sm6::kSecondSyncAxis)) {
+      word = Bits(word, {{sm6::kSecondSyncAxis, 1}});
+    }
+    if (has_first && Bit(word, sm6::kSecondSyncAxis) && !Bit(word, sm6::kThirdSyncAxis)) {
+      word = Bits(word, {{sm6::kThirdSyncAxis, 1}});
+    }
   }
-  return sm6;
+  return word;
 }
 
 }  // namespace
@@ -42,7 +47,7 @@ RVX406A_API void RVX406A_SetSyncMode(uint16_t board, uint16_t axis, uint16_t axi
     word = static_cast<u16>((word & ~kSm6Chosen) | (sm6 & kSm6Chosen));
     // The named axis takes the action word; the mask axes take the SM7 word
     // in one command, so they start together.
-    call.axis().WriteSync(word, 0);
+    call.axis().WriteSyncNoShadow(word, 0);
     const BoardIo& io = call.io();
     io.SetChip(chip::kWr7, sm7);
     io.SetChip(chip::kWr6, 0);
@@ -79,8 +84,8 @@ RVX406A_API void RVX406A_SetExtMode(uint16_t board, uint16_t axis, uint16_t mode
   if (call.Check(mode <= 1 && rate >= 1 && rate <= kMaxPulserRate) &&
       call.Check(!call.axis().Driving(), ERR_AXIS_DRV_BUSY)) {
     const Axis a = call.axis();
-    a.WriteWr3(static_cast<u16>(mode ? call.shadow().wr3 | kPulserBits
-                                     : call.shadow().wr3 & ~kPulserBits));
+    a.SetWr3(static_cast<u16>(mode ? call.shadow().wr3 | kPulserBits
+                                   : call.shadow().wr3 & ~kPulserBits));
     // In pulser mode the chip moves this many pulses per pulser edge.
     if (mode == 1) a.Write32(cmd::kPulseCount, rate);
     call.shadow().mpg_rate = rate;

@@ -11,10 +11,8 @@ namespace {
 constexpr u16 kMaxHomeMode = 9;
 
 // MCX_EM7 bits the home search owns: the four step enables with their
-// directions (0..7), bit 8, and the limit-as-home flag (10).
-constexpr u16 kHomeBitsMask = 0x05FF;
-constexpr u32 kOffsetEnableBit = 6;
-constexpr u32 kOffsetMinusBit = 7;
+// directions (0..7), bit 8, and the limit-as-home flag.
+constexpr u16 kHomeBitsMask = 0x01FF | Mask({em7::kLimitAsHome});
 
 // The home search bits of each mode, by search direction (HOMEDIR 0, 1).
 constexpr u16 kHomeModeBits[kMaxHomeMode + 1][2] = {
@@ -31,7 +29,7 @@ constexpr u16 kHomeModeBits[kMaxHomeMode + 1][2] = {
 };
 
 bool LimitAsHome(u16 mode) { return mode >= 4 && mode <= 7; }
-bool PulseReversed(const AxisBlock& shadow) { return Bit(shadow.em6, 2) != 0; }
+bool PulseReversed(const AxisBlock& shadow) { return Bit(shadow.em6, em6::kPulseDir) != 0; }
 
 // `em7` with the home bits of `mode` searching in `direction`. A mode outside
 // the table (only possible through an edited parameter file) keeps the word.
@@ -53,16 +51,14 @@ void WriteLimitAsHomeField(const Axis& axis) {
 
 // With a limit input as home, the home inputs take the limit logic.
 u16 HomeLogicWr1(const AxisBlock& b) {
-  if (!LimitAsHome(b.home_mode)) return b.wr1;
-  const u32 logic = AllSet(b.wr2, 0x18) ? 1 : 0;
-  return Bits(b.wr1, {{0, logic}, {1, 0}, {2, logic}, {3, 0}});
+  return LimitAsHome(b.home_mode) ? WithHomeLogic(b.wr1, HardLimitLogic(b.wr2)) : b.wr1;
 }
 
 // The home search bits of the stored mode and direction, chip and shadows.
 void ApplyHomeSettings(const Axis& axis) {
   const AxisBlock& b = axis.block();
   WriteLimitAsHomeField(axis);
-  axis.WriteEm7(HomeEm7(b.em7, b.home_mode, b.home_dir));
+  axis.SetEm7(HomeEm7(b.em7, b.home_mode, b.home_dir));
 }
 
 // Everything of a home search up to its start command: the Z-phase release
@@ -76,7 +72,7 @@ void LoadHomeSearch(const Axis& axis) {
   // Mode 8 searches for the Z phase first; starting on it would find it at
   // once, so leave it 1000 pulses physically forward.
   const u16 rr1 = axis.ReadSelected(chip::kRr1);
-  if (Bit(rr1, 10) && b.home_mode == 8) {
+  if (Bit(rr1, rr1::kOnZPhase) && b.home_mode == 8) {
     axis.Write32(cmd::kPulseCount, 1000);
     axis.Command(reversed ? cmd::kFixedMinus : cmd::kFixedPlus);
     while (axis.Driving()) {
@@ -85,18 +81,20 @@ void LoadHomeSearch(const Axis& axis) {
   }
 
   WriteLimitAsHomeField(axis);
-  const u16 wr3 = Bits(b.wr3, {{0, 0}, {1, 0}, {2, 0}});  // trapezoid, continuous
-  const u16 em6 = Bits(b.em6, {{3, 0}, {7, 0}});
-  const u16 wr2 = Bits(b.wr2, {{0, 0}, {1, 0}});  // no software limits while searching
-  axis.WriteMode(chip::kWr1, HomeLogicWr1(b));
-  axis.WriteMode(chip::kWr2, wr2);
-  axis.WriteMode(chip::kWr3, wr3);
+  const u16 wr3 =
+      Bits(b.wr3, {{wr3::kManualDecel, 0}, {wr3::kSeparateDecel, 0}, {wr3::kSCurve, 0}});
+  const u16 em6 = Bits(b.em6, {{em6::kFixedPulse, 0}, {em6::kSCurveMove, 0}});
+  // No software limits while searching.
+  const u16 wr2 = Bits(b.wr2, {{wr2::kSoftLimitPlus, 0}, {wr2::kSoftLimitMinus, 0}});
+  axis.WriteModeNoShadow(chip::kWr1, HomeLogicWr1(b));
+  axis.WriteModeNoShadow(chip::kWr2, wr2);
+  axis.WriteModeNoShadow(chip::kWr3, wr3);
 
   const i32 offset = b.home_offset;
   u16 em7 = HomeEm7(b.em7, b.home_mode, b.home_dir);
-  em7 = Bits(em7, {{kOffsetEnableBit, offset != 0},
-                   {kOffsetMinusBit, offset != 0 && ((offset < 0) != reversed)}});
-  axis.WriteExtension(em6, em7);
+  em7 = Bits(em7, {{em7::kHomeOffsetEnable, offset != 0},
+                   {em7::kHomeOffsetMinus, offset != 0 && ((offset < 0) != reversed)}});
+  axis.WriteExtensionNoShadow(em6, em7);
 
   // Homing runs a trapezoid from the values as stored.
   const SpeedProfile p = ComputeProfile(
@@ -115,8 +113,7 @@ void RecordHomeSearch(const Axis& axis, u32 board) {
   AxisBlock& b = axis.block();
   HomeTableEntry(board, axis.number()) = 1;
   b.home_ok = 0;
-  b.last_drive_speed = b.high_home_pps;
-  MoveTableEntry(board, axis.number()) = kContinuousMove;
+  RecordContinuousMove(axis, board, b.high_home_pps);
   b.motion_dir = 0;
 }
 
@@ -148,7 +145,7 @@ RVX406A_API void RVX406A_SetHomeMode(uint16_t board, uint16_t axis, uint16_t mod
   if (call.Check(mode <= kMaxHomeMode)) {
     call.shadow().home_mode = mode;
     ApplyHomeSettings(call.axis());
-    call.axis().WriteWr1(HomeLogicWr1(call.shadow()));
+    call.axis().SetWr1(HomeLogicWr1(call.shadow()));
   }
   call.Log(" RV = %5d : RVX406A_SetHomeMode (%ld, %ld, %ld)", board, axis, mode);
 }
@@ -163,17 +160,12 @@ RVX406A_API uint16_t RVX406A_GetHomeMode(uint16_t board, uint16_t axis) {
 RVX406A_API void RVX406A_SetHomeSpeed(uint16_t board, uint16_t axis, uint32_t low_pps,
                                       uint32_t high_pps, uint32_t acc_ms) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.ok() && call.Check(low_pps <= kMaxSpeedPps, ERR_MAX_STARTV) &&
-      call.Check(high_pps <= kMaxSpeedPps, ERR_MAX_WORKV) &&
-      call.Check(acc_ms <= kMaxTimeMs, ERR_MAX_ACC)) {
+  const ProfileInput given{low_pps, high_pps, acc_ms, acc_ms};
+  if (CheckSpeedLimits(call, ProfileKind::kContinuous, given)) {
     AxisBlock& b = call.shadow();
     // The chip parameters are kept for the parameter file; a search
     // recomputes them from the values as given.
-    const u32 high = high_pps != 0 ? high_pps : 1;
-    u32 low = low_pps != 0 ? low_pps : 1;
-    if (high <= low) low = high;
-    const u32 time = acc_ms != 0 ? acc_ms : 1;
-    const SpeedProfile p = ComputeProfile(ProfileKind::kContinuous, false, {low, high, time, time},
+    const SpeedProfile p = ComputeProfile(ProfileKind::kContinuous, false, SettingInput(given),
                                           b.range, b.fixed_range);
     b.low_home_speed = p.initial;
     b.high_home_speed = p.drive;
@@ -219,8 +211,7 @@ RVX406A_API void RVX406A_Home_Move(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kSetter);
   // A refused search must not leave an earlier success standing.
   if (call.ok()) call.shadow().home_ok = 0;
-  if (call.ok() && call.Check(!call.axis().Driving(), ERR_AXIS_DRV_BUSY) &&
-      call.Check(!InManualPulserMode(call.shadow()), ERR_MPG_MODE)) {
+  if (call.ok() && CheckStartable(call, call.axis(), call.shadow())) {
     LoadHomeSearch(call.axis());
     call.axis().Command(cmd::kHomeSearch);
     RecordHomeSearch(call.axis(), board);
@@ -230,30 +221,25 @@ RVX406A_API void RVX406A_Home_Move(uint16_t board, uint16_t axis) {
 
 RVX406A_API void RVX406A_Multi_Home_Move(uint16_t board, uint16_t count, const uint16_t* axes) {
   BoardCall call(board, LogRule::kSetter);
-  const u32 axis_count = call.ok() ? call.record().axis_count : kAxesPerBoard;
-  call.Check(count >= 2 && count <= axis_count);
+  const u32 board_axes = BoardAxes(call);
+  call.Check(CountAccepted(count, board_axes));
   for (u32 i = 0; i < count && call.ok(); ++i) {
     if (!call.Check(call.HasAxis(axes[i]), ERR_AXIS_NUM)) break;
     const Axis a = call.axis_at(axes[i]);
     a.block().home_ok = 0;
-    if (call.Check(!a.Driving(), ERR_AXIS_DRV_BUSY)) {
-      call.Check(!InManualPulserMode(a.block()), ERR_MPG_MODE);
-    }
+    CheckStartable(call, a, a.block());
   }
   if (call.ok()) {
-    u16 mask = 0;
     for (u32 i = 0; i < count; ++i) {
       const Axis a = call.axis_at(axes[i]);
       LoadHomeSearch(a);
       a.Command(cmd::kHold);
       a.Command(cmd::kHomeSearch);
       RecordHomeSearch(a, board);
-      mask |= a.select_bit();
     }
-    call.io().Command(mask | cmd::kRelease);
+    call.io().Command(SelectMask(axes, count) | cmd::kRelease);
   }
-  const u32 lines = count < axis_count ? count : axis_count;
-  for (u32 i = 0; i < lines; ++i) {
+  for (u32 i = 0; i < LineCount(count, board_axes); ++i) {
     call.Log(" RV = %5d : RVX406A_Multi_Home_Move (%ld, %ld)", board, axes[i]);
   }
 }

@@ -1,5 +1,7 @@
 #include "motion/motion.h"
 
+#include "core/message_pump.h"
+
 namespace rvx {
 namespace {
 
@@ -9,39 +11,84 @@ struct StopBit {
   i32 cause;
 };
 constexpr StopBit kStopBits[] = {
-    {0, ERR_STOP_BY_SLPT}, {1, ERR_STOP_BY_SLMT}, {2, ERR_STOP_BY_HLPT}, {3, ERR_STOP_BY_HLMT},
-    {4, ERR_STOP_BY_ALM},  {5, ERR_STOP_BY_EMG},  {7, ERR_STOP_BY_EZ},
+    {rr2::kSoftLimitPlus, ERR_STOP_BY_SLPT}, {rr2::kSoftLimitMinus, ERR_STOP_BY_SLMT},
+    {rr2::kHardLimitPlus, ERR_STOP_BY_HLPT}, {rr2::kHardLimitMinus, ERR_STOP_BY_HLMT},
+    {rr2::kAlarm, ERR_STOP_BY_ALM},          {rr2::kEmergency, ERR_STOP_BY_EMG},
+    {rr2::kHomeError, ERR_STOP_BY_EZ},
 };
 
 }  // namespace
 
+u32 BoardAxes(const BoardCall& call) {
+  return call.ok() ? call.record().axis_count : kAxesPerBoard;
+}
+
+bool CountAccepted(u16 count, u32 board_axes) { return count >= 2 && count <= board_axes; }
+
+u32 LineCount(u16 count, u32 board_axes) { return count < board_axes ? count : board_axes; }
+
+u16 SelectMask(const u16* axes, u16 count) {
+  u16 mask = 0;
+  for (u32 i = 0; i < count; ++i) mask |= AxisSelectBit(axes[i]);
+  return mask;
+}
+
+bool CheckStartable(Call& call, const AxisIo& axis, const AxisBlock& shadow) {
+  return call.Check(!axis.Driving(), ERR_AXIS_DRV_BUSY) &&
+         call.Check(!InManualPulserMode(shadow), ERR_MPG_MODE);
+}
+
+bool CheckDriveSpeedLimit(Call& call, u32 drive_pps) {
+  return call.Check(drive_pps <= kMaxSpeedPps, ERR_MAX_WORKV);
+}
+
+bool CheckSpeedLimits(Call& call, ProfileKind kind, const ProfileInput& given) {
+  return call.Check(given.start_pps <= kMaxSpeedPps, ERR_MAX_STARTV) &&
+         CheckDriveSpeedLimit(call, given.drive_pps) &&
+         call.Check(given.acc_ms <= kMaxTimeMs, ERR_MAX_ACC) &&
+         (kind == ProfileKind::kContinuous || call.Check(given.dec_ms <= kMaxTimeMs, ERR_MAX_DEC));
+}
+
 bool AxisBusyConfirmed(const AxisIo& axis) { return axis.Driving() || axis.Driving(); }
 
-bool InManualPulserMode(const AxisBlock& shadow) { return AllSet(shadow.wr3, 0x18); }
+bool InManualPulserMode(const AxisBlock& shadow) {
+  return AllSet(shadow.wr3, Mask({wr3::kPulserMode0, wr3::kPulserMode1}));
+}
+
+i32 DecodeStopCause(u16 rr2, StopRule rule) {
+  i32 cause = ERR_SUCCESS;
+  for (const StopBit& s : kStopBits) {
+    if (!Bit(rr2, s.bit)) continue;
+    if (rule == StopRule::kFirstSetBit) return s.cause;
+    if (cause != ERR_SUCCESS) return ERR_UNKNOWN;
+    cause = s.cause;
+  }
+  return cause;
+}
 
 i32 StopCause(const AxisIo& axis) {
-  const u16 rr2 = axis.ReadSelected(chip::kRr2);
-  for (const StopBit& s : kStopBits) {
-    if (Bit(rr2, s.bit)) return s.cause;
-  }
-  return ERR_SUCCESS;
+  return DecodeStopCause(axis.ReadSelected(chip::kRr2), StopRule::kFirstSetBit);
 }
 
 void PrepareMoveMode(const Axis& axis, MoveShape shape) {
   const AxisBlock& shadow = axis.block();
-  const bool s_curve = Bit(shadow.wr3, 2);
-  u16 wr3 = Bits(shadow.wr3, {{0, 0}});
-  u16 em6 = Bits(shadow.em6, {{7, s_curve}});
-  if (shape == MoveShape::kFixedPulse) {
-    // Trapezoids decelerate by the separately loaded D; S-curves by the chip.
-    wr3 = Bits(wr3, {{1, !s_curve}});
-    em6 = Bits(em6, {{3, 1}});
-  } else {
-    wr3 = Bits(wr3, {{1, 0}});
-    em6 = Bits(em6, {{3, 0}});
-  }
-  axis.WriteMode(chip::kWr3, wr3);
-  axis.WriteExtension(em6, shadow.em7);
+  const bool s_curve = IsSCurve(shadow);
+  const bool fixed = shape == MoveShape::kFixedPulse;
+  // Trapezoids of fixed-pulse moves decelerate by the separately loaded D;
+  // S-curves by the chip.
+  const u16 wr3 =
+      Bits(shadow.wr3, {{wr3::kManualDecel, 0}, {wr3::kSeparateDecel, fixed && !s_curve}});
+  const u16 em6 = Bits(shadow.em6, {{em6::kSCurveMove, s_curve}, {em6::kFixedPulse, fixed}});
+  axis.WriteModeNoShadow(chip::kWr3, wr3);
+  axis.WriteExtensionNoShadow(em6, shadow.em7);
+}
+
+void LoadMove(const Axis& axis, MoveShape shape) {
+  PrepareMoveMode(axis, shape);
+  const SpeedProfile p =
+      shape == MoveShape::kFixedPulse ? PositioningProfile(axis.block()) : JogProfile(axis.block());
+  LoadRange(axis, p);
+  LoadSpeeds(axis, p);
 }
 
 Positions ReadPositions(const AxisIo& axis) {
@@ -51,7 +98,7 @@ Positions ReadPositions(const AxisIo& axis) {
   return at;
 }
 
-bool IsSCurve(const AxisBlock& shadow) { return Bit(shadow.wr3, 2) != 0; }
+bool IsSCurve(const AxisBlock& shadow) { return Bit(shadow.wr3, wr3::kSCurve) != 0; }
 
 SpeedProfile PositioningProfile(const AxisBlock& b) {
   return ComputeProfile(ProfileKind::kPositioning, IsSCurve(b),
@@ -68,22 +115,13 @@ SpeedProfile JogProfile(const AxisBlock& b) {
 bool WaitUntilIdle(const AxisIo& axis, bool pump_messages) {
   for (;;) {
     const bool busy = AxisBusyConfirmed(axis);
-    if (pump_messages) {
-      os::Message msg;
-      if (os::PeekMessage(&msg)) {
-        if (msg.message == os::kWmQuit) {
-          os::PostQuitMessage(0);
-          return false;
-        }
-        os::DispatchMessage(msg);
-      }
-    }
+    if (pump_messages && !PumpOneMessage()) return false;
     if (!busy) return true;
   }
 }
 
 void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending) {
-  constexpr u16 kHomeFailBits = (1u << 4) | (1u << 5) | (1u << 7);
+  constexpr u16 kHomeFailBits = Mask({rr2::kAlarm, rr2::kEmergency, rr2::kHomeError});
   if ((rr2 & kHomeFailBits) != 0) {
     home_pending = 0;
     home_ok = 0;
@@ -93,7 +131,19 @@ void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending) {
   }
 }
 
-u32& MoveTableEntry(u32 board, u32 axis) { return process().move_table[board][axis]; }
-u16& HomeTableEntry(u32 board, u32 axis) { return process().home_table[board][axis]; }
+void RecordContinuousMove(const Axis& axis, u32 board, u32 drive_pps) {
+  axis.block().last_drive_speed = drive_pps;
+  MoveTableEntry(board, axis.number()) = kContinuousMove;
+}
+
+void RecordFixedPulseMove(const Axis& axis, u32 board, MoveKind kind, i32 start, i32 distance,
+                          i32 target) {
+  AxisBlock& b = axis.block();
+  b.move_start = start;
+  b.move_distance = distance;
+  b.move_target = target;
+  b.last_drive_speed = b.pos_drive_pps;
+  MoveTableEntry(board, axis.number()) = kind;
+}
 
 }  // namespace rvx

@@ -8,8 +8,15 @@
 
 namespace rvx {
 
-// Per-process move table values.
-enum MoveKind : u32 { kNoMove = 0, kRelativeMove = 1, kAbsoluteMove = 2, kContinuousMove = 3 };
+// Calls on a list of a board's axes. The board's axis count; when the board
+// itself is refused, the most any board has, which bounds the log lines.
+u32 BoardAxes(const BoardCall& call);
+// A list names two axes at least and no more than the board has.
+bool CountAccepted(u16 count, u32 board_axes);
+// One line per listed axis, but never more lines than the board has axes.
+u32 LineCount(u16 count, u32 board_axes);
+// The select bits of the listed axes, for one command to all of them.
+u16 SelectMask(const u16* axes, u16 count);
 
 constexpr i32 kMaxDistance = 0x0FFFFFFF;  // ±268,435,455 pulses
 constexpr u32 kMaxSpeedPps = 4000000;
@@ -20,14 +27,29 @@ bool AxisBusyConfirmed(const AxisIo& axis);
 // WR3 bits 3 and 4 both set: the axis follows a manual pulser.
 bool InManualPulserMode(const AxisBlock& shadow);
 
-// Selects the axis, reads RR2, and maps the first set stop bit (0..5, 7) to
-// its ERR_STOP_BY_* code; 0 when none is set.
+// Every start needs an idle axis that is not following a manual pulser.
+bool CheckStartable(Call& call, const AxisIo& axis, const AxisBlock& shadow);
+
+// The caller's speeds and ramp times within the chip's limits, each with its
+// own code; continuous profiles have no deceleration time.
+bool CheckSpeedLimits(Call& call, ProfileKind kind, const ProfileInput& given);
+bool CheckDriveSpeedLimit(Call& call, u32 drive_pps);
+
+// How RR2's stop bits (0..5, 7) name a cause: a finished move reports the
+// first set bit in bit order; the motion error code needs exactly one set
+// bit and gives ERR_UNKNOWN for more. No bit set: ERR_SUCCESS.
+enum class StopRule { kFirstSetBit, kSingleBit };
+i32 DecodeStopCause(u16 rr2, StopRule rule);
+// Selects the axis, reads RR2 and decodes it by the first-set-bit rule.
 i32 StopCause(const AxisIo& axis);
 
 // Writes the adjusted WR3 and EM6 words of a fixed-pulse or continuous move
 // (select, WR3, WR7 <- EM7, WR6 <- EM6, 0x60). The shadows keep their values.
 enum class MoveShape { kFixedPulse, kContinuous };
 void PrepareMoveMode(const Axis& axis, MoveShape shape);
+// The mode words, then the whole stored profile of the shape: positioning
+// for fixed-pulse moves, jog for continuous ones.
+void LoadMove(const Axis& axis, MoveShape shape);
 
 // Positions shown in a log line; 0.00 when they were never read.
 struct Positions {
@@ -52,8 +74,12 @@ bool WaitUntilIdle(const AxisIo& axis, bool pump_messages);
 // bit 7 fail it; otherwise a search this process started succeeds.
 void RecordHomeOutcome(u16 rr2, u16& home_ok, u16& home_pending);
 
-u32& MoveTableEntry(u32 board, u32 axis);
-u16& HomeTableEntry(u32 board, u32 axis);
+// The record of a move this process started: its kind in the move table, the
+// drive speed the command speed is scaled by, and for fixed-pulse moves where
+// it began, its length and its aim.
+void RecordContinuousMove(const Axis& axis, u32 board, u32 drive_pps);
+void RecordFixedPulseMove(const Axis& axis, u32 board, MoveKind kind, i32 start, i32 distance,
+                          i32 target);
 
 }  // namespace rvx
 

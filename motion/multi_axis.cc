@@ -12,26 +12,9 @@
 namespace rvx {
 namespace {
 
-// The board's axis count; when the board itself is refused, the most any
-// board has, which bounds the log lines.
-u32 BoardAxes(const BoardCall& call) {
-  return call.ok() ? call.record().axis_count : kAxesPerBoard;
-}
-
-bool CountAccepted(u16 count, u32 board_axes) { return count >= 2 && count <= board_axes; }
-
 bool CheckAxes(BoardCall& call, u16 count, const u16* axes) {
   for (u32 i = 0; i < count && call.ok(); ++i) call.Check(call.HasAxis(axes[i]), ERR_AXIS_NUM);
   return call.ok();
-}
-
-// One line per listed axis, but never more lines than the board has axes.
-u32 LineCount(u16 count, u32 board_axes) { return count < board_axes ? count : board_axes; }
-
-u16 SelectMask(const u16* axes, u16 count) {
-  u16 mask = 0;
-  for (u32 i = 0; i < count; ++i) mask |= AxisSelectBit(axes[i]);
-  return mask;
 }
 
 bool ValueAccepted(MoveKind kind, int64_t value) {
@@ -50,21 +33,14 @@ bool ValueAccepted(MoveKind kind, int64_t value) {
 void LoadHeldMove(const Axis& axis, u32 board, MoveKind kind, int64_t value, Positions* at) {
   AxisBlock& b = axis.block();
   if (kind == kContinuousMove) {
-    PrepareMoveMode(axis, MoveShape::kContinuous);
-    const SpeedProfile p = JogProfile(b);
-    LoadRange(axis, p);
-    LoadSpeeds(axis, p);
+    LoadMove(axis, MoveShape::kContinuous);
     axis.Command(cmd::kHold);
     axis.Command(value != 0 ? cmd::kContinuousPlus : cmd::kContinuousMinus);
-    b.last_drive_speed = b.jog_drive_pps;
-    MoveTableEntry(board, axis.number()) = kContinuousMove;
+    RecordContinuousMove(axis, board, b.jog_drive_pps);
     return;
   }
 
-  PrepareMoveMode(axis, MoveShape::kFixedPulse);
-  const SpeedProfile p = PositioningProfile(b);
-  LoadRange(axis, p);
-  LoadSpeeds(axis, p);
+  LoadMove(axis, MoveShape::kFixedPulse);
   int64_t distance = value;
   if (kind == kAbsoluteMove) {
     // The axis may have been moved since the check; aim from where it is now.
@@ -75,11 +51,8 @@ void LoadHeldMove(const Axis& axis, u32 board, MoveKind kind, int64_t value, Pos
   axis.Command(cmd::kHold);
   axis.Command(distance >= 0 ? cmd::kFixedPlus : cmd::kFixedMinus);
 
-  b.move_start = kind == kAbsoluteMove ? static_cast<i32>(at->logical) : 0;
-  b.move_distance = static_cast<i32>(distance);
-  b.move_target = static_cast<i32>(value);
-  b.last_drive_speed = b.pos_drive_pps;
-  MoveTableEntry(board, axis.number()) = kind;
+  RecordFixedPulseMove(axis, board, kind, kind == kAbsoluteMove ? static_cast<i32>(at->logical) : 0,
+                       static_cast<i32>(distance), static_cast<i32>(value));
 }
 
 // Checks every listed axis, then loads them all and releases them together.
@@ -97,10 +70,7 @@ void MultiMove(MoveKind kind, u16 board, u16 count, const u16* axes, const Value
       break;
     }
     const Axis axis = call.axis_at(axes[i]);
-    if (!call.Check(!axis.Driving(), ERR_AXIS_DRV_BUSY) ||
-        !call.Check(!InManualPulserMode(axis.block()), ERR_MPG_MODE)) {
-      break;
-    }
+    if (!CheckStartable(call, axis, axis.block())) break;
     if (kind == kContinuousMove) continue;
     at[i] = ReadPositions(axis);
     if (kind == kAbsoluteMove) {

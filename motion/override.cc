@@ -30,9 +30,8 @@ extern "C" {
 
 RVX406A_API void RVX406A_OverrideSpeed(uint16_t board, uint16_t axis, uint32_t drive_pps) {
   AxisCall call(board, axis, LogRule::kSetter);
-  const u32 speed = drive_pps == 0 ? 1 : drive_pps;
-  if (call.Check(drive_pps <= kMaxSpeedPps, ERR_MAX_WORKV) &&
-      call.Check(call.axis().Driving(), ERR_AXIS_STEADY)) {
+  const u32 speed = NonZero(drive_pps);
+  if (CheckDriveSpeedLimit(call, drive_pps) && call.Check(call.axis().Driving(), ERR_AXIS_STEADY)) {
     AxisBlock& b = call.shadow();
     // The multiplier is RANGE itself: neither recomputed from the new speed
     // nor the one the running move started with.

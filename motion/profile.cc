@@ -86,6 +86,13 @@ u32 JerkParameter(double multiplier, double start_pps, double drive_pps, double 
   return Parameter(kJerkScale / jerk * multiplier, 1.0, kMaxJerkParameter);
 }
 
+ProfileInput SettingInput(const ProfileInput& given) {
+  ProfileInput in{NonZero(given.start_pps), NonZero(given.drive_pps), NonZero(given.acc_ms),
+                  NonZero(given.dec_ms)};
+  if (in.drive_pps <= in.start_pps) in.start_pps = in.drive_pps;
+  return in;
+}
+
 SpeedProfile ComputeProfile(ProfileKind kind, bool s_curve, const ProfileInput& input, u16 range,
                             u16 fixed_range) {
   const bool positioning = kind == ProfileKind::kPositioning;

@@ -51,6 +51,13 @@ struct SpeedProfile {
   u32 dec_jerk;  // L, S-curve positioning only, else 0
 };
 
+// A speed or time of 0 stands for 1: zeros would make the quotients
+// meaningless.
+constexpr u32 NonZero(u32 value) { return value != 0 ? value : 1; }
+// The values stored chip parameters are computed from: zeros replaced, and a
+// start above the drive speed lowered to it (a constant-speed move).
+ProfileInput SettingInput(const ProfileInput& given);
+
 // Computes a profile from the values as given (no zero replacement).
 SpeedProfile ComputeProfile(ProfileKind kind, bool s_curve, const ProfileInput& input, u16 range,
                             u16 fixed_range);

@@ -11,12 +11,6 @@
 namespace rvx {
 namespace {
 
-// Every start needs an idle axis that is not following a manual pulser.
-bool CheckStartable(AxisCall& call) {
-  return call.Check(!call.axis().Driving(), ERR_AXIS_DRV_BUSY) &&
-         call.Check(!InManualPulserMode(call.shadow()), ERR_MPG_MODE);
-}
-
 // The chip takes a magnitude; the command carries the direction.
 void StartFixedPulse(const AxisIo& axis, double distance) {
   axis.Write32(cmd::kPulseCount, static_cast<i32>(std::fabs(distance)));
@@ -63,7 +57,8 @@ extern "C" {
 RVX406A_API void RVX406A_Inc_Move(uint16_t board, uint16_t axis, int32_t distance) {
   AxisCall call(board, axis, LogRule::kSetter);
   Positions at;
-  if (call.Check(distance >= -kMaxDistance && distance <= kMaxDistance) && CheckStartable(call)) {
+  if (call.Check(distance >= -kMaxDistance && distance <= kMaxDistance) &&
+      CheckStartable(call, call.axis(), call.shadow())) {
     const Axis a = call.axis();
     AxisBlock& b = call.shadow();
     PrepareMoveMode(a, MoveShape::kFixedPulse);
@@ -72,11 +67,7 @@ RVX406A_API void RVX406A_Inc_Move(uint16_t board, uint16_t axis, int32_t distanc
     at = ReadPositions(a);
     LoadSpeeds(a, p);
     StartFixedPulse(a, distance);
-    b.move_start = 0;
-    b.move_distance = distance;
-    b.move_target = distance;
-    b.last_drive_speed = b.pos_drive_pps;
-    MoveTableEntry(board, axis) = kRelativeMove;
+    RecordFixedPulseMove(a, board, kRelativeMove, 0, distance, distance);
   }
   call.Log(" RV = %5d : RVX406A_Inc_Move (%ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]", board, axis,
            distance, at.logical, at.real);
@@ -85,23 +76,16 @@ RVX406A_API void RVX406A_Inc_Move(uint16_t board, uint16_t axis, int32_t distanc
 RVX406A_API void RVX406A_Abs_Move(uint16_t board, uint16_t axis, int32_t position) {
   AxisCall call(board, axis, LogRule::kSetter);
   Positions at;
-  if (call.Check(position != INT32_MIN) && CheckStartable(call)) {
+  if (call.Check(position != INT32_MIN) && CheckStartable(call, call.axis(), call.shadow())) {
     const Axis a = call.axis();
-    AxisBlock& b = call.shadow();
-    PrepareMoveMode(a, MoveShape::kFixedPulse);
-    const SpeedProfile p = PositioningProfile(b);
-    LoadRange(a, p);
-    LoadSpeeds(a, p);
+    LoadMove(a, MoveShape::kFixedPulse);
     at = ReadPositions(a);
     // The distance is only known now; what is loaded so far stays loaded.
     const double distance = static_cast<double>(position) - at.logical;
     if (call.Check(std::fabs(distance) <= kMaxDistance, ERR_MAX_DISTANCE)) {
       StartFixedPulse(a, distance);
-      b.move_start = static_cast<i32>(at.logical);
-      b.move_distance = static_cast<i32>(distance);
-      b.move_target = position;
-      b.last_drive_speed = b.pos_drive_pps;
-      MoveTableEntry(board, axis) = kAbsoluteMove;
+      RecordFixedPulseMove(a, board, kAbsoluteMove, static_cast<i32>(at.logical),
+                           static_cast<i32>(distance), position);
     }
   }
   call.Log(" RV = %5d : RVX406A_Abs_Move (%ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]", board, axis,
@@ -110,16 +94,11 @@ RVX406A_API void RVX406A_Abs_Move(uint16_t board, uint16_t axis, int32_t positio
 
 RVX406A_API void RVX406A_Jog_Move(uint16_t board, uint16_t axis, uint16_t direction) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(direction <= 1) && CheckStartable(call)) {
+  if (call.Check(direction <= 1) && CheckStartable(call, call.axis(), call.shadow())) {
     const Axis a = call.axis();
-    AxisBlock& b = call.shadow();
-    PrepareMoveMode(a, MoveShape::kContinuous);
-    const SpeedProfile p = JogProfile(b);
-    LoadRange(a, p);
-    LoadSpeeds(a, p);
+    LoadMove(a, MoveShape::kContinuous);
     a.Command(direction == 1 ? cmd::kContinuousPlus : cmd::kContinuousMinus);
-    b.last_drive_speed = b.jog_drive_pps;
-    MoveTableEntry(board, axis) = kContinuousMove;
+    RecordContinuousMove(a, board, call.shadow().jog_drive_pps);
   }
   call.Log(" RV = %5d : RVX406A_Jog_Move (%ld, %ld, %ld)", board, axis, direction);
 }

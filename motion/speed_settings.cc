@@ -10,18 +10,8 @@ namespace {
 constexpr i32 kMinAccOffset = -32768;
 constexpr i32 kMaxAccOffset = 32767;
 
-// The values the stored chip parameters are computed from: zeros would make
-// the quotients meaningless, and a start above the drive speed means a
-// constant-speed move.
-ProfileInput SettingInput(u32 start_pps, u32 drive_pps, u32 acc_ms, u32 dec_ms) {
-  ProfileInput in{start_pps ? start_pps : 1, drive_pps ? drive_pps : 1, acc_ms ? acc_ms : 1,
-                  dec_ms ? dec_ms : 1};
-  if (in.drive_pps <= in.start_pps) in.start_pps = in.drive_pps;
-  return in;
-}
-
 SpeedProfile SettingProfile(const AxisBlock& shadow, ProfileKind kind, const ProfileInput& in) {
-  return ComputeProfile(kind, Bit(shadow.wr3, 2) != 0, in, shadow.range, shadow.fixed_range);
+  return ComputeProfile(kind, IsSCurve(shadow), in, shadow.range, shadow.fixed_range);
 }
 
 }  // namespace
@@ -33,13 +23,13 @@ extern "C" {
 
 RVX406A_API void RVX406A_SetSpeedMode(uint16_t board, uint16_t axis, uint16_t mode) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(mode <= 1)) call.axis().WriteWr3(Bits(call.shadow().wr3, {{2, mode}}));
+  if (call.Check(mode <= 1)) call.axis().SetWr3(Bits(call.shadow().wr3, {{wr3::kSCurve, mode}}));
   call.Log(" RV = %5d : RVX406A_SetSpeedMode (%ld, %ld, %ld)", board, axis, mode);
 }
 
 RVX406A_API uint16_t RVX406A_GetSpeedMode(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 mode = call.ok() ? static_cast<u16>(Bit(call.shadow().wr3, 2)) : 0;
+  const u16 mode = call.ok() ? static_cast<u16>(Bit(call.shadow().wr3, wr3::kSCurve)) : 0;
   call.Log(" RV = %5d : RVX406A_GetSpeedMode (%ld, %ld, %ld)", board, axis, mode);
   return mode;
 }
@@ -47,13 +37,10 @@ RVX406A_API uint16_t RVX406A_GetSpeedMode(uint16_t board, uint16_t axis) {
 RVX406A_API void RVX406A_SetPosSpeed(uint16_t board, uint16_t axis, uint32_t start_pps,
                                      uint32_t drive_pps, uint32_t acc_ms, uint32_t dec_ms) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(start_pps <= kMaxSpeedPps, ERR_MAX_STARTV) &&
-      call.Check(drive_pps <= kMaxSpeedPps, ERR_MAX_WORKV) &&
-      call.Check(acc_ms <= kMaxTimeMs, ERR_MAX_ACC) &&
-      call.Check(dec_ms <= kMaxTimeMs, ERR_MAX_DEC)) {
+  const ProfileInput given{start_pps, drive_pps, acc_ms, dec_ms};
+  if (CheckSpeedLimits(call, ProfileKind::kPositioning, given)) {
     AxisBlock& b = call.shadow();
-    const SpeedProfile p = SettingProfile(b, ProfileKind::kPositioning,
-                                          SettingInput(start_pps, drive_pps, acc_ms, dec_ms));
+    const SpeedProfile p = SettingProfile(b, ProfileKind::kPositioning, SettingInput(given));
     b.pos_start = p.initial;
     b.pos_drive = p.drive;
     b.pos_acc = p.acc;
@@ -87,12 +74,10 @@ RVX406A_API void RVX406A_GetPosSpeed(uint16_t board, uint16_t axis, uint32_t* st
 RVX406A_API void RVX406A_SetJogSpeed(uint16_t board, uint16_t axis, uint32_t start_pps,
                                      uint32_t drive_pps, uint32_t acc_ms) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(start_pps <= kMaxSpeedPps, ERR_MAX_STARTV) &&
-      call.Check(drive_pps <= kMaxSpeedPps, ERR_MAX_WORKV) &&
-      call.Check(acc_ms <= kMaxTimeMs, ERR_MAX_ACC)) {
+  const ProfileInput given{start_pps, drive_pps, acc_ms, acc_ms};
+  if (CheckSpeedLimits(call, ProfileKind::kContinuous, given)) {
     AxisBlock& b = call.shadow();
-    const SpeedProfile p = SettingProfile(b, ProfileKind::kContinuous,
-                                          SettingInput(start_pps, drive_pps, acc_ms, acc_ms));
+    const SpeedProfile p = SettingProfile(b, ProfileKind::kContinuous, SettingInput(given));
     b.jog_start = p.initial;
     b.jog_drive = p.drive;
     b.jog_acc = p.acc;

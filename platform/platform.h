@@ -95,14 +95,13 @@ char PathSeparator();
 // The fixed default install directory, with a trailing separator.
 const char* DefaultInstallDir();
 
-// ---- Profile (INI) files, with GetPrivateProfileIntA semantics ----
+// ---- INI files, with GetPrivateProfileIntA semantics ----
 
 // Sections and keys match without regard to case; the value's leading integer,
 // or `default_value` when the key is absent.
-int32_t GetProfileInt(const char* section, const char* key, int32_t default_value,
-                      const char* path);
+int32_t ReadIniInt(const char* section, const char* key, int32_t default_value, const char* path);
 // Rewrites one key and keeps the rest of the file; creates file and section.
-bool WriteProfileString(const char* section, const char* key, const char* value, const char* path);
+bool WriteIniString(const char* section, const char* key, const char* value, const char* path);
 constexpr uint32_t kFileAttributeReadOnly = 0x01;
 constexpr uint32_t kFileAttributeSystem = 0x04;
 constexpr uint32_t kFileAttributeNormal = 0x80;

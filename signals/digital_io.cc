@@ -17,9 +17,6 @@ constexpr i32 kErrInvalidIndex = -201;
 constexpr u32 kChannels = 64;
 constexpr u32 kLogicalBytes = kChannels / 8;
 constexpr u32 kByteSwapBit = 7;  // PLD register 1
-constexpr u8 kFilterEnableCommand = 0xC1;
-constexpr u8 kFilterTimeCommand = 0xC2;
-constexpr u8 kFilterTimeMarker = 0xAA;
 constexpr u16 kMaxFilterTime = 15;
 
 enum class Port { kInput, kOutput };
@@ -110,11 +107,10 @@ u16 GetBit(Port port, u16 board, u16 channel, const char* format) {
   return bit;
 }
 
-// Programs every fitted module with the filter command and its data bytes.
-void CommandModules(const BoardCall& call, u8 low, u8 high, u8 command) {
-  for (u32 m = 1; m <= FittedModules(call.record()); ++m) {
-    ModuleCommand(call.io(), m, low, high, command);
-  }
+// Sends one filter command to every fitted module.
+template <class Command, class... Args>
+void CommandModules(const BoardCall& call, Command command, Args... args) {
+  for (u32 m = 1; m <= FittedModules(call.record()); ++m) command(call.io(), m, args...);
 }
 
 }  // namespace
@@ -182,7 +178,7 @@ RVX406A_API void RVX406A_GetDIDWord(uint16_t board, uint16_t index, uint32_t* va
 RVX406A_API void RVX406A_SetDiFilter(uint16_t board, uint16_t on) {
   BoardCall call(board, LogRule::kLevel3);
   if (call.Check(on <= 1)) {
-    CommandModules(call, on ? 0xFF : 0x00, 0x00, kFilterEnableCommand);
+    CommandModules(call, SetModuleFilter, on != 0);
     call.board_values().di_filter = on;
   }
   call.Log(" RV = %5d : RVX406A_SetDiFilter (%ld, %ld)", board, on);
@@ -198,7 +194,7 @@ RVX406A_API uint16_t RVX406A_GetDiFilter(uint16_t board) {
 RVX406A_API void RVX406A_SetDiFilterTime(uint16_t board, uint16_t time) {
   BoardCall call(board, LogRule::kLevel3);
   if (call.Check(time <= kMaxFilterTime)) {
-    CommandModules(call, kFilterTimeMarker, static_cast<u8>(time), kFilterTimeCommand);
+    CommandModules(call, SetModuleFilterTime, static_cast<u8>(time));
     call.board_values().di_filter_time = time;
   }
   call.Log(" RV = %5d : RVX406A_SetDiFilterTime (%ld, %ld)", board, time);

@@ -5,17 +5,8 @@
 namespace rvx {
 namespace {
 
-// EM6 bits of the on/off filters, one per input group.
-constexpr u32 kSensorFilter = 8;
-constexpr u32 kEncoderZFilter = 9;
-constexpr u32 kServoIfFilter = 10;
-constexpr u32 kExtFilter = 11;
-constexpr u32 kStopFilter = 12;
-// EM6 bits 13..15: the filter time code shared by all groups.
-constexpr u32 kFilterTimeShift = 13;
+// The filter time code (EM6 bits 13..15) is shared by all input groups.
 constexpr u16 kMaxFilterTime = 7;
-// WR2 bit 5: which counter the compare registers watch.
-constexpr u32 kCompCountBit = 5;
 
 }  // namespace
 }  // namespace rvx
@@ -27,92 +18,93 @@ extern "C" {
 RVX406A_API void RVX406A_SetFilterTime(uint16_t board, uint16_t axis, uint16_t time) {
   AxisCall call(board, axis, LogRule::kSetter);
   if (call.Check(time <= kMaxFilterTime))
-    call.axis().WriteEm6(static_cast<u16>(Field(call.shadow().em6, kFilterTimeShift, 3, time)));
+    call.axis().SetEm6(static_cast<u16>(Field(call.shadow().em6, em6::kFilterTimeShift, 3, time)));
   call.Log(" RV = %5d : RVX406A_SetFilterTime (%ld, %ld, %ld)", board, axis, time);
 }
 
 RVX406A_API uint16_t RVX406A_GetFilterTime(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 time = call.ok() ? static_cast<u16>(call.shadow().em6 >> kFilterTimeShift) : 0;
+  const u16 time = call.ok() ? static_cast<u16>(call.shadow().em6 >> em6::kFilterTimeShift) : 0;
   call.Log(" RV = %5d : RVX406A_GetFilterTime (%ld, %ld, %ld)", board, axis, time);
   return time;
 }
 
 RVX406A_API void RVX406A_SetFilterSensor(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetEm6Bit(call, kSensorFilter, on);
+  SetEm6Bit(call, em6::kSensorFilter, on);
   call.Log(" RV = %5d : RVX406A_SetFilterSensor (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetFilterSensor(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 on = Em6Bit(call, kSensorFilter);
+  const u16 on = Em6Bit(call, em6::kSensorFilter);
   call.Log(" RV = %5d : RVX406A_GetFilterSensor (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
 
 RVX406A_API void RVX406A_SetFilterEncoderZ(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetEm6Bit(call, kEncoderZFilter, on);
+  SetEm6Bit(call, em6::kEncoderZFilter, on);
   call.Log(" RV = %5d : RVX406A_SetFilterEncoderZ (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetFilterEncoderZ(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 on = Em6Bit(call, kEncoderZFilter);
+  const u16 on = Em6Bit(call, em6::kEncoderZFilter);
   call.Log(" RV = %5d : RVX406A_GetFilterEncoderZ (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
 
 RVX406A_API void RVX406A_SetFilterSvIF(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetEm6Bit(call, kServoIfFilter, on);
+  SetEm6Bit(call, em6::kServoIfFilter, on);
   call.Log(" RV = %5d : RVX406A_SetFilterSvIF (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetFilterSvIF(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 on = Em6Bit(call, kServoIfFilter);
+  const u16 on = Em6Bit(call, em6::kServoIfFilter);
   call.Log(" RV = %5d : RVX406A_GetFilterSvIF (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
 
 RVX406A_API void RVX406A_SetFilterStop(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetEm6Bit(call, kStopFilter, on);
+  SetEm6Bit(call, em6::kStopFilter, on);
   call.Log(" RV = %5d : RVX406A_SetFilterStop (%ld, %ld, %ld)", board, axis, on);
 }
 
 // Unlike its siblings this one logs by the level-3 rule and without the value.
 RVX406A_API uint16_t RVX406A_GetFilterStop(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kLevel3);
-  const u16 on = Em6Bit(call, kStopFilter);
+  const u16 on = Em6Bit(call, em6::kStopFilter);
   call.Log(" RV = %5d : RVX406A_GetFilterStop (%ld, %ld)", board, axis);
   return on;
 }
 
 RVX406A_API void RVX406A_SetFilterExt(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetEm6Bit(call, kExtFilter, on);
+  SetEm6Bit(call, em6::kExtFilter, on);
   call.Log(" RV = %5d : RVX406A_SetFilterExt (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetFilterExt(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 on = Em6Bit(call, kExtFilter);
+  const u16 on = Em6Bit(call, em6::kExtFilter);
   call.Log(" RV = %5d : RVX406A_GetFilterExt (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
 
 RVX406A_API void RVX406A_SetCompCountMode(uint16_t board, uint16_t axis, uint16_t mode) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(mode <= 1)) call.axis().WriteWr2(Bits(call.shadow().wr2, {{kCompCountBit, mode}}));
+  if (call.Check(mode <= 1))
+    call.axis().SetWr2(Bits(call.shadow().wr2, {{wr2::kCompareCounter, mode}}));
   call.Log(" RV = %5d : RVX406A_SetCompCountMode (%ld, %ld, %ld)", board, axis, mode);
 }
 
 RVX406A_API uint16_t RVX406A_GetCompCountMode(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 mode = call.ok() ? static_cast<u16>(Bit(call.shadow().wr2, kCompCountBit)) : 0;
+  const u16 mode = call.ok() ? static_cast<u16>(Bit(call.shadow().wr2, wr2::kCompareCounter)) : 0;
   call.Log(" RV = %5d : RVX406A_GetCompCountMode (%ld, %ld, %ld)", board, axis, mode);
   return mode;
 }

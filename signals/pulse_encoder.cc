@@ -9,18 +9,12 @@ namespace rvx {
 namespace {
 
 // WR2 bits 6..8 (bit 6 lowest) of pulse output modes 0..5.
-constexpr u32 kPulseModeShift = 6;
 constexpr u16 kPulseModes[] = {0b000, 0b010, 0b001, 0b101, 0b011, 0b111};
 // WR2 bit 9 and bits 10..11 (bit 9 lowest) of encoder input modes 0..3.
-constexpr u32 kEncoderModeShift = 9;
 constexpr u16 kEncoderModes[] = {0b000, 0b010, 0b100, 0b111};
 
-// EM6 bits of this family.
-constexpr u32 kEncoderDirBit = 1;
-constexpr u32 kPulseDirBit = 2;
-constexpr u32 kRingBit = 4;
-// WR2 bits 0 and 1: plus and minus software limits, always switched together.
-constexpr u16 kLimitBits = 0x0003;
+// The plus and minus software limits, always switched together.
+constexpr u16 kLimitBits = Mask({wr2::kSoftLimitPlus, wr2::kSoftLimitMinus});
 
 // What the compare registers hold.
 constexpr i32 kMinLimit = -0x40000000;
@@ -33,7 +27,7 @@ constexpr u16 kMaxRange = 500;
 template <size_t N>
 void SetWr2Mode(AxisCall& call, const u16 (&modes)[N], u32 shift, u16 mode) {
   if (call.Check(mode < N))
-    call.axis().WriteWr2(static_cast<u16>(Field(call.shadow().wr2, shift, 3, modes[mode])));
+    call.axis().SetWr2(static_cast<u16>(Field(call.shadow().wr2, shift, 3, modes[mode])));
 }
 
 // The mode whose pattern the shadow holds; a pattern of no mode reads as 0.
@@ -49,7 +43,9 @@ u16 Wr2Mode(const AxisCall& call, const u16 (&modes)[N], u32 shift) {
 
 // PLD register 5 bit 2: the compare trigger runs in the mode that owns the
 // compare registers.
-bool CompareTriggerOwnsRegisters(const BoardIo& io) { return Bit(io.Pld(pld::kEmgCmp), 2) != 0; }
+bool CompareTriggerOwnsRegisters(const BoardIo& io) {
+  return Bit(io.Pld(pld::kEmgCmp), pld::kCompareOwnsLimitsBit) != 0;
+}
 
 void LoadCompareRegisters(const Axis& axis, i32 plus, i32 minus) {
   axis.Write32(cmd::kCompPlus, plus);
@@ -85,52 +81,52 @@ RVX406A_API uint16_t RVX406A_GetRangeMode(uint16_t board, uint16_t axis) {
 
 RVX406A_API void RVX406A_SetPulseMode(uint16_t board, uint16_t axis, uint16_t mode) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetWr2Mode(call, kPulseModes, kPulseModeShift, mode);
+  SetWr2Mode(call, kPulseModes, wr2::kPulseModeShift, mode);
   call.Log(" RV = %5d : RVX406A_SetPulseMode (%ld, %ld, %ld)", board, axis, mode);
 }
 
 RVX406A_API uint16_t RVX406A_GetPulseMode(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 mode = Wr2Mode(call, kPulseModes, kPulseModeShift);
+  const u16 mode = Wr2Mode(call, kPulseModes, wr2::kPulseModeShift);
   call.Log(" RV = %5d : RVX406A_GetPulseMode (%ld, %ld, %ld)", board, axis, mode);
   return mode;
 }
 
 RVX406A_API void RVX406A_SetPulseDir(uint16_t board, uint16_t axis, uint16_t dir) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetEm6Bit(call, kPulseDirBit, dir);
+  SetEm6Bit(call, em6::kPulseDir, dir);
   call.Log(" RV = %5d : RVX406A_SetPulseDir (%ld, %ld, %ld)", board, axis, dir);
 }
 
 RVX406A_API uint16_t RVX406A_GetPulseDir(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 dir = Em6Bit(call, kPulseDirBit);
+  const u16 dir = Em6Bit(call, em6::kPulseDir);
   call.Log(" RV = %5d : RVX406A_GetPulseDir (%ld, %ld, %ld)", board, axis, dir);
   return dir;
 }
 
 RVX406A_API void RVX406A_SetEncoderMode(uint16_t board, uint16_t axis, uint16_t mode) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetWr2Mode(call, kEncoderModes, kEncoderModeShift, mode);
+  SetWr2Mode(call, kEncoderModes, wr2::kEncoderModeShift, mode);
   call.Log(" RV = %5d : RVX406A_SetEncoderMode (%ld, %ld, %ld)", board, axis, mode);
 }
 
 RVX406A_API uint16_t RVX406A_GetEncoderMode(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 mode = Wr2Mode(call, kEncoderModes, kEncoderModeShift);
+  const u16 mode = Wr2Mode(call, kEncoderModes, wr2::kEncoderModeShift);
   call.Log(" RV = %5d : RVX406A_GetEncoderMode (%ld, %ld, %ld)", board, axis, mode);
   return mode;
 }
 
 RVX406A_API void RVX406A_SetEncoderDir(uint16_t board, uint16_t axis, uint16_t dir) {
   AxisCall call(board, axis, LogRule::kSetter);
-  SetEm6Bit(call, kEncoderDirBit, dir);
+  SetEm6Bit(call, em6::kEncoderDir, dir);
   call.Log(" RV = %5d : RVX406A_SetEncoderDir (%ld, %ld, %ld)", board, axis, dir);
 }
 
 RVX406A_API uint16_t RVX406A_GetEncoderDir(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 dir = Em6Bit(call, kEncoderDirBit);
+  const u16 dir = Em6Bit(call, em6::kEncoderDir);
   call.Log(" RV = %5d : RVX406A_GetEncoderDir (%ld, %ld, %ld)", board, axis, dir);
   return dir;
 }
@@ -146,9 +142,9 @@ RVX406A_API void RVX406A_SetSlmt(uint16_t board, uint16_t axis, int32_t plus, in
       call.Check(!CompareTriggerOwnsRegisters(call.io()), ERR_COMP_MODE)) {
     AxisBlock& shadow = call.shadow();
     const Axis chip_axis = call.axis();
-    const u16 em6 = enable ? Bits(shadow.em6, {{kRingBit, 0}}) : shadow.em6;
-    chip_axis.WriteWr2(enable ? shadow.wr2 | kLimitBits : shadow.wr2 & ~kLimitBits);
-    chip_axis.WriteEm6(em6);
+    const u16 em6 = enable ? Bits(shadow.em6, {{em6::kRingCounter, 0}}) : shadow.em6;
+    chip_axis.SetWr2(enable ? shadow.wr2 | kLimitBits : shadow.wr2 & ~kLimitBits);
+    chip_axis.SetEm6(em6);
     if (enable) LoadCompareRegisters(chip_axis, plus, minus + 1);
     shadow.plus_softlimit = plus;
     shadow.minus_softlimit = minus;
@@ -181,8 +177,8 @@ RVX406A_API void RVX406A_SetCounterRing(uint16_t board, uint16_t axis, uint32_t 
       call.Check(!CompareTriggerOwnsRegisters(call.io()), ERR_COMP_MODE)) {
     AxisBlock& shadow = call.shadow();
     const Axis chip_axis = call.axis();
-    chip_axis.WriteWr2(enable ? shadow.wr2 & ~kLimitBits : shadow.wr2);
-    chip_axis.WriteEm6(Bits(shadow.em6, {{kRingBit, enable}}));
+    chip_axis.SetWr2(enable ? shadow.wr2 & ~kLimitBits : shadow.wr2);
+    chip_axis.SetEm6(Bits(shadow.em6, {{em6::kRingCounter, enable}}));
     if (enable) {
       LoadCompareRegisters(chip_axis, static_cast<i32>(command - 1), static_cast<i32>(actual - 1));
     } else {
@@ -204,7 +200,7 @@ RVX406A_API void RVX406A_GetCounterRing(uint16_t board, uint16_t axis, uint32_t*
   if (call.ok()) {
     *command = static_cast<u32>(StoredLimit(call.shadow().ring_command));
     *actual = static_cast<u32>(StoredLimit(call.shadow().ring_actual));
-    *enable = Bit(call.shadow().em6, kRingBit);
+    *enable = Bit(call.shadow().em6, em6::kRingCounter);
   }
   call.Log(" RV = %5d : RVX406A_GetCounterRing (%ld, %ld, %ld, %ld, %ld )", board, axis, *command,
            *actual, *enable);

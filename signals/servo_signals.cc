@@ -8,56 +8,19 @@
 namespace rvx {
 namespace {
 
-// The axis's bits of the board-wide WR4 outputs are 4a + these.
-constexpr u32 kAlarmResetOutput = 0;
-constexpr u32 kServoOnOutput = 1;
-
-// MCX_EM7 bit 10: a homing mode searches on a limit input, so the home
-// input logic has to follow the limit logic.
-constexpr u32 kLimitAsHome = 10;
-
-// PLD register 5 bit 0 and the servo-run register's (active low) bit 8.
-constexpr u32 kEmergencyBit = 0;
-constexpr u32 kServoRunBit = 8;
-
 // Sets the axis's output bit and writes the whole WR4 word: the register is
 // shared, so the shadow carries the other axes' outputs along.
 void PutOutput(const AxisCall& call, u32 output, u16 on) {
   u16& wr4 = call.board_values().wr4;
-  const u16 value = Bits(wr4, {{4 * call.axis_number() + output, on}});
+  const u16 value = Bits(wr4, {{wr4::OutputBit(call.axis_number(), output), on}});
   call.io().SetChip(chip::kWr4, value);
   wr4 = value;
 }
 
 u16 Output(const AxisCall& call, u32 output) {
-  return call.ok() ? static_cast<u16>(Bit(call.board_values().wr4, 4 * call.axis_number() + output))
+  return call.ok() ? static_cast<u16>(
+                         Bit(call.board_values().wr4, wr4::OutputBit(call.axis_number(), output)))
                    : 0;
-}
-
-// Home input logic in WR1 bits 0 and 2; bits 1 and 3 are kept clear.
-u16 WithHomeLogic(u16 wr1, u16 logic) {
-  return Bits(wr1, {{0, logic}, {1, 0}, {2, logic}, {3, 0}});
-}
-
-// Both limit logic bits (WR2 bits 3 and 4) set.
-u16 LimitLogic(u16 wr2) { return AllSet(wr2, 0x18) ? 1 : 0; }
-
-// Exactly one stop bit of RR2 & 0xBF names the cause; two or more don't.
-i32 MotionErrorCode(u16 rr2) {
-  struct Cause {
-    u16 bits;
-    i32 code;
-  };
-  static constexpr Cause kCauses[] = {
-      {0x00, ERR_SUCCESS},      {0x01, ERR_STOP_BY_SLPT}, {0x02, ERR_STOP_BY_SLMT},
-      {0x04, ERR_STOP_BY_HLPT}, {0x08, ERR_STOP_BY_HLMT}, {0x10, ERR_STOP_BY_ALM},
-      {0x20, ERR_STOP_BY_EMG},  {0x80, ERR_STOP_BY_EZ},
-  };
-  const u16 bits = rr2 & 0xBF;
-  for (const Cause& c : kCauses) {
-    if (c.bits == bits) return c.code;
-  }
-  return ERR_UNKNOWN;
 }
 
 }  // namespace
@@ -70,26 +33,26 @@ extern "C" {
 
 RVX406A_API void RVX406A_PutSvOn(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(on <= 1)) PutOutput(call, kServoOnOutput, on);
+  if (call.Check(on <= 1)) PutOutput(call, wr4::kServoOn, on);
   call.Log(" RV = %5d : RVX406A_PutSvOn (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetSvOn(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 on = Output(call, kServoOnOutput);
+  const u16 on = Output(call, wr4::kServoOn);
   call.Log(" RV = %5d : RVX406A_GetSvOn (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
 
 RVX406A_API void RVX406A_PutSvAlmRst(uint16_t board, uint16_t axis, uint16_t on) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(on <= 1)) PutOutput(call, kAlarmResetOutput, on);
+  if (call.Check(on <= 1)) PutOutput(call, wr4::kAlarmReset, on);
   call.Log(" RV = %5d : RVX406A_PutSvAlmRst (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetSvAlmRst(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 on = Output(call, kAlarmResetOutput);
+  const u16 on = Output(call, wr4::kAlarmReset);
   call.Log(" RV = %5d : RVX406A_GetSvAlmRst (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
@@ -97,7 +60,8 @@ RVX406A_API uint16_t RVX406A_GetSvAlmRst(uint16_t board, uint16_t axis) {
 RVX406A_API void RVX406A_SetSvAlm(uint16_t board, uint16_t axis, uint16_t enable, uint16_t logic) {
   AxisCall call(board, axis, LogRule::kSetter);
   if (call.Check(enable <= 1 && logic <= 1))
-    call.axis().WriteWr2(Bits(call.shadow().wr2, {{13, enable}, {12, logic}}));
+    call.axis().SetWr2(
+        Bits(call.shadow().wr2, {{wr2::kAlarmEnable, enable}, {wr2::kAlarmLogic, logic}}));
   call.Log(" RV = %5d : RVX406A_SetSvAlm (%ld, %ld, %ld, %ld)", board, axis, enable, logic);
 }
 
@@ -106,8 +70,8 @@ RVX406A_API void RVX406A_GetSvAlm(uint16_t board, uint16_t axis, uint16_t* enabl
   ZeroOutputs(enable, logic);
   AxisCall call(board, axis, LogRule::kGetter);
   if (call.ok()) {
-    *enable = Bit(call.shadow().wr2, 13);
-    *logic = Bit(call.shadow().wr2, 12);
+    *enable = Bit(call.shadow().wr2, wr2::kAlarmEnable);
+    *logic = Bit(call.shadow().wr2, wr2::kAlarmLogic);
   }
   call.Log(" RV = %5d : RVX406A_GetSvAlm (%ld, %ld, %ld, %ld)", board, axis, *enable, *logic);
 }
@@ -116,7 +80,8 @@ RVX406A_API void RVX406A_SetSvInpos(uint16_t board, uint16_t axis, uint16_t enab
                                     uint16_t logic) {
   AxisCall call(board, axis, LogRule::kSetter);
   if (call.Check(enable <= 1 && logic <= 1))
-    call.axis().WriteWr2(Bits(call.shadow().wr2, {{15, enable}, {14, logic}}));
+    call.axis().SetWr2(Bits(call.shadow().wr2,
+                            {{wr2::kInPositionEnable, enable}, {wr2::kInPositionLogic, logic}}));
   call.Log(" RV = %5d : RVX406A_SetSvInpos (%ld, %ld, %ld, %ld)", board, axis, enable, logic);
 }
 
@@ -125,8 +90,8 @@ RVX406A_API void RVX406A_GetSvInpos(uint16_t board, uint16_t axis, uint16_t* ena
   ZeroOutputs(enable, logic);
   AxisCall call(board, axis, LogRule::kGetter);
   if (call.ok()) {
-    *enable = Bit(call.shadow().wr2, 15);
-    *logic = Bit(call.shadow().wr2, 14);
+    *enable = Bit(call.shadow().wr2, wr2::kInPositionEnable);
+    *logic = Bit(call.shadow().wr2, wr2::kInPositionLogic);
   }
   call.Log(" RV = %5d : RVX406A_GetSvInpos (%ld, %ld, %ld, %ld)", board, axis, *enable, *logic);
 }
@@ -135,8 +100,10 @@ RVX406A_API void RVX406A_SetHlmt(uint16_t board, uint16_t axis, uint16_t mode, u
   AxisCall call(board, axis, LogRule::kSetter);
   if (call.Check(mode <= 1 && logic <= 1)) {
     const AxisBlock& shadow = call.shadow();
-    call.axis().WriteWr2(Bits(shadow.wr2, {{2, mode}, {3, logic}, {4, logic}}));
-    if (Bit(shadow.em7, kLimitAsHome)) call.axis().WriteWr1(WithHomeLogic(shadow.wr1, logic));
+    call.axis().SetWr2(Bits(shadow.wr2, {{wr2::kHardLimitMode, mode},
+                                         {wr2::kHardLimitPlusLogic, logic},
+                                         {wr2::kHardLimitMinusLogic, logic}}));
+    if (Bit(shadow.em7, em7::kLimitAsHome)) call.axis().SetWr1(WithHomeLogic(shadow.wr1, logic));
   }
   call.Log(" RV = %5d : RVX406A_SetHlmt (%ld, %ld, %ld, %ld)", board, axis, mode, logic);
 }
@@ -145,8 +112,8 @@ RVX406A_API void RVX406A_GetHlmt(uint16_t board, uint16_t axis, uint16_t* mode, 
   ZeroOutputs(mode, logic);
   AxisCall call(board, axis, LogRule::kGetter);
   if (call.ok()) {
-    *mode = Bit(call.shadow().wr2, 2);
-    *logic = LimitLogic(call.shadow().wr2);
+    *mode = Bit(call.shadow().wr2, wr2::kHardLimitMode);
+    *logic = HardLimitLogic(call.shadow().wr2);
   }
   call.Log(" RV = %5d : RVX406A_GetHlmt (%ld, %ld, %ld, %ld)", board, axis, *mode, *logic);
 }
@@ -156,12 +123,13 @@ RVX406A_API void RVX406A_SetOrg(uint16_t board, uint16_t axis, uint16_t logic) {
   if (call.Check(logic <= 1)) {
     const AxisBlock& shadow = call.shadow();
     const Axis chip_axis = call.axis();
-    chip_axis.WriteWr1(WithHomeLogic(shadow.wr1, logic));
-    if (Bit(shadow.em7, kLimitAsHome)) {
+    chip_axis.SetWr1(WithHomeLogic(shadow.wr1, logic));
+    if (Bit(shadow.em7, em7::kLimitAsHome)) {
       // The home input is a limit input: the limit logic wins.
-      const u16 limit = LimitLogic(shadow.wr2);
-      chip_axis.WriteWr2(Bits(shadow.wr2, {{3, limit}, {4, limit}}));
-      chip_axis.WriteWr1(Bits(shadow.wr1, {{0, limit}, {2, limit}}));
+      const u16 limit = HardLimitLogic(shadow.wr2);
+      chip_axis.SetWr2(Bits(
+          shadow.wr2, {{wr2::kHardLimitPlusLogic, limit}, {wr2::kHardLimitMinusLogic, limit}}));
+      chip_axis.SetWr1(Bits(shadow.wr1, {{wr1::kNearHomeLogic, limit}, {wr1::kHomeLogic, limit}}));
     }
   }
   call.Log(" RV = %5d : RVX406A_SetOrg (%ld, %ld, %ld)", board, axis, logic);
@@ -169,20 +137,23 @@ RVX406A_API void RVX406A_SetOrg(uint16_t board, uint16_t axis, uint16_t logic) {
 
 RVX406A_API uint16_t RVX406A_GetOrg(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 logic = call.ok() && AllSet(call.shadow().wr1, 0x05) ? 1 : 0;
+  const u16 logic =
+      call.ok() && AllSet(call.shadow().wr1, Mask({wr1::kNearHomeLogic, wr1::kHomeLogic})) ? 1 : 0;
   call.Log(" RV = %5d : RVX406A_GetOrg (%ld, %ld, %ld)", board, axis, logic);
   return logic;
 }
 
 RVX406A_API void RVX406A_SetEncoderZ(uint16_t board, uint16_t axis, uint16_t logic) {
   AxisCall call(board, axis, LogRule::kSetter);
-  if (call.Check(logic <= 1)) call.axis().WriteWr1(Bits(call.shadow().wr1, {{4, logic}, {5, 0}}));
+  if (call.Check(logic <= 1))
+    call.axis().SetWr1(
+        Bits(call.shadow().wr1, {{wr1::kEncoderZLogic, logic}, {wr1::kEncoderZEnable, 0}}));
   call.Log(" RV = %5d : RVX406A_SetEncoderZ (%ld, %ld, %ld)", board, axis, logic);
 }
 
 RVX406A_API uint16_t RVX406A_GetEncoderZ(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 logic = call.ok() ? static_cast<u16>(Bit(call.shadow().wr1, 4)) : 0;
+  const u16 logic = call.ok() ? static_cast<u16>(Bit(call.shadow().wr1, wr1::kEncoderZLogic)) : 0;
   call.Log(" RV = %5d : RVX406A_GetEncoderZ (%ld, %ld, %ld)", board, axis, logic);
   return logic;
 }
@@ -192,7 +163,8 @@ RVX406A_API void RVX406A_SetSvCClr(uint16_t board, uint16_t axis, uint16_t enabl
   if (call.Check(enable <= 1 && logic <= 1)) {
     // The clear output stays enabled whatever a valid enable says; the line
     // shows the 1 the chip gets.
-    call.axis().WriteEm7(Bits(call.shadow().em7, {{11, 1}, {12, logic}}));
+    call.axis().SetEm7(Bits(call.shadow().em7,
+                            {{em7::kDeviationClearEnable, 1}, {em7::kDeviationClearLogic, logic}}));
     enable = 1;
   }
   call.Log(" RV = %5d : RVX406A_SetSvCClr (%ld, %ld, %ld, %ld)", board, axis, enable, logic);
@@ -203,8 +175,8 @@ RVX406A_API void RVX406A_GetSvCClr(uint16_t board, uint16_t axis, uint16_t* enab
   ZeroOutputs(enable, logic);
   AxisCall call(board, axis, LogRule::kGetter);
   if (call.ok()) {
-    *enable = Bit(call.shadow().em7, 11);
-    *logic = Bit(call.shadow().em7, 12);
+    *enable = Bit(call.shadow().em7, em7::kDeviationClearEnable);
+    *logic = Bit(call.shadow().em7, em7::kDeviationClearLogic);
   }
   call.Log(" RV = %5d : RVX406A_GetSvCClr (%ld, %ld, %ld, %ld)", board, axis, *enable, *logic);
 }
@@ -212,13 +184,15 @@ RVX406A_API void RVX406A_GetSvCClr(uint16_t board, uint16_t axis, uint16_t* enab
 RVX406A_API void RVX406A_SetSvCClrTime(uint16_t board, uint16_t axis, uint16_t time) {
   AxisCall call(board, axis, LogRule::kSetter);
   if (call.Check(time <= 7))
-    call.axis().WriteEm7(static_cast<u16>(Field(call.shadow().em7, 13, 3, time)));
+    call.axis().SetEm7(
+        static_cast<u16>(Field(call.shadow().em7, em7::kDeviationClearTimeShift, 3, time)));
   call.Log(" RV = %5d : RVX406A_SetSvCClrTime (%ld, %ld, %ld)", board, axis, time);
 }
 
 RVX406A_API uint16_t RVX406A_GetSvCClrTime(uint16_t board, uint16_t axis) {
   AxisCall call(board, axis, LogRule::kGetter);
-  const u16 time = call.ok() ? static_cast<u16>(call.shadow().em7 >> 13) : 0;
+  const u16 time =
+      call.ok() ? static_cast<u16>(call.shadow().em7 >> em7::kDeviationClearTimeShift) : 0;
   call.Log(" RV = %5d : RVX406A_GetSvCClrTime (%ld, %ld, %ld)", board, axis, time);
   return time;
 }
@@ -234,7 +208,7 @@ RVX406A_API void RVX406A_SetEmergency(uint16_t board, uint16_t mode) {
   if (call.Check(mode <= 1)) {
     // Bits 1..7 belong to the compare trigger and go back as read.
     const u8 value = call.io().Pld(pld::kEmgCmp);
-    call.io().SetPld(pld::kEmgCmp, static_cast<u8>(Field(value, kEmergencyBit, 1, mode)));
+    call.io().SetPld(pld::kEmgCmp, static_cast<u8>(Field(value, pld::kEmergencyStopBit, 1, mode)));
   }
   call.Log(" RV = %5d : RVX406A_SetEmergency (%ld, %ld)", board, mode);
 }
@@ -242,7 +216,7 @@ RVX406A_API void RVX406A_SetEmergency(uint16_t board, uint16_t mode) {
 RVX406A_API uint16_t RVX406A_GetEmergency(uint16_t board) {
   BoardCall call(board, LogRule::kGetter);
   const u16 mode =
-      call.ok() ? static_cast<u16>(Bit(call.io().Pld(pld::kEmgCmp), kEmergencyBit)) : 0;
+      call.ok() ? static_cast<u16>(Bit(call.io().Pld(pld::kEmgCmp), pld::kEmergencyStopBit)) : 0;
   call.Log(" RV = %5d : RVX406A_GetEmergency (%ld, %ld)", board, mode);
   return mode;
 }
@@ -252,14 +226,15 @@ RVX406A_API void RVX406A_PutSvRun(uint16_t board, uint16_t axis, uint16_t on) {
   BoardCall call(board, LogRule::kLevel3);
   if (call.Check(on <= 1)) {
     const u32 value = call.io().Local(local::kServoRun);
-    call.io().SetLocal(local::kServoRun, Field(value, kServoRunBit, 1, on ? 0 : 1));
+    call.io().SetLocal(local::kServoRun, Field(value, local::kServoRunOffBit, 1, on ? 0 : 1));
   }
   call.Log(" RV = %5d : RVX406A_PutSvRun (%ld, %ld, %ld)", board, axis, on);
 }
 
 RVX406A_API uint16_t RVX406A_GetSvRun(uint16_t board, uint16_t axis) {
   BoardCall call(board, LogRule::kGetter);
-  const u16 on = call.ok() && !Bit(call.io().Local(local::kServoRun), kServoRunBit) ? 1 : 0;
+  const u16 on =
+      call.ok() && !Bit(call.io().Local(local::kServoRun), local::kServoRunOffBit) ? 1 : 0;
   call.Log(" RV = %5d : RVX406A_GetSvRun (%ld, %ld, %ld)", board, axis, on);
   return on;
 }
@@ -271,7 +246,7 @@ RVX406A_API int32_t RVX406A_GetMotionErrCod(uint16_t board, uint16_t axis) {
   if (call.ok()) {
     const u16 rr2 = call.axis().ReadSelected(chip::kRr2);
     RecordHomeOutcome(rr2, call.shadow().home_ok, HomeTableEntry(board, axis));
-    code = MotionErrorCode(rr2);
+    code = DecodeStopCause(rr2, StopRule::kSingleBit);
   }
   call.Log(" RV = %5d : RVX406A_GetMotionErrCod (%ld, %ld)", board, axis);
   return code;

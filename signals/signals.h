@@ -10,7 +10,7 @@ namespace rvx {
 // Sets EM6 bit `bit` to `on` (0 or 1) with an extension register write; the
 // EM7 word goes along unchanged.
 inline void SetEm6Bit(AxisCall& call, u32 bit, u16 on) {
-  if (call.Check(on <= 1)) call.axis().WriteEm6(Bits(call.shadow().em6, {{bit, on}}));
+  if (call.Check(on <= 1)) call.axis().SetEm6(Bits(call.shadow().em6, {{bit, on}}));
 }
 
 // EM6 bit `bit` of the axis's shadow; 0 when the call failed.

@@ -20,12 +20,15 @@ constexpr uint32_t kEventSize = 32;    // bytes of the event register window
 
 struct AxisModel {
   AxisState reg;
-  int32_t speed;        // reported by command 0x12
-  uint32_t duration;    // RR0 polls that a drive started from now on lasts
-  uint32_t polls_left;  // of the running drive; 0 while driving: until stopped
-  int32_t direction;    // pulse-count multiplier applied when the drive ends
-  uint16_t pending;     // drive command held back by 0x24, 0 when none
-  uint8_t inputs;       // RR4/RR5 byte as the chip reports it (active low)
+  int32_t speed;          // reported by command 0x12
+  uint32_t duration;      // RR0 polls that a drive started from now on lasts
+  uint32_t polls_left;    // of the running drive; 0 while driving: until stopped
+  int32_t direction;      // pulse-count multiplier applied when the drive ends
+  uint16_t pending;       // drive command held back by 0x24, 0 when none
+  bool interpolating;     // the drive is part of an interpolation
+  int32_t interp_travel;  // end point of the running interpolation segment
+  int32_t queued_travel;  // end point of the segment waiting for it
+  uint8_t inputs;         // RR4/RR5 byte as the chip reports it (active low)
 };
 
 struct ChipModel {
@@ -33,8 +36,10 @@ struct ChipModel {
   uint16_t selected;  // axis bits of the last command word
   uint16_t wr4, wr5, wr6, wr7;
   uint16_t rr6, rr7;
-  uint16_t main_bits;   // RR0 bits 4..14 set through the control interface
-  uint8_t interp_axes;  // axes of the running interpolation, 0 when none
+  uint16_t main_bits;       // RR0 bits 4..14 set through the control interface
+  uint8_t interp_axes;      // axes of the running interpolation, 0 when none
+  uint8_t queued_axes;      // axes of the segment started in continuous mode (WR5 bit 14)
+  uint16_t queued_command;  // its start command, 0 when none waits
 };
 
 struct BoardModel {

@@ -18,14 +18,18 @@ int LowestSelected(const ChipModel& chip) {
   return -1;
 }
 
-// A drive ends on its target: both counters move by the signed pulse count.
+// A drive ends on its target: both counters move by the signed pulse count,
+// or by the end point an interpolation segment latched when it started.
 void Finish(AxisModel* axis) {
-  const uint32_t travel = axis->reg.pulse_count * static_cast<uint32_t>(axis->direction);
+  const uint32_t travel = axis->interpolating
+                              ? static_cast<uint32_t>(axis->interp_travel)
+                              : axis->reg.pulse_count * static_cast<uint32_t>(axis->direction);
   axis->reg.logical = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.logical) + travel);
   axis->reg.real = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.real) + travel);
   axis->reg.driving = false;
   axis->polls_left = 0;
   axis->direction = 0;
+  axis->interpolating = false;
 }
 
 // A stopped drive does not reach its target; a held one never starts.
@@ -34,6 +38,7 @@ void Stop(AxisModel* axis) {
   axis->polls_left = 0;
   axis->direction = 0;
   axis->pending = 0;
+  axis->interpolating = false;
 }
 
 void Run(AxisModel* axis, uint32_t duration) {
@@ -62,21 +67,38 @@ void StartDrive(AxisModel* axis, uint16_t code) {
   Run(axis, axis->duration);
 }
 
-// Interpolation commands carry no axis bits: WR5 names the group, each axis
-// travels its signed pulse count, and the first axis's duration rules.
-void StartInterpolation(ChipModel* chip, uint16_t code) {
-  const int count = code == cmd::kLine3 ? 3 : 2;
-  uint8_t group = 0;
-  for (int i = 0; i < count; ++i) group |= 1u << ((chip->wr5 >> (2 * i)) & 3u);
+// Interpolation commands carry no axis bits: WR5 names the group (two-bit
+// fields from bit 0), each axis travels to its signed end point (0x06), and
+// the first axis's duration rules.
+void RunInterpolation(ChipModel* chip, uint16_t code, uint8_t group, bool queued) {
   const uint32_t duration = chip->axis[chip->wr5 & 3u].duration;
   for (uint32_t a = 0; a < kAxes; ++a) {
     if (!(group & (1u << a))) continue;
     AxisModel& axis = chip->axis[a];
     axis.reg.last_drive_command = code;
-    axis.direction = 1;
+    axis.interp_travel = queued ? axis.queued_travel : static_cast<int32_t>(axis.reg.pulse_count);
+    axis.interpolating = true;
     Run(&axis, duration);
   }
   chip->interp_axes = duration ? group : 0;
+}
+
+// In continuous mode a start during a running interpolation waits for its
+// end, with the end points loaded for it.
+void StartInterpolation(ChipModel* chip, uint16_t code) {
+  const int count = code == cmd::kLine3 ? 3 : 2;
+  uint8_t group = 0;
+  for (int i = 0; i < count; ++i) group |= 1u << ((chip->wr5 >> (2 * i)) & 3u);
+  if (chip->interp_axes && (chip->wr5 & 0x4000u)) {
+    chip->queued_command = code;
+    chip->queued_axes = group;
+    for (uint32_t a = 0; a < kAxes; ++a) {
+      AxisModel& axis = chip->axis[a];
+      if (group & (1u << a)) axis.queued_travel = static_cast<int32_t>(axis.reg.pulse_count);
+    }
+    return;
+  }
+  RunInterpolation(chip, code, group, false);
 }
 
 void StopAxis(ChipModel* chip, uint32_t a) {
@@ -85,6 +107,7 @@ void StopAxis(ChipModel* chip, uint32_t a) {
       if (chip->interp_axes & (1u << g)) Stop(&chip->axis[g]);
     }
     chip->interp_axes = 0;
+    chip->queued_command = 0;
   } else {
     Stop(&chip->axis[a]);
   }
@@ -196,7 +219,8 @@ void ResetChip(ChipModel* chip) {
   chip->selected = 0;
   chip->wr4 = chip->wr5 = chip->wr6 = chip->wr7 = 0;
   chip->rr6 = chip->rr7 = 0;
-  chip->interp_axes = 0;
+  chip->interp_axes = chip->queued_axes = 0;
+  chip->queued_command = 0;
 }
 
 void Execute(ChipModel* chip, uint16_t word) {
@@ -243,7 +267,12 @@ uint16_t ReadMainStatus(ChipModel* chip) {
   for (AxisModel& axis : chip->axis) {
     if (axis.reg.driving && axis.polls_left > 0 && --axis.polls_left == 0) Finish(&axis);
   }
-  if (!InterpolationDriving(*chip)) chip->interp_axes = 0;
+  if (!InterpolationDriving(*chip)) {
+    chip->interp_axes = 0;
+    const uint16_t queued = chip->queued_command;
+    chip->queued_command = 0;
+    if (queued) RunInterpolation(chip, queued, chip->queued_axes, true);
+  }
   return value;
 }
 

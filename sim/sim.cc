@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/driver_port.h"
 #include "core/registers.h"
 #include "platform/platform.h"
 #include "sim/board.h"
@@ -564,3 +565,11 @@ void StopTrace() {
 }
 
 }  // namespace rvx::sim
+
+namespace rvx {
+
+const rvx_driver_ops* BuiltinSimEntry(const rvx_driver_host* host) {
+  return sim::DriverEntry(host);
+}
+
+}  // namespace rvx

@@ -30,13 +30,13 @@ TEST(PosixProfileTest, WriteRewritesOneKeyAndRefusesReadOnlyFiles) {
   for (const auto& [before, section, key, value, after] : cases) {
     RemoveTree(path);
     if (before != nullptr) WriteFile(path, before);
-    EXPECT_TRUE(os::WriteProfileString(section, key, value, path.c_str()));
+    EXPECT_TRUE(os::WriteIniString(section, key, value, path.c_str()));
     EXPECT_EQ(ReadFile(path), after);
   }
   // Read-only, as a save leaves the parameter file: refused even to root.
   ASSERT_TRUE(os::SetFileAttributes(path.c_str(), os::kFileAttributeReadOnly));
-  EXPECT_FALSE(os::WriteProfileString("A", "x", "2", path.c_str()));
-  EXPECT_FALSE(os::WriteProfileString("A", "x", "1", (dir + "missing/f.ini").c_str()));
+  EXPECT_FALSE(os::WriteIniString("A", "x", "2", path.c_str()));
+  EXPECT_FALSE(os::WriteIniString("A", "x", "1", (dir + "missing/f.ini").c_str()));
   RemoveTree(dir);
 }
 

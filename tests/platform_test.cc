@@ -102,7 +102,7 @@ TEST(PlatformTest, NamedMutexAndSectionAcrossProcesses) {
   os::RemoveNamedObject(section_name.c_str());
 }
 
-TEST(PlatformTest, ProfileFiles) {
+TEST(PlatformTest, IniFiles) {
   const std::string dir = MakeTempDir(), path = dir + "RVXPRM0.DAT";
   ASSERT_FALSE(dir.empty());
   // File (null: none), key, the value of section "0-Axis"; the last rows are of
@@ -126,15 +126,15 @@ TEST(PlatformTest, ProfileFiles) {
     SCOPED_TRACE(file ? file : "(no file)");
     RemoveTree(path);
     if (file != nullptr) WriteFile(path, file);
-    EXPECT_EQ(os::GetProfileInt("0-Axis", key, -99, path.c_str()), expected);
+    EXPECT_EQ(os::ReadIniInt("0-Axis", key, -99, path.c_str()), expected);
   }
   RemoveTree(path);
   EXPECT_EQ(os::GetFileAttributes(path.c_str()), 0u);  // missing
   for (const char* key : {"RANGE", "MULTIPLE", "range"}) {
-    ASSERT_TRUE(os::WriteProfileString("AXIS0", key, key, path.c_str()));
+    ASSERT_TRUE(os::WriteIniString("AXIS0", key, key, path.c_str()));
   }
-  ASSERT_TRUE(os::WriteProfileString("AXIS1", "RANGE", "-300", path.c_str()));
-  EXPECT_EQ(os::GetProfileInt("AXIS1", "RANGE", 0, path.c_str()), -300);
+  ASSERT_TRUE(os::WriteIniString("AXIS1", "RANGE", "-300", path.c_str()));
+  EXPECT_EQ(os::ReadIniInt("AXIS1", "RANGE", 0, path.c_str()), -300);
   const std::string text = ReadFile(path);
   EXPECT_EQ(text.find("=range"), text.rfind("=range")) << text;  // one key rewritten
   EXPECT_NE(text.find("MULTIPLE=MULTIPLE"), std::string::npos) << text;
@@ -142,9 +142,9 @@ TEST(PlatformTest, ProfileFiles) {
   EXPECT_EQ(os::GetFileAttributes(path.c_str()) & os::kFileAttributeReadOnly, 0u);
   ASSERT_TRUE(os::SetFileAttributes(path.c_str(), os::kFileAttributeReadOnly));
   EXPECT_EQ(os::GetFileAttributes(path.c_str()) & os::kFileAttributeReadOnly, 1u);
-  EXPECT_EQ(os::GetProfileInt("AXIS1", "RANGE", 0, path.c_str()), -300);
+  EXPECT_EQ(os::ReadIniInt("AXIS1", "RANGE", 0, path.c_str()), -300);
   ASSERT_TRUE(os::SetFileAttributes(path.c_str(), os::kFileAttributeNormal));
-  EXPECT_TRUE(os::WriteProfileString("AXIS1", "RANGE", "2", path.c_str()));
+  EXPECT_TRUE(os::WriteIniString("AXIS1", "RANGE", "2", path.c_str()));
   EXPECT_FALSE(os::SetFileAttributes((dir + "missing.dat").c_str(), os::kFileAttributeNormal));
   RemoveTree(dir);
 }

@@ -19,7 +19,9 @@ std::pair<int, std::string> RunTool(const std::string& args) {
 class RvxctlTest : public LibraryTest {};
 
 TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
-  const std::tuple<const char*, int, std::vector<const char*>> cases[] = {
+  const std::string path = install_dir_ + "path.txt";
+  WriteFile(path, "# corner\nline 1000 0\n\narc 1500 500 1000 500 1\nline 1500 1500\n");
+  const std::tuple<std::string, int, std::vector<const char*>> cases[] = {
       {"--sim=2 --modules=3 --type=3 info",
        0,
        {"board 1: type 196, version 33, ID 0x00, modules 1,2\n",
@@ -39,6 +41,13 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
       {"--sim --sim-drive=4 home 0 2",
        0,
        {"Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: 5\n"}},
+      {"--sim --sim-errors=0:2:0x10 arc 0 2,3 0,100 0,200 0",
+       1,
+       {"Inc_Arc ended: ERR_STOP_BY_ALM (-640)\n", "board 0 axis 3: command 200, actual 200\n"}},
+      {"--sim --sim-drive=5 conti 0 0,1 " + path + " --lead 100,0",
+       0,
+       {"segment 1: arc 0x33 end +500,+500  centre +0,+500\n",
+        "segment 0 handed over (table of 3)\n", "board 0 axis 0: command 1100, actual 1100\n"}},
       {"--sim io 0 out 8 1", 1, {"rvxctl: PutDOWord: -201 (no name)\n"}},
       {"--sim move 0 1 300000000", 1, {"rvxctl: Inc_Move: ERR_INVALID_PARAMETER (-300)\n"}},
       {"--sim status 0 4", 1, {"rvxctl: GetCardStatus: ERR_AXIS_NUM (-540)\n"}},

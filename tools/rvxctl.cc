@@ -13,6 +13,7 @@
 
 #include "core/process.h"
 #include "include/rvx406a.h"
+#include "interp/interp.h"
 #include "platform/platform.h"
 #include "sim/sim.h"
 
@@ -490,6 +491,179 @@ int Home(const Args& args) {
   return home_ok == 1 ? 0 : 1;
 }
 
+// ---- Interpolation ----
+
+// The group of an interpolation command: its map number (--map, default 0)
+// and axes, defined with SetIPMapAxes; --speed START,DRIVE,ACC,DEC sets the
+// IP speed first.
+struct GroupArgs {
+  uint16_t board = 0, map = 0;
+  std::vector<uint16_t> axes;
+};
+
+bool DefineGroup(const Args& args, size_t min_axes, size_t max_axes, GroupArgs* g) {
+  if (!BoardArg(args, 0, &g->board)) return false;
+  if (!ParseList(args[1], ParseU16, &g->axes) || g->axes.size() < min_axes ||
+      g->axes.size() > max_axes) {
+    fprintf(stderr, "rvxctl: %s group axes, e.g. 0,1\n",
+            min_axes == max_axes ? "two" : "two or three");
+    return false;
+  }
+  if (args.Has("--map") && !ParseU16(args.flags.at("--map"), &g->map)) {
+    fprintf(stderr, "rvxctl: not a map number: %s\n", args.flags.at("--map").c_str());
+    return false;
+  }
+  uint16_t mask = 0;
+  for (uint16_t axis : g->axes) mask = static_cast<uint16_t>(mask | (axis < 16 ? 1u << axis : 0));
+  RVX406A_SetIPMapAxes(g->board, g->map, mask);
+  if (!Succeeded("SetIPMapAxes")) return false;
+  if (args.Has("--speed")) {
+    std::vector<int32_t> v;
+    if (!ParseList(args.flags.at("--speed"), ParseI32, &v) || v.size() != 4) {
+      fprintf(stderr, "rvxctl: --speed START,DRIVE,ACC,DEC\n");
+      return false;
+    }
+    RVX406A_SetIPPosSpeed(g->board, g->map, static_cast<uint32_t>(v[0]),
+                          static_cast<uint32_t>(v[1]), static_cast<uint32_t>(v[2]),
+                          static_cast<uint32_t>(v[3]));
+    if (!Succeeded("SetIPPosSpeed")) return false;
+  }
+  return true;
+}
+
+// Two numbers "X,Y".
+bool ParsePair(const std::string& text, int32_t* x, int32_t* y) {
+  std::vector<int32_t> v;
+  if (!ParseList(text, ParseI32, &v) || v.size() != 2) return false;
+  *x = v[0], *y = v[1];
+  return true;
+}
+
+// Polls IPDone until the group's first axis stops; reports the cause and
+// where the group axes ended.
+int WaitGroup(const GroupArgs& g, const char* started) {
+  if (!Succeeded(started)) return 1;
+  while (RVX406A_IPDone(g.board, g.map) == 1) rvx::os::Sleep(1);
+  const int status = ReportStop(started);
+  for (uint16_t axis : g.axes) PrintPositions(g.board, axis);
+  return status;
+}
+
+int Line(const Args& args) {
+  GroupArgs g;
+  std::vector<int32_t> values;
+  if (!DefineGroup(args, 2, 3, &g)) return 2;
+  if (!ParseList(args[2], ParseI32, &values) || values.size() != g.axes.size()) {
+    fprintf(stderr, "rvxctl: line needs as many distances as axes\n");
+    return 2;
+  }
+  const bool absolute = args.Has("--abs");
+  (absolute ? RVX406A_Abs_Line : RVX406A_Inc_Line)(g.board, g.map, values.data());
+  return WaitGroup(g, absolute ? "Abs_Line" : "Inc_Line");
+}
+
+int Arc(const Args& args) {
+  GroupArgs g;
+  int32_t cx = 0, cy = 0, ex = 0, ey = 0;
+  uint16_t direction = 0;
+  if (!DefineGroup(args, 2, 2, &g)) return 2;
+  if (!ParsePair(args[2], &cx, &cy) || !ParsePair(args[3], &ex, &ey) ||
+      !ParseU16(args[4], &direction)) {
+    fprintf(stderr, "rvxctl: arc BOARD A1,A2 CX,CY EX,EY 0|1\n");
+    return 2;
+  }
+  const bool absolute = args.Has("--abs");
+  (absolute ? RVX406A_Abs_Arc : RVX406A_Inc_Arc)(g.board, g.map, cx, cy, ex, ey, direction);
+  return WaitGroup(g, absolute ? "Abs_Arc" : "Inc_Arc");
+}
+
+int Theta(const Args& args) {
+  GroupArgs g;
+  int32_t cx = 0, cy = 0, angle = 0;
+  if (!DefineGroup(args, 2, 2, &g)) return 2;
+  if (!ParsePair(args[2], &cx, &cy) || !ParseI32(args[3], &angle)) {
+    fprintf(stderr, "rvxctl: theta BOARD A1,A2 CX,CY ANGLE\n");
+    return 2;
+  }
+  const bool absolute = args.Has("--abs");
+  (absolute ? RVX406A_Abs_Theta : RVX406A_Inc_Theta)(g.board, g.map, cx, cy, angle);
+  return WaitGroup(g, absolute ? "Abs_Theta" : "Inc_Theta");
+}
+
+// A segment file: one segment a line, "line X Y" or "arc X Y CX CY 0|1"
+// (absolute end and centre; the arc's direction as Inc_Arc takes it).
+// Blank lines and lines starting with '#' are skipped.
+bool ReadSegments(const std::string& path, std::vector<RVX406A_CONTI_SEGMENT>* segments) {
+  FILE* file = fopen(path.c_str(), "r");
+  if (file == nullptr) {
+    fprintf(stderr, "rvxctl: cannot read %s\n", path.c_str());
+    return false;
+  }
+  char text[256];
+  int number = 0;
+  bool ok = true;
+  while (ok && fgets(text, sizeof text, file) != nullptr) {
+    ++number;
+    char kind[8] = "";
+    RVX406A_CONTI_SEGMENT s{};
+    int direction = 0;
+    const int n = sscanf(text, "%7s %d %d %d %d %d", kind, &s.end1, &s.end2, &s.center1, &s.center2,
+                         &direction);
+    if (n <= 0 || kind[0] == '#') continue;
+    if (strcmp(kind, "line") == 0 && n == 3) {
+      s.type = 0;
+    } else if (strcmp(kind, "arc") == 0 && n == 6 && (direction == 0 || direction == 1)) {
+      s.type = static_cast<uint16_t>(1 + direction);
+    } else {
+      fprintf(stderr, "rvxctl: %s:%d: expected 'line X Y' or 'arc X Y CX CY 0|1'\n", path.c_str(),
+              number);
+      ok = false;
+    }
+    segments->push_back(s);
+  }
+  fclose(file);
+  return ok;
+}
+
+// Loads the table and prints it as the library keeps it; with --lead it
+// starts a linear lead-in of the group and hands segment 0 over while it runs.
+int Conti(const Args& args) {
+  GroupArgs g;
+  std::vector<RVX406A_CONTI_SEGMENT> segments;
+  int32_t lead[2] = {0, 0};
+  if (!DefineGroup(args, 2, 2, &g) || !ReadSegments(args[2], &segments)) return 2;
+  if (args.Has("--lead") && !ParsePair(args.flags.at("--lead"), &lead[0], &lead[1])) {
+    fprintf(stderr, "rvxctl: --lead D1,D2\n");
+    return 2;
+  }
+  RVX406A_SetInitContiTable();
+  if (!Succeeded("SetInitContiTable")) return 1;
+  RVX406A_SetContiDataTable(g.board, static_cast<uint32_t>(segments.size()), segments.data());
+  int status = Succeeded("SetContiDataTable") ? 0 : 1;
+  const rvx::ContiEntry* table = rvx::process().conti_table;
+  static const char* const kKinds[] = {"line", "arc 0x32", "arc 0x33"};
+  for (size_t i = 0; status == 0 && i < segments.size(); ++i) {
+    const rvx::ContiEntry& e = table[i];
+    printf("segment %zu: %-8s end %+d,%+d", i, kKinds[e.type], e.end1, e.end2);
+    if (e.type != 0) printf("  centre %+d,%+d", e.centre1, e.centre2);
+    printf("\n");
+  }
+  if (status == 0 && args.Has("--lead")) {
+    RVX406A_Inc_Line(g.board, g.map, lead);
+    if (Succeeded("Inc_Line")) {
+      RVX406A_Conti_Move(g.board, g.map);
+      const uint16_t handed = RVX406A_GetCurContiNum();
+      if (handed == 0) printf("segment 0 not handed over: the lead-in had ended\n");
+      if (handed != 0) printf("segment 0 handed over (table of %u)\n", handed);
+      status = WaitGroup(g, "Conti_Move");
+    } else {
+      status = 1;
+    }
+  }
+  RVX406A_SetFreeContiTable();
+  return status;
+}
+
 // The flags a command takes and how many positional words.
 struct Command {
   const char* name;
@@ -553,6 +727,38 @@ const std::vector<Command>& Commands() {
        {},
        {},
        Home},
+      {"line",
+       "line BOARD A1,A2[,A3] D1,D2[,D3] [--abs] [--map N] [--speed S,V,ACC,DEC]",
+       "linear interpolation of a group, waits for the end",
+       3,
+       3,
+       {"--abs"},
+       {"--map", "--speed"},
+       Line},
+      {"arc",
+       "arc BOARD A1,A2 CX,CY EX,EY 0|1 [--abs] [--map N] [--speed S,V,ACC,DEC]",
+       "circular interpolation to an end point, waits for the end",
+       5,
+       5,
+       {"--abs"},
+       {"--map", "--speed"},
+       Arc},
+      {"theta",
+       "theta BOARD A1,A2 CX,CY ANGLE [--abs] [--map N] [--speed S,V,ACC,DEC]",
+       "circular interpolation by a swept angle, waits for the end",
+       4,
+       4,
+       {"--abs"},
+       {"--map", "--speed"},
+       Theta},
+      {"conti",
+       "conti BOARD A1,A2 FILE [--lead D1,D2] [--map N] [--speed S,V,ACC,DEC]",
+       "load a segment table; hand segment 0 over during a lead-in line",
+       3,
+       3,
+       {},
+       {"--lead", "--map", "--speed"},
+       Conti},
   };
   return commands;
 }

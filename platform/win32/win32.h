@@ -20,11 +20,9 @@
 #undef CreateEvent
 #undef DispatchMessage
 #undef GetFileAttributes
-#undef GetProfileInt
 #undef PeekMessage
 #undef PostMessage
 #undef SetFileAttributes
-#undef WriteProfileString
 
 #include "platform/platform.h"
 

@@ -121,8 +121,7 @@ bool WriteAll(const char* path, const std::string& text) {
 
 }  // namespace
 
-int32_t GetProfileInt(const char* section, const char* key, int32_t default_value,
-                      const char* path) {
+int32_t ReadIniInt(const char* section, const char* key, int32_t default_value, const char* path) {
   if (section == nullptr || key == nullptr || path == nullptr) return default_value;
   std::vector<std::string> lines;
   ReadLines(path, &lines);  // a missing file has no keys
@@ -132,7 +131,7 @@ int32_t GetProfileInt(const char* section, const char* key, int32_t default_valu
   return LeadingInteger(at.value);
 }
 
-bool WriteProfileString(const char* section, const char* key, const char* value, const char* path) {
+bool WriteIniString(const char* section, const char* key, const char* value, const char* path) {
   if (section == nullptr || key == nullptr || value == nullptr || path == nullptr) return false;
   std::vector<std::string> lines;
   struct stat st;

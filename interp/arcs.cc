@@ -1,0 +1,162 @@
+// Circular interpolation by end point (arcs) and by swept angle (theta) on a
+// two-axis group. Both load centre and end point relative to the current
+// position on each axis and start the chip's arc with a constant path speed.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#include "interp/interp.h"
+
+namespace rvx {
+namespace {
+
+// The library's degree factor, used both ways; the chip's rounding of the
+// end point depends on it, so it is not the exact pi / 180.
+constexpr double kDegree = 0.017453293;
+constexpr i32 kMaxAngle = 360;
+
+bool WithinDistance(int64_t value) { return std::llabs(value) <= kMaxDistance; }
+
+// Centres and end points relative to the current position, first axis then
+// second; a busy second axis leaves the first one loaded.
+bool LoadRelativeArc(BoardCall& call, const Group& group, const i32 (&centre)[2],
+                     const i32 (&end)[2], Positions* first_at) {
+  for (u32 i = 0; i < 2; ++i) {
+    const Axis a = call.axis_at(group.axis[i]);
+    Positions at;
+    if (!PrepareArcAxis(call, a, &at)) return false;
+    if (i == 0) *first_at = at;
+    WriteArcPoint(a, centre[i], end[i]);
+    MoveTableEntry(call.board_number(), a.number()) = kInterpolationMove;
+  }
+  return true;
+}
+
+u16 ThetaCommand(i32 angle) { return angle >= 0 ? cmd::kArcCcw : cmd::kArcCw; }
+
+bool ValidAngle(i32 angle) { return angle >= -kMaxAngle && angle <= kMaxAngle; }
+
+}  // namespace
+
+Point ThetaEndPoint(i32 centre_x, i32 centre_y, i32 angle) {
+  const double cx = centre_x, cy = centre_y;
+  const double q = centre_x == 0 ? 0.0 : cy / cx;
+  const double d = std::atan(q) / kDegree;
+  // The quadrant of the start point seen from the centre; a later rule that
+  // holds overrides an earlier one.
+  double base = 0;
+  if (cx >= 0 && cy < 0) base = 90;
+  if (cx > 0 && cy >= 0) base = 180;
+  if (cx <= 0 && cy > 0) base = 270;
+  const double start = d >= 0 ? base + d : base + 90 + d;
+  const i32 end_angle = (static_cast<i32>(start) + angle) % 360;
+  const double r = std::sqrt(cx * cx + cy * cy);
+  return {static_cast<i32>(std::floor(cx + r * std::cos(kDegree * end_angle) + 0.5)),
+          static_cast<i32>(std::floor(cy + r * std::sin(kDegree * end_angle) + 0.5))};
+}
+
+}  // namespace rvx
+
+using namespace rvx;  // NOLINT: exported functions are defined at global scope
+
+extern "C" {
+
+RVX406A_API void RVX406A_Inc_Arc(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
+                                 int32_t end1, int32_t end2, uint16_t direction) {
+  BoardCall call(board, LogRule::kSetter);
+  Positions at;
+  Group group;
+  if (CheckMapNumber(call, map) &&
+      call.Check(WithinDistance(center1) && WithinDistance(center2) && WithinDistance(end1) &&
+                 WithinDistance(end2) && direction <= 1) &&
+      CheckGroup(call, map, 2, 2, &group) &&
+      LoadRelativeArc(call, group, {center1, center2}, {end1, end2}, &at)) {
+    StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
+  }
+  call.Log(
+      " RV = %5d : RVX406A_Inc_Arc (%ld, %ld, %ld, %ld, %ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]",
+      board, map, center1, center2, end1, end2, direction, at.logical, at.real);
+}
+
+RVX406A_API void RVX406A_Abs_Arc(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
+                                 int32_t end1, int32_t end2, uint16_t direction) {
+  BoardCall call(board, LogRule::kSetter);
+  Positions first_at;
+  Group group;
+  if (CheckMapNumber(call, map) &&
+      call.Check(center1 != INT32_MIN && center2 != INT32_MIN && end1 != INT32_MIN &&
+                 end2 != INT32_MIN && direction <= 1) &&
+      CheckGroup(call, map, 2, 2, &group)) {
+    const i32 centre[2] = {center1, center2}, end[2] = {end1, end2};
+    for (u32 i = 0; i < 2 && call.ok(); ++i) {
+      const Axis a = call.axis_at(group.axis[i]);
+      Positions at;
+      if (!PrepareArcAxis(call, a, &at)) break;
+      if (i == 0) first_at = at;
+      const int64_t logical = static_cast<int64_t>(at.logical);
+      const int64_t rel_centre = centre[i] - logical, rel_end = end[i] - logical;
+      if (!call.Check(WithinDistance(rel_centre) && WithinDistance(rel_end), ERR_MAX_DISTANCE)) {
+        break;
+      }
+      WriteArcPoint(a, static_cast<i32>(rel_centre), static_cast<i32>(rel_end));
+      MoveTableEntry(board, a.number()) = kInterpolationMove;
+    }
+    if (call.ok()) StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
+  }
+  call.Log(" RV = %5d : RVX406A_Abs_Arc (%ld, %ld, %ld, %ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]",
+           board, map, center1, center2, end1, end2, first_at.logical, first_at.real);
+}
+
+RVX406A_API void RVX406A_Inc_Theta(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
+                                   int32_t angle) {
+  BoardCall call(board, LogRule::kSetter);
+  Positions at;
+  Group group;
+  if (CheckMapNumber(call, map) &&
+      call.Check(WithinDistance(center1) && WithinDistance(center2) && ValidAngle(angle)) &&
+      CheckGroup(call, map, 2, 2, &group)) {
+    const Point end = ThetaEndPoint(center1, center2, angle);
+    if (LoadRelativeArc(call, group, {center1, center2}, {end.x, end.y}, &at)) {
+      StartArc(call, group, map, ThetaCommand(angle));
+    }
+  }
+  call.Log(" RV = %5d : RVX406A_Inc_Theta (%ld, %ld, %ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]",
+           board, map, center1, center2, angle, at.logical, at.real);
+}
+
+RVX406A_API void RVX406A_Abs_Theta(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
+                                   int32_t angle) {
+  BoardCall call(board, LogRule::kSetter);
+  Positions at[2];
+  Group group;
+  if (CheckMapNumber(call, map) &&
+      call.Check(center1 != INT32_MIN && center2 != INT32_MIN && ValidAngle(angle)) &&
+      CheckGroup(call, map, 2, 2, &group)) {
+    // Both axes are prepared before the centre is known relative to them.
+    for (u32 i = 0; i < 2 && call.ok(); ++i) {
+      const Axis a = call.axis_at(group.axis[i]);
+      if (PrepareArcAxis(call, a, &at[i])) MoveTableEntry(board, a.number()) = kInterpolationMove;
+    }
+    const int64_t start[2] = {static_cast<int64_t>(at[0].logical),
+                              static_cast<int64_t>(at[1].logical)};
+    const int64_t cx = center1 - start[0], cy = center2 - start[1];
+    if (call.ok() && call.Check(WithinDistance(cx) && WithinDistance(cy), ERR_MAX_DISTANCE)) {
+      const Point end = ThetaEndPoint(static_cast<i32>(cx), static_cast<i32>(cy), angle);
+      if (call.Check(WithinDistance(end.x) && WithinDistance(end.y), ERR_MAX_DISTANCE)) {
+        const i32 centre[2] = {static_cast<i32>(cx), static_cast<i32>(cy)},
+                  ends[2] = {end.x, end.y};
+        for (u32 i = 0; i < 2; ++i) {
+          const Axis a = call.axis_at(group.axis[i]);
+          WriteArcPoint(a, centre[i], ends[i]);
+          a.block().move_start = static_cast<i32>(start[i]);
+          a.block().move_distance = 0;
+        }
+        StartArc(call, group, map, ThetaCommand(angle));
+      }
+    }
+  }
+  call.Log(" RV = %5d : RVX406A_Abs_Theta (%ld, %ld, %ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]",
+           board, map, center1, center2, angle, at[0].logical, at[0].real);
+}
+
+}  // extern "C"
