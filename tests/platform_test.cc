@@ -23,13 +23,15 @@ struct Probe {
   std::atomic<bool> taken{false};
 };
 
-// args: mutex name. 0: taken, and the process dies owning it; 1: held by
-// another process; 2: the mutex did not exist. Other tests probe with it too.
+// args: mutex name, and "close" to close it again at once. 0: taken (and
+// the process dies owning it) or closed; 1: held by another process; 2: the
+// mutex did not exist. Other tests probe with it too.
 RVX_TEST_CHILD(ProbeMutex) {
   Probe probe;
   bool existed = false;
   probe.mutex = os::CreateNamedMutex(args.at(0).c_str(), false, &existed);
   if (probe.mutex == nullptr || !existed) return 2;
+  if (args.size() > 1) return os::CloseMutex(probe.mutex), 0;
   os::Handle thread = os::CreateThread(
       [](void* arg) -> uint32_t {
         auto* p = static_cast<Probe*>(arg);
@@ -81,8 +83,10 @@ TEST(PlatformTest, NamedMutexAndSectionAcrossProcesses) {
   EXPECT_TRUE(os::WaitMutex(first));             // a dead owner's mutex counts as acquired
   os::ReleaseMutex(first);
   EXPECT_EQ(RunChild("ProbeMutex", {name}), 0);  // recovered for good
+  os::CloseMutex(first);                         // the creator goes, the other holder keeps it
+  EXPECT_EQ(RunChild("ProbeMutex", {name, "close"}), 0);
+  EXPECT_EQ(RunChild("ProbeMutex", {name, "close"}), 0);  // closing a handle removes nothing
   os::CloseMutex(second);
-  os::CloseMutex(first);
   EXPECT_EQ(RunChild("ProbeMutex", {name}), 2);  // gone with its last holder
 
   const os::Section section = os::CreateOrOpenSection(section_name.c_str(), kSectionSize);
