@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/board_setup.h"
-#include "core/ini_document.h"
+#include "platform/ini_document.h"
 
 namespace rvx {
 namespace {
@@ -75,7 +75,7 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
 // Reads the keys of one section of a parsed file.
 class IniReader {
  public:
-  IniReader(const IniDocument& file, std::string section)
+  IniReader(const os::IniDocument& file, std::string section)
       : file_(file), section_(std::move(section)) {}
   i32 Int(const char* key, i32 default_value) const {
     return file_.Int(section_, key, default_value);
@@ -85,14 +85,15 @@ class IniReader {
   }
 
  private:
-  const IniDocument& file_;
+  const os::IniDocument& file_;
   std::string section_;
 };
 
 // Changes the keys of one section of a parsed file.
 class IniWriter {
  public:
-  IniWriter(IniDocument& file, std::string section) : file_(file), section_(std::move(section)) {}
+  IniWriter(os::IniDocument& file, std::string section)
+      : file_(file), section_(std::move(section)) {}
   void Int(const char* key, int64_t value) const {
     char text[32];
     snprintf(text, sizeof text, "%ld", static_cast<long>(static_cast<i32>(value)));
@@ -106,7 +107,7 @@ class IniWriter {
   void Text(const char* key, const char* text) const { file_.Set(section_, key, text); }
 
  private:
-  IniDocument& file_;
+  os::IniDocument& file_;
   std::string section_;
 };
 
@@ -209,7 +210,7 @@ void ProgramDefaultModules(const BoardIo& io, u32 modules) {
 void LoadLogLevel(SharedSection& shared) {
   std::string text;
   ReadTextFile(LogLevelFilePath(), false, &text);  // a missing file has no keys
-  const IniDocument file(text);
+  const os::IniDocument file(text);
   shared.log_level = IniReader(file, "DEBUG_AD").Word("LOG_LEVEL", 2);
 }
 
@@ -217,7 +218,7 @@ void SaveLogLevel(const SharedSection& shared) {
   const std::string path = LogLevelFilePath();
   std::string text;
   if (!ReadForRewrite(path, &text)) return;
-  IniDocument file(text);
+  os::IniDocument file(text);
   IniWriter(file, "DEBUG_AD").Int("LOG_LEVEL", shared.log_level);
   WriteTextFile(path, file.Text());
 }
@@ -236,7 +237,7 @@ bool LoadParameterFile(u32 board) {
 
   std::string text;
   if (ReadTextFile(path, p.seams.Fails(OsCall::kOpenParameterFile), &text)) {
-    const IniDocument file(text);
+    const os::IniDocument file(text);
     const IniReader pld_bank(file, "PLD_BANK");
     ClearPldModes(io, static_cast<u8>(pld_bank.Int("LHOME0", 0)),
                   static_cast<u8>(pld_bank.Int("EMGCMP", 0)),
@@ -271,7 +272,7 @@ bool SaveParameterFile(u32 board) {
   os::FlushView(p.shared, kSharedSectionSize);
   std::string text;
   const bool readable = ReadForRewrite(path, &text);
-  IniDocument file(text);
+  os::IniDocument file(text);
   IniWriter(file, "VERSION").Text("VER", "1.0");
   for (u32 a = 0; a < kAxesPerBoard; ++a) {
     const AxisBlock& b = block.axis[a];

@@ -4,7 +4,7 @@
 #include <map>
 #include <utility>
 
-#include "core/ini_document.h"
+#include "platform/ini_document.h"
 
 namespace rvx::test {
 namespace {
@@ -71,7 +71,7 @@ std::string Mismatch(const char* what, const std::pair<std::string, std::string>
 
 std::string CheckIniText(std::string_view text) {
   const Keys keys = ReferenceKeys(text);
-  const IniDocument doc(text);
+  const os::IniDocument doc(text);
   for (const auto& [key, value] : keys) {
     const int32_t got = doc.Int(key.first, key.second, -31);
     if (got != Expected(value, -31)) return Mismatch("read", key, got, Expected(value, -31));
@@ -79,22 +79,22 @@ std::string CheckIniText(std::string_view text) {
   if (doc.Int("no such section", "x", 17) != 17) return "a missing section has a key";
   // Rewriting changes the written key alone, and the text stays stable.
   const std::string once = doc.Text();
-  if (IniDocument(once).Text() != once) return "the written text does not read back as written";
+  if (os::IniDocument(once).Text() != once) return "the written text does not read back as written";
   size_t n = 0;
   for (const auto& [changed, unused] : keys) {
     if (n++ == 8) break;
-    IniDocument edited(text);
+    os::IniDocument edited(text);
     edited.Set(changed.first, changed.second, "-77");
-    const IniDocument reread(edited.Text());
+    const os::IniDocument reread(edited.Text());
     for (const auto& [key, value] : keys) {
       const int32_t want = key == changed ? -77 : Expected(value, -31);
       const int32_t got = reread.Int(key.first, key.second, -31);
       if (got != want) return Mismatch("after a write", key, got, want);
     }
   }
-  IniDocument added(text);
+  os::IniDocument added(text);
   added.Set("New Section", "New Key", "5");
-  if (IniDocument(added.Text()).Int("new section", "new key", 0) != 5)
+  if (os::IniDocument(added.Text()).Int("new section", "new key", 0) != 5)
     return "an added key is lost";
   return "";
 }

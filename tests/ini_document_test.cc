@@ -1,6 +1,6 @@
 // The parsed INI text against the system's profile functions: every read and
 // every write must give what key-by-key access to the file gives.
-#include "core/ini_document.h"
+#include "platform/ini_document.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ TEST(IniDocumentTest, ReadsAndWritesAsTheProfileFunctions) {
   ASSERT_FALSE(dir.empty());
   const std::string path = dir + "t.ini";
   for (const char* text : files) {
-    const IniDocument parsed(text);
+    const os::IniDocument parsed(text);
     for (const Probe& probe : kProbes) {
       WriteFile(path, text);
       EXPECT_EQ(parsed.Int(probe.section, probe.key, -55),
@@ -48,11 +48,11 @@ TEST(IniDocumentTest, ReadsAndWritesAsTheProfileFunctions) {
           << Describe(text, probe);
       if (*probe.section == '\0' || *probe.key == '\0') continue;
       for (const char* value : values) {
-        IniDocument changed(text);
+        os::IniDocument changed(text);
         changed.Set(probe.section, probe.key, value);
         WriteFile(path, text);
         ASSERT_TRUE(os::WriteIniString(probe.section, probe.key, value, path.c_str()));
-        const IniDocument rewritten(changed.Text());
+        const os::IniDocument rewritten(changed.Text());
         for (const Probe& after : kProbes) {
           EXPECT_EQ(rewritten.Int(after.section, after.key, -55),
                     os::ReadIniInt(after.section, after.key, -55, path.c_str()))

@@ -1,8 +1,8 @@
-#include "core/ini_document.h"
+#include "platform/ini_document.h"
 
 #include <cctype>
 
-namespace rvx {
+namespace rvx::os {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -140,4 +140,4 @@ std::string IniDocument::Text() const {
   return text;
 }
 
-}  // namespace rvx
+}  // namespace rvx::os

@@ -1,7 +1,7 @@
 // An INI text parsed once, read and changed key by key with the results the
 // Windows profile functions give, and written back whole.
-#ifndef RVX_CORE_INI_DOCUMENT_H_
-#define RVX_CORE_INI_DOCUMENT_H_
+#ifndef RVX_PLATFORM_INI_DOCUMENT_H_
+#define RVX_PLATFORM_INI_DOCUMENT_H_
 
 #include <cstdint>
 #include <string>
@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace rvx {
+namespace rvx::os {
 
 class IniDocument {
  public:
@@ -41,6 +41,6 @@ class IniDocument {
   std::unordered_map<std::string, size_t> first_section_;
 };
 
-}  // namespace rvx
+}  // namespace rvx::os
 
-#endif  // RVX_CORE_INI_DOCUMENT_H_
+#endif  // RVX_PLATFORM_INI_DOCUMENT_H_
