@@ -314,8 +314,7 @@ TEST_F(InterpolationTest, ContiMoveHandsSegmentZeroToARunningInterpolation) {
     EXPECT_EQ(std::tuple(RVX406A_GetErrorCode(), LoggedCalls().size(), RVX406A_GetCurContiNum()),
               std::tuple(ERR_INVALID_PARAMETER, size_t{0}, u16(running ? 1 : 0)));
     if (!running) continue;
-    for (int poll = 0; poll < 20 && RVX406A_IPDone(0, 0) == 1; ++poll) {  // chained to the lead-in
-    }
+    for (int poll = 0; poll < 20 && RVX406A_IPDone(0, 0) == 1;) ++poll;  // chained to the lead-in
     EXPECT_EQ(std::vector<i32>({sim::Axis(0, 1).logical, sim::Axis(0, 2).logical}),
               std::vector<i32>({130, 160}));
   }
