@@ -14,12 +14,10 @@ namespace {
 using ::testing::_;
 using ::testing::ElementsAre;
 
-class HomingTest : public LibraryTest {
+class HomingTest : public LoadedTest<> {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    Load();
-    shared().log_level = 1;
+    LoadedTest::SetUp();
     for (int a = 0; a < 4; ++a) Configure(a);
     ClearLog();
   }
