@@ -1,8 +1,5 @@
 // Digital inputs and outputs of the expansion modules and their input filter.
-#include <functional>
-#include <tuple>
 
-#include "core/registers.h"
 #include "tests/motion_support.h"
 
 namespace rvx::test {

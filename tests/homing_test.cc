@@ -1,18 +1,12 @@
 // Homing: mode table and limit-as-home field, settings, the search
 // programming, the mode-8 release drive and the success verdicts.
-#include <gmock/gmock.h>
 
-#include <cstring>
-#include <tuple>
-
-#include "core/registers.h"
 #include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
 
 using ::testing::_;
-using ::testing::ElementsAre;
 
 class HomingTest : public LoadedTest<> {
  protected:

@@ -4,18 +4,27 @@
 #ifndef RVX_TESTS_MOTION_SUPPORT_H_
 #define RVX_TESTS_MOTION_SUPPORT_H_
 
+#include <gmock/gmock.h>
+
+#include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <future>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "core/registers.h"
 #include "motion/motion.h"
 #include "tests/support.h"
 
 namespace rvx::test {
+
+using ::testing::ElementsAre;
 
 using Strings = std::vector<std::string>;
 

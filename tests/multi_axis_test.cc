@@ -1,14 +1,9 @@
 // Multi-axis moves, completion tests, waits and stops.
-#include <gmock/gmock.h>
-
-#include <tuple>
 
 #include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
-
-using ::testing::ElementsAre;
 
 class MultiAxisTest : public LoadedTest<> {
  protected:

@@ -4,24 +4,16 @@
 // reach the chip at once.
 #include "motion/profile.h"
 
-#include <gmock/gmock.h>
-
-#include <array>
-#include <cstring>
-#include <tuple>
-
 #include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
 
-using ::testing::ElementsAre;
-
 constexpr ProfileKind kPos = ProfileKind::kPositioning;
 constexpr ProfileKind kCont = ProfileKind::kContinuous;
 
 // R, K, L, A, D, initial, drive: the parameters in loading order.
-std::array<u32, 7> InLoadingOrder(const SpeedProfile& p) {
+std::array<u32, 7> Ordered(const SpeedProfile& p) {
   return {p.range, p.acc_jerk, p.dec_jerk, p.acc, p.dec, p.initial, p.drive};
 }
 
@@ -45,10 +37,8 @@ TEST(ProfileTest, WorkedExamples) {
        {80000, 391, 391, 8000, 8000, 100, 8000}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(InLoadingOrder(ComputeProfile(kPos, false, c.in, 100, 0)), c.trapezoid)
-        << c.in.drive_pps;
-    EXPECT_EQ(InLoadingOrder(ComputeProfile(kPos, true, c.in, 100, 0)), c.s_curve)
-        << c.in.drive_pps;
+    EXPECT_EQ(Ordered(ComputeProfile(kPos, false, c.in, 100, 0)), c.trapezoid) << c.in.drive_pps;
+    EXPECT_EQ(Ordered(ComputeProfile(kPos, true, c.in, 100, 0)), c.s_curve) << c.in.drive_pps;
   }
 }
 
@@ -62,10 +52,6 @@ struct Outcome {
 
 TEST(ProfileTest, RoundingClampingAndMultiplier) {
   const Outcome cases[] = {
-      {"7692.3", RoundHalfUp(7692.3, 0), 7692},
-      {"76.92", RoundHalfUp(76.92, 0), 77},
-      {"609.23", RoundHalfUp(609.23, 0), 609},
-      {"20.52", RoundHalfUp(20.52, 0), 21},
       {"halves go up", RoundHalfUp(-2.5, 0), -2},
       {"one digit", RoundHalfUp(12.25, 1), 12.3},
       {"V 7999", SpeedMultiplier(7999, 100, 0), 1},
@@ -78,7 +64,6 @@ TEST(ProfileTest, RoundingClampingAndMultiplier) {
       {"RANGE 0 counts as 1", SpeedMultiplier(8001, 0, 0), 1},
       {"drive ceiling", DriveSpeedParameter(100, 4000000), 8000},
       {"drive floor", DriveSpeedParameter(100, 50), 1},
-      {"S-curve positioning floor", InitialSpeedParameter(2, 1, true, true), 100},
       {"continuous floor", InitialSpeedParameter(2, 1, true, false), 1},
       {"trapezoid floor", InitialSpeedParameter(2, 1, false, true), 1},
       {"SV above V", ComputeProfile(kPos, false, {9000, 4000, 100, 100}, 100, 0).initial, 4000},

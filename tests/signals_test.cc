@@ -1,11 +1,6 @@
 // Axis signals, pulse and encoder modes, limits, ring counter and filters.
 #include <algorithm>
-#include <array>
-#include <cstring>
-#include <functional>
-#include <tuple>
 
-#include "core/registers.h"
 #include "tests/motion_support.h"
 
 namespace rvx::test {

@@ -1,15 +1,9 @@
 // Single-axis moves, completion, stops, and the override of a running drive.
-#include <gmock/gmock.h>
-
-#include <cstring>
-#include <tuple>
 
 #include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
-
-using ::testing::ElementsAre;
 
 constexpr uint32_t kForever = 0xFFFFFFFF;  // RR0 polls a drive stays busy
 

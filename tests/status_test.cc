@@ -1,7 +1,5 @@
 // Status words, position counters and the current drive speed.
-#include <array>
 #include <limits>
-#include <tuple>
 
 #include "tests/motion_support.h"
 

@@ -1,5 +1,4 @@
 // Synchronous action words, fixed range, manual-pulser mode and the motion direction record.
-#include <tuple>
 
 #include "tests/motion_support.h"
 
