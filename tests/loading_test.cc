@@ -12,7 +12,6 @@
 namespace rvx::test {
 namespace {
 
-using ::testing::Contains;
 using ::testing::ElementsAre;
 
 sim::Config BoardList(std::initializer_list<sim::BoardConfig> boards) {
