@@ -2,16 +2,15 @@
 // the log file.
 #include <gmock/gmock.h>
 
+#include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "core/call.h"
 #include "tests/support.h"
 
 namespace rvx::test {
 namespace {
-
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 class FrameTest : public LibraryTest {
  protected:
@@ -23,58 +22,43 @@ class FrameTest : public LibraryTest {
 };
 
 TEST_F(FrameTest, ChecksComeInOrderAndSetTheLastResult) {
-  RVX406A_Reset(0);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_DEVICE_LOAD);
+  const auto expect = [](int board, int axis, i32 result) {
+    RVX406A_SetSystemDefault(board, axis);
+    EXPECT_EQ(RVX406A_GetErrorCode(), result) << board << "/" << axis;
+  };
+  expect(0, 0, ERR_DEVICE_LOAD);
   RVX406A_UnloadDevice();
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_DEVICE_LOAD);
-
   Load();
-  struct Case {
-    int board, axis;
-    i32 expected;
-  };
-  for (const Case& c : {Case{3, 0, ERR_BOARD_NUMBER}, Case{2, 9, ERR_BOARD_NUMBER},
-                        Case{1, 4, ERR_AXIS_NUM}, Case{0, 3, ERR_SUCCESS}}) {
-    RVX406A_SetSystemDefault(c.board, c.axis);
-    EXPECT_EQ(RVX406A_GetErrorCode(), c.expected) << c.board << "/" << c.axis;
-  }
-
+  expect(3, 0, ERR_BOARD_NUMBER);
+  expect(2, 9, ERR_BOARD_NUMBER);
+  expect(1, 4, ERR_AXIS_NUM);
+  expect(0, 3, ERR_SUCCESS);
   RVX406A_UnloadDevice();
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  RVX406A_SetSystemDefault(1, 9);  // handle check comes before the axis check
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_HANDLE);
-  RVX406A_SetSystemDefault(2, 0);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);
+  expect(1, 9, ERR_INVALID_HANDLE);  // the handle check comes before the axis check
+  expect(2, 0, ERR_BOARD_NUMBER);
 }
 
 TEST(LogRuleTest, TableOfLevelsAndResults) {
-  // Columns: level 0, 1, 2, 3, 4 for a success, then for an error.
-  struct Row {
-    LogRule rule;
-    const char* success;
-    const char* error;
-  };
-  const Row rows[] = {
+  // Whether levels 0 to 4 log a success, then an error.
+  const std::tuple<LogRule, const char*, const char*> rows[] = {
       {LogRule::kLifecycle, "01110", "01110"},    {LogRule::kSetter, "01010", "01111"},
       {LogRule::kNarrowSetter, "01010", "01110"}, {LogRule::kWait, "01000", "01110"},
       {LogRule::kGetter, "00000", "00111"},       {LogRule::kLevel3, "00010", "00111"},
       {LogRule::kErrorAt3, "00000", "00010"},     {LogRule::kSave, "00110", "00110"},
-      {LogRule::kAlways, "11111", "11111"},
-  };
-  for (const Row& row : rows) {
+      {LogRule::kAlways, "11111", "11111"}};
+  for (const auto& [rule, success, error] : rows) {
     for (u32 level = 0; level <= 4; ++level) {
-      EXPECT_EQ(ShouldLog(row.rule, level, 0), row.success[level] == '1')
-          << static_cast<int>(row.rule) << " level " << level;
-      EXPECT_EQ(ShouldLog(row.rule, level, -546), row.error[level] == '1')
-          << static_cast<int>(row.rule) << " level " << level << " error";
+      EXPECT_EQ(ShouldLog(rule, level, 0), success[level] == '1') << int(rule) << "/" << level;
+      EXPECT_EQ(ShouldLog(rule, level, -546), error[level] == '1') << int(rule) << "/" << level;
     }
   }
   EXPECT_TRUE(ShouldLog(LogRule::kGetter, 200, -1));
 }
 
 TEST(FormatLineTest, PrintsIntegersWithThirtyTwoBitSemantics) {
-  char line[kPathSize];
-  struct Case {
+  struct Case {  // an aggregate keeps the argument lists alive
     const char* format;
     std::initializer_list<LogArg> args;
     const char* expected;
@@ -85,14 +69,13 @@ TEST(FormatLineTest, PrintsIntegersWithThirtyTwoBitSemantics) {
       {"0x%08X 0x%04X", {0x12345u, u16{0xAB}}, "0x00012345 0x00AB"},
       {"COMM[%.2f], FEED[%.2f]", {1.5, -2.0}, "COMM[1.50], FEED[-2.00]"},
       {"%s, %ld %%", {"path", 7}, "path, 7 %"},
-      {"(%d, %ld)", {3}, "(3, 0)"},  // a missing argument prints as 0
-  };
+      {"(%d, %ld)", {3}, "(3, 0)"}};  // a missing argument prints as 0
+  char line[kPathSize];
   for (const Case& c : cases) {
     FormatLine(line, sizeof line, c.format, c.args);
     EXPECT_STREQ(line, c.expected);
   }
-  std::string long_format(400, 'x');
-  FormatLine(line, sizeof line, long_format.c_str(), {});
+  FormatLine(line, sizeof line, std::string(400, 'x').c_str(), {});
   EXPECT_EQ(strlen(line), kPathSize - 1u);
 }
 

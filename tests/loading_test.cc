@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <tuple>
 
 #include "core/registers.h"
@@ -14,10 +13,6 @@ namespace rvx::test {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-
-constexpr char kSectionName[] = "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA";
 
 sim::Config BoardList(std::initializer_list<sim::BoardConfig> boards) {
   sim::Config config;
@@ -27,56 +22,35 @@ sim::Config BoardList(std::initializer_list<sim::BoardConfig> boards) {
   return config;
 }
 
-class LoadingTest : public LibraryTest {
- protected:
-  void UseBoards(const sim::Config& config) { sim::Reset(config); }
-};
-
-TEST_F(LoadingTest, TwoBoardsReturnTheHighestNumberAndStartTwoWatchers) {
-  UseBoards(BoardList({{}, {}}));
-  EXPECT_EQ(RVX406A_LoadDevice(), 1);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  EXPECT_THAT(LoggedCalls(), ElementsAre(" RV =     0 : RVX406A_LoadDevice (2, 8)"));
-  EXPECT_NE(process().watcher[0], nullptr);
-  EXPECT_NE(process().watcher[1], nullptr);
-  EXPECT_EQ(process().watcher[2], nullptr);
-}
+using LoadingTest = LibraryTest;
 
 TEST_F(LoadingTest, IdentificationByTypeCodeAndModuleBits) {
-  struct Case {
-    uint8_t type, bits;
-    i32 result;
-    u32 channels;
-    std::vector<u32> modules;
-  };
-  const Case cases[] = {
-      {1, 0x0, 0, 16, {1, 0, 0, 0}},
-      {1, 0x3, 0, 48, {1, 1, 1, 0}},
-      {1, 0x7, 0, 64, {1, 1, 1, 1}},
-      {1, 0x5, ERR_UPBOARD_LOAD, 0, {0, 0, 0, 0}},  // modules 2 and 4 without 3
-      {1, 0x2, ERR_UPBOARD_LOAD, 0, {0, 0, 0, 0}},  // module 3 without 2
-      {3, 0x0, 0, 0, {0, 0, 0, 0}},
-      {3, 0xF, 0, 64, {1, 1, 1, 1}},
-      {3, 0x1, 0, 16, {1, 0, 0, 0}},
-      {3, 0x3, 0, 32, {1, 1, 0, 0}},
-      {2, 0x0, ERR_HW_TYPE, 0, {0, 0, 0, 0}},
-      {0, 0x0, ERR_HW_TYPE, 0, {0, 0, 0, 0}},
-  };
-  for (const Case& c : cases) {
+  // Type code, module bits, result, channels (16 per fitted module).
+  const std::tuple<uint8_t, uint8_t, i32, u32> cases[] = {
+      {1, 0x0, 0, 16},
+      {1, 0x3, 0, 48},
+      {1, 0x7, 0, 64},
+      {1, 0x5, ERR_UPBOARD_LOAD, 0},  // modules 2 and 4 without 3
+      {1, 0x2, ERR_UPBOARD_LOAD, 0},  // module 3 without 2
+      {3, 0x0, 0, 0},
+      {3, 0xF, 0, 64},
+      {3, 0x1, 0, 16},
+      {3, 0x3, 0, 32},
+      {2, 0x0, ERR_HW_TYPE, 0},
+      {0, 0x0, ERR_HW_TYPE, 0}};
+  for (const auto& [type, bits, result, channels] : cases) {
     sim::BoardConfig board;
-    board.type_code = c.type;
-    board.module_bits = c.bits;
-    UseBoards(BoardList({board}));
-    const i32 loaded = RVX406A_LoadDevice();
+    board.type_code = type;
+    board.module_bits = bits;
+    sim::Reset(BoardList({board}));
+    EXPECT_EQ(RVX406A_LoadDevice(), result) << int(type) << "/" << int(bits);
     const BoardRecord& r = process().table.board[0];
-    EXPECT_EQ(loaded, c.result == 0 ? 0 : c.result) << int(c.type) << "/" << int(c.bits);
-    EXPECT_EQ(r.di_count, c.channels);
-    EXPECT_EQ(r.do_count, c.channels);
-    EXPECT_EQ(std::vector<u32>(r.module_present, r.module_present + 4), c.modules);
-    if (c.result == 0) {
-      EXPECT_EQ(shared().board[0].axis[0].di_count, c.channels);
-      EXPECT_EQ(shared().board[0].axis[0].board_kind, 196u);
-      EXPECT_EQ(shared().board[0].axis[0].axis_count, 4u);
+    EXPECT_EQ(std::make_pair(r.di_count, r.do_count), std::make_pair(channels, channels));
+    for (u32 m = 0; m < 4; ++m) EXPECT_EQ(r.module_present[m], m < channels / 16 ? 1u : 0u);
+    if (result == 0) {
+      const AxisBlock& a = axis_block(0, 0);
+      EXPECT_EQ(std::make_tuple(a.di_count, a.board_kind, a.axis_count),
+                std::make_tuple(channels, 196u, 4u));
     } else {
       EXPECT_EQ(process().table.count, 0u);
     }
@@ -84,7 +58,7 @@ TEST_F(LoadingTest, IdentificationByTypeCodeAndModuleBits) {
   }
 }
 
-TEST_F(LoadingTest, LoadResults) {
+TEST_F(LoadingTest, LoadResultsWatchersAndTheLogLine) {
   sim::BoardConfig missing;
   missing.present = false;
   sim::Config eight, nine;
@@ -95,14 +69,19 @@ TEST_F(LoadingTest, LoadResults) {
       {BoardList({{}}), 0, ERR_SUPPORT_PROCESS, 0, 0, ERR_DEVICE_LOAD},  // 32-bit x86
       {BoardList({missing}), -1, ERR_DEVICE_LOAD, 0, 0, ERR_DEVICE_LOAD},
       {BoardList({{}, missing, {}}), -1, 0, 1, 1, ERR_BOARD_NUMBER},  // enumeration stops
+      {BoardList({{}, {}}), -1, 1, 2, 1, ERR_SUCCESS},
       {eight, -1, 7, 8, 7, ERR_SUCCESS},
       {nine, -1, 8, 9, 8, ERR_SUCCESS}};
   for (const auto& [boards, architecture, result, count, board, reset] : cases) {
-    UseBoards(boards);
+    sim::Reset(boards);
     process().seams.architecture = architecture;
+    ClearLog();
     EXPECT_EQ(RVX406A_LoadDevice(), result);
     EXPECT_EQ(process().table.count, count);
-    EXPECT_EQ(process().watcher[count > 0 ? count - 1 : 0] != nullptr, count > 0 && count <= 8);
+    for (u32 b = 0; b < 9; ++b) EXPECT_EQ(process().watcher[b] != nullptr, b < count && count <= 8);
+    if (count == 2) {
+      EXPECT_THAT(LoggedCalls(), ElementsAre(" RV =     0 : RVX406A_LoadDevice (2, 8)"));
+    }
     RVX406A_Reset(board);
     EXPECT_EQ(RVX406A_GetErrorCode(), reset);
     RVX406A_UnloadDevice();
@@ -112,30 +91,34 @@ TEST_F(LoadingTest, LoadResults) {
 TEST_F(LoadingTest, BusTestFailureWritesTheKeptValueBack) {
   sim::BoardConfig stuck;
   stuck.stuck_bus_bits = 1u << 5;
-  UseBoards(BoardList({stuck}));
+  sim::Reset(BoardList({stuck}));
   sim::SetLocal(0, local::kBusTest, 0x12345678);
   sim::StartTrace();
   EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_PCI_BUS);
+  EXPECT_EQ(process().table.count, 0u);
   std::vector<std::string> bus;
   for (const std::string& w : TracedWrites()) {
     if (w.rfind("L48=", 0) == 0) bus.push_back(w);
   }
   // Bits 0..4 pass both halves; bit 5 fails at once; the kept value returns.
   ASSERT_EQ(bus.size(), 12u);
-  EXPECT_EQ(bus[0], "L48=00000001");
-  EXPECT_EQ(bus[1], "L48=00000000");
-  EXPECT_EQ(bus[10], "L48=00000020");
-  EXPECT_EQ(bus[11], "L48=12345678");
-  EXPECT_EQ(process().table.count, 0u);
+  EXPECT_THAT(std::vector<std::string>({bus[0], bus[1], bus[10], bus[11]}),
+              ElementsAre("L48=00000001", "L48=00000000", "L48=00000020", "L48=12345678"));
   RVX406A_UnloadDevice();
   stuck.stuck_bus_bits = 1u << 31;  // the top bit is tested too
-  UseBoards(BoardList({stuck}));
+  sim::Reset(BoardList({stuck}));
   EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_PCI_BUS);
 }
 
-TEST_F(LoadingTest, UnloadReleasesBoardsButKeepsTheCount) {
-  UseBoards(BoardList({{}, {}}));
+TEST_F(LoadingTest, LoadProgramsTheBoardAndUnloadReleasesItButKeepsTheCount) {
+  sim::Reset(BoardList({{}, {}}));
+  sim::SetLocal(0, local::kServoRun, 0xFFFF);
+  sim::StartTrace();
   Load();
+  const std::vector<std::string> requests = Requests(sim::Trace());
+  EXPECT_EQ(requests.front(), "C:E0003800");            // board configuration first
+  EXPECT_EQ(requests.back(), "C:E0003878");             // then the event, last
+  EXPECT_EQ(sim::Local(0, local::kServoRun), 0xFEFFu);  // servo-run output off
   PostTestQuitMessage(3);
   sim::StartTrace();
   RVX406A_UnloadDevice();
@@ -149,22 +132,10 @@ TEST_F(LoadingTest, UnloadReleasesBoardsButKeepsTheCount) {
   RVX406A_Reset(1);
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_HANDLE);
   // The view stays: calls after unloading still read the log level.
-  EXPECT_THAT(LoggedCalls().back(), HasSubstr("RVX406A_Reset (1)"));
-  // Loading again rebuilds everything.
-  EXPECT_EQ(RVX406A_LoadDevice(), 1);
+  EXPECT_THAT(LoggedCalls().back(), ::testing::HasSubstr("RVX406A_Reset (1)"));
+  EXPECT_EQ(RVX406A_LoadDevice(), 1);  // loading again rebuilds everything
   RVX406A_Reset(1);
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-}
-
-TEST_F(LoadingTest, LoadProgramsTheBoardAndRegistersItsEvent) {
-  sim::SetLocal(0, local::kServoRun, 0xFFFF);
-  sim::StartTrace();
-  Load();
-  const std::vector<std::string> requests = Requests(sim::Trace());
-  ASSERT_FALSE(requests.empty());
-  EXPECT_EQ(requests.front(), "C:E0003800");            // board configuration first
-  EXPECT_EQ(requests.back(), "C:E0003878");             // then the event, last
-  EXPECT_EQ(sim::Local(0, local::kServoRun), 0xFEFFu);  // servo-run output off
 }
 
 TEST_F(LoadingTest, PortWriteCostsThreeRequestsAndParametersNine) {
@@ -175,44 +146,36 @@ TEST_F(LoadingTest, PortWriteCostsThreeRequestsAndParametersNine) {
   EXPECT_THAT(Requests(sim::Trace()), ElementsAre("WR7=C000", "RP1", "RP1", "WR6=0000", "RP1",
                                                   "RP1", "WR0=0209", "RP1", "RP1"));
   EXPECT_EQ(sim::Axis(0, 1).logical, -1073741824);
-
   sim::SetPosition(0, 2, 0, -2);
   sim::StartTrace();
   EXPECT_EQ(AxisIo(io, 2).RealPosition(), -2);
   EXPECT_THAT(Requests(sim::Trace()), ElementsAre("WR0=0411", "RP1", "RP1", "RR7", "RR6"));
   EXPECT_EQ(AxisSelectBit(4), 0);
-  EXPECT_EQ(AxisSelectBit(3), 0x800);
 }
 
 // A second process joins: no bus test, no parameter load, the same numbering,
 // and the first process's settings in the section.
 RVX_TEST_CHILD(JoinAndReport) {
   sim::StartTrace();
-  if (RVX406A_LoadDevice() != 1) return 10;
-  if (process().first_loader) return 11;
+  if (RVX406A_LoadDevice() != 1 || process().first_loader) return 10;
   for (const std::string& w : TracedWrites()) {
-    if (w.rfind("L48=", 0) == 0 || w.rfind("WR1=", 0) == 0) return 12;
+    if (w.rfind("L48=", 0) == 0 || w.rfind("WR1=", 0) == 0) return 11;
   }
-  os::Section section = os::CreateOrOpenSection(
-      (os::GetEnv("RVX_IPC_NAMESPACE") + kSectionName).c_str(), kSharedSectionSize);
-  if (section.view == nullptr || section.created) return 13;
-  const u8* bytes = static_cast<const u8*>(section.view);
-  u16 range;
-  u32 level;
-  memcpy(&range, bytes + 816 + 5288 * 1 + 1304 * 2 + 92, sizeof range);
-  memcpy(&level, bytes + 404, sizeof level);
-  if (range != 321) return 14;
-  if (level != 3) return 15;
-  u32 di_count;
-  memcpy(&di_count, bytes + 816 + 5288 * 1 + 24, sizeof di_count);
+  const os::Section section = os::CreateOrOpenSection(
+      (os::GetEnv("RVX_IPC_NAMESPACE") + "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA").c_str(),
+      kSharedSectionSize);
+  if (section.view == nullptr || section.created) return 12;
+  const auto& s = *static_cast<const SharedSection*>(section.view);
+  const bool same =
+      s.board[1].axis[2].range == 321 && s.log_level == 3 && s.board[1].axis[0].di_count == 32;
   os::CloseSection(section.handle);
-  return di_count == 32 ? 0 : 16;
+  return same ? 0 : 13;
 }
 
 TEST_F(LoadingTest, SecondProcessJoinsTheFirstOnesState) {
   sim::BoardConfig with_module2;
   with_module2.module_bits = 1;
-  UseBoards(BoardList({{}, with_module2}));
+  sim::Reset(BoardList({{}, with_module2}));
   Load();
   axis_block(1, 2).range = 321;
   shared().log_level = 3;
@@ -229,8 +192,8 @@ RVX_TEST_CHILD(LoadAndTellFirst) {
 
 TEST_F(LoadingTest, OfTwoSimultaneousLoadersExactlyOneIsFirst) {
   for (int round = 0; round < 3; ++round) {
-    ChildProcess children[2];
-    for (ChildProcess& child : children) child = StartChild("LoadAndTellFirst");
+    const ChildProcess children[] = {StartChild("LoadAndTellFirst"),
+                                     StartChild("LoadAndTellFirst")};
     int firsts = 0;
     for (const ChildProcess& child : children) {
       const int status = WaitChild(child);
@@ -238,6 +201,8 @@ TEST_F(LoadingTest, OfTwoSimultaneousLoadersExactlyOneIsFirst) {
     }
     EXPECT_EQ(firsts, 1) << "round " << round;
   }
+  os::SetEnv("RVX_DRIVER", "/nonexistent/driver.so");  // an unknown module leaves no board
+  EXPECT_EQ(RunChild("LoadAndTellFirst"), 2);
 }
 
 RVX_TEST_CHILD(DieHoldingTheMutex) {
@@ -265,15 +230,8 @@ RVX_TEST_CHILD(LoadThroughModule) {
 TEST_F(LoadingTest, DriverModuleBackendReachesTheSameBoards) {
   sim::StartTrace();
   EXPECT_EQ(RunChild("LoadThroughModule"), 0);
-  const std::vector<std::string> writes = TracedWrites();
-  EXPECT_THAT(writes, ::testing::Contains("WR0=8000"));      // the child's chip reset
-  EXPECT_THAT(writes, ::testing::Contains("L48=00000001"));  // its bus test
-}
-
-TEST_F(LoadingTest, UnknownModuleLeavesNoBoard) {
-  os::SetEnv("RVX_DRIVER", "/nonexistent/driver.so");
-  const int status = RunChild("LoadAndTellFirst");
-  EXPECT_EQ(status, 2);
+  EXPECT_THAT(TracedWrites(),
+              ::testing::IsSupersetOf({"WR0=8000", "L48=00000001"}));  // reset, bus test
 }
 
 }  // namespace

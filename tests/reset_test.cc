@@ -119,23 +119,17 @@ TEST_F(ResetTest, SystemDefaultOfOneAxis) {
   RVX406A_SetSystemDefault(0, 3);
   ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
   const std::vector<std::string> writes = TracedWrites();
-  EXPECT_THAT(Slice(writes, 0, 3), ElementsAre("P3=3F", "P5=00", "PD=00"));
-  EXPECT_THAT(Slice(writes, 3, 6),
-              ElementsAre("WR0=080F", "WR1=0000", "WR0=080F", "WR2=0000", "WR0=080F", "WR3=0080"));
-  EXPECT_EQ(writes[9], "WR5=0000");
+  EXPECT_THAT(Slice(writes, 0, 10),
+              ElementsAre("P3=3F", "P5=00", "PD=00", "WR0=080F", "WR1=0000", "WR0=080F", "WR2=0000",
+                          "WR0=080F", "WR3=0080", "WR5=0000"));
   EXPECT_THAT(Slice(writes, writes.size() - 6, 6),
               ElementsAre("P102=FF", "P103=00", "P100=C1", "P102=AA", "P103=0A", "P100=C2"));
-  EXPECT_EQ(axis_block(0, 3).range, 100);
-  EXPECT_EQ(axis_block(0, 0).wr5, 0);
-  EXPECT_EQ(axis_block(0, 0).wr4, 0x0002);  // outputs untouched
-
+  EXPECT_EQ(std::make_tuple(axis_block(0, 3).range, axis_block(0, 0).wr5, axis_block(0, 0).wr4),
+            std::make_tuple(u16{100}, u16{0}, u16{0x0002}));  // outputs untouched
   sim::SetPld(0, pld::kLhome0, 0xFF);
   RVX406A_SetSystemDefault(0, 0);
   EXPECT_EQ(sim::Pld(0, pld::kLhome0), 0xFC);
-}
 
-TEST_F(ResetTest, SystemDefaultRefusesADrivingAxis) {
-  Load();
   axis_block(0, 1).range = 9;
   sim::SetDriving(0, 1, true);
   sim::StartTrace();

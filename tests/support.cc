@@ -39,14 +39,11 @@ std::string MakeTempDir() {
 }
 
 void RemoveTree(const std::string& path) {
-  std::error_code walk;
-  std::error_code ignored;
+  std::error_code walk, ignored;
   fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
-  if (fs::is_directory(path, ignored)) {
-    for (fs::recursive_directory_iterator it(path, walk), end; !walk && it != end;
-         it.increment(walk)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
+  for (fs::recursive_directory_iterator it(path, walk), end; !walk && it != end;
+       it.increment(walk)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   }
   fs::remove_all(path, ignored);
 }
@@ -90,18 +87,16 @@ std::string LibraryTest::ParameterPath(int board) const {
 }
 
 std::vector<std::string> LibraryTest::LogLines() const {
-  std::vector<std::string> lines;
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(install_dir_ + "Debug")) {
     files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
+  std::vector<std::string> lines;
   for (const fs::path& file : files) {
     std::istringstream in(ReadFile(file.string()));
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line); lines.push_back(line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line);
     }
   }
   return lines;
@@ -123,33 +118,18 @@ void LibraryTest::ClearLog() const {
 }
 
 std::string Render(const sim::Request& r) {
-  // By space: local, chip, PLD bank; the chip's offsets count words.
-  static const char* const kWrite[] = {"L%u=%08X", "WR%u=%04X", "P%X=%02X"};
-  static const char* const kRead[] = {"RL%u", "RR%u", "RP%X"};
-  const u32 space = r.space < 3 ? r.space : 0;
+  // By space: local, chip, PLD bank, then the event window; the chip's offsets count words.
+  static const char* const kWrite[] = {"L%u=%08X", "WR%u=%04X", "P%X=%02X", "E%u=%04X"};
+  static const char* const kRead[] = {"RL%u", "RR%u", "RP%X", "RE%u"};
+  const bool event = r.code == ioctl::kEventWriteByte || r.code == ioctl::kEventWriteWord ||
+                     r.code == ioctl::kEventReadByte || r.code == ioctl::kEventReadWord;
+  const u32 space = event ? 3 : r.space < 3 ? r.space : 0;
   const u32 offset = space == static_cast<u32>(Space::kChip) ? r.offset / 2 : r.offset;
   char text[64];
-  switch (r.code) {
-    case ioctl::kWriteWord:
-    case ioctl::kWriteByte:
-    case ioctl::kWriteDword:
-      snprintf(text, sizeof text, kWrite[space], offset, r.value);
-      break;
-    case ioctl::kReadWord:
-    case ioctl::kReadByte:
-    case ioctl::kReadDword:
-      snprintf(text, sizeof text, kRead[space], offset);
-      break;
-    case ioctl::kEventWriteByte:
-    case ioctl::kEventWriteWord:
-      snprintf(text, sizeof text, "E%u=%04X", r.offset, r.value);
-      break;
-    case ioctl::kEventReadByte:
-    case ioctl::kEventReadWord:
-      snprintf(text, sizeof text, "RE%u", r.offset);
-      break;
-    default:
-      snprintf(text, sizeof text, "C:%08X", r.code);
+  if (r.op == sim::Op::kOther) {
+    snprintf(text, sizeof text, "C:%08X", r.code);
+  } else {
+    snprintf(text, sizeof text, (r.op == sim::Op::kWrite ? kWrite : kRead)[space], offset, r.value);
   }
   return text;
 }

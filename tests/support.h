@@ -17,8 +17,7 @@
 namespace rvx::test {
 
 // Each test gets its own IPC namespace, install directory (with Parameter
-// and Debug folders) and simulated boards; the library talks to the
-// simulator. TearDown unloads and removes everything the test created.
+// and Debug folders) and simulated boards; TearDown removes them all.
 class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -26,13 +25,12 @@ class LibraryTest : public ::testing::Test {
   // The simulated hardware of the test; one type-1 board by default.
   virtual sim::Config Boards() const { return sim::Config{}; }
 
-  // Loads the boards and fails the test unless LoadDevice succeeds.
-  void Load();
+  void Load();  // fails the test unless LoadDevice succeeds
   std::string ParameterPath(int board) const;
   std::string LogLevelPath() const { return install_dir_ + "DbgLevel.ini"; }
-  // Lines of every log file of the Debug folder, without their CR LF.
+  // Lines of every log file of the Debug folder without their CR LF; the
+  // same without the "[time]" prefix.
   std::vector<std::string> LogLines() const;
-  // The same with the "[time]" prefix cut off.
   std::vector<std::string> LoggedCalls() const;
   void ClearLog() const;
   SharedSection& shared() const { return *process().shared; }
@@ -48,10 +46,9 @@ class LibraryTest : public ::testing::Test {
 //   reads   "RR0" (chip), "RP1" (PLD), "RL48", "RE10"
 //   others  "C:E0003878"
 std::string Render(const sim::Request& request);
-// Every request, or only the writes, of a trace.
+// Every request, or only the writes, of a trace; the writes since StartTrace().
 std::vector<std::string> Requests(const std::vector<sim::Request>& trace);
 std::vector<std::string> Writes(const std::vector<sim::Request>& trace);
-// Writes of the trace since StartTrace(); tracing goes on.
 std::vector<std::string> TracedWrites();
 
 void WriteFile(const std::string& path, const std::string& text);
@@ -64,7 +61,6 @@ std::string ReadFile(const std::string& path);
 // included (Windows refuses to delete those as they are).
 void RemoveTree(const std::string& path);
 
-// The id of the calling process.
 int CurrentProcessId();
 // A new empty directory under the system's temporary directory, its path
 // ending with the path separator; "" when none could be made.
@@ -77,12 +73,10 @@ inline constexpr char kChildFlag[] = "--rvx-child=";
 struct ChildProcess {
   intptr_t id = 0;  // the process id (POSIX) or process handle (Windows); 0: none
 };
-// Starts the child and returns at once; id 0 when it could not be started.
+// StartChild returns at once (id 0: not started); WaitChild gives the exit
+// code (-1: not started) and must be called once for each started child.
 ChildProcess StartChild(const std::string& name, const std::vector<std::string>& args = {});
-// Waits for a started child to end; its exit code, or -1 when it was not
-// started. Each started child must be waited for once.
 int WaitChild(ChildProcess child);
-// StartChild, then WaitChild.
 int RunChild(const std::string& name, const std::vector<std::string>& args = {});
 
 // Runs `command` through the system's command interpreter; its exit code
