@@ -123,6 +123,25 @@ TEST_F(RefusalsTest, RefusedCallsChangeNothing) {
       {[] { return RVX406A_GetFixedRange(0, 4); }, -540, "GetFixedRange (0, 4, 0)"},
       {[] { return RVX406A_GetMotionDir(0, 4); }, -540, "GetMotionDir (0, 4, 0)"},
       {Void([] { RVX406A_SetBlockMode(2); }), -300, "SetBlockMode (0)"},
+      // Null pointers: the outputs given are still zeroed.
+      {Void([] { RVX406A_BoardInfo(0, nullptr, nullptr, nullptr, nullptr, nullptr); }), -300,
+       "BoardInfo (0, 0, 0, 0, 0, 0)"},
+      {[&] { RVX406A_GetSlmt(0, 1, &p, nullptr, &a); return int64_t{p | a}; }, -300,
+       "GetSlmt (0, 1, 0, 0, 0 )"},
+      {Void([] { RVX406A_GetSvAlm(0, 0, nullptr, nullptr); }), -300, "GetSvAlm (0, 0, 0, 0)"},
+      {Void([] { RVX406A_GetDIWord(0, 1, nullptr); }), -300, "GetDIWord (0, 1, 0x00000000)"},
+      {Void([] { RVX406A_GetIPPosSpeed(0, 0, nullptr, nullptr, nullptr, nullptr); }), -300,
+       "GetIPPosSpeed (0, 0, 0, 0, 0, 0)"},
+      {Void([] { RVX406A_Multi_Inc_Move(0, 1, nullptr, nullptr); }), -300,
+       "Multi_Inc_Move (0, 0, 0) : COMM[0.00], FEED[0.00]"},
+      {Void([] { RVX406A_Multi_Home_Move(0, 1, nullptr); }), -300, "Multi_Home_Move (0, 0)"},
+      {[] { return RVX406A_Multi_Done(0, 1, nullptr); }, -300,
+       "Multi_Done (0, 0) : COMM[0.00], FEED[0.00]"},
+      {Void([] { RVX406A_Multi_Sudden_Stop(0, 1, nullptr); }), -300, "Multi_Sudden_Stop (0, 0)"},
+      {Void([] { RVX406A_GetCompTrgMode(0, nullptr, nullptr); }), -300, "GetCompTrgMode (0, 0, 0)"},
+      {Void([] { RVX406A_GetMotEventStatus(0, 0, nullptr); }), -300,
+       "GetMotEventStatus (0, 0, 0x00000000)"},
+      {[] { return RVX406A_GetDllVersion(nullptr); }, -300, "GetDllVersion ((null), 0)"},
   };
   // clang-format on
   Load();
