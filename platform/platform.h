@@ -33,6 +33,9 @@ struct Section {
 };
 // Creates the named section of `size` bytes, or opens it when it exists.
 // On failure handle and view are null. A created section reads as zeros.
+// A process maps each section once: its view, and with it the section under
+// its name, stays for the life of the process, and a later call for the same
+// name returns a new handle on that view.
 Section CreateOrOpenSection(const char* name, size_t size);
 // Closes the handle; the view stays mapped for the life of the process.
 void CloseSection(Handle section);

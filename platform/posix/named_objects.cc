@@ -15,7 +15,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -87,6 +89,25 @@ Held OpenHeld(const std::string& path, size_t size) {
   return held;
 }
 
+// Sections this process has mapped: each once, for the life of the process,
+// with a descriptor of its own whose lock keeps the object alive. Later opens
+// of the same name get a new handle on the same view, so reloading maps
+// nothing new.
+struct MappedView {
+  std::string path;
+  void* view;
+  size_t size;
+  int keeper;
+};
+struct ViewTable {
+  std::mutex lock;
+  std::vector<MappedView> views;
+};
+ViewTable& Views() {
+  static ViewTable table;
+  return table;
+}
+
 struct NamedMutex {
   int fd;
   pthread_mutex_t* mutex;
@@ -156,17 +177,32 @@ Section CreateOrOpenSection(const char* name, size_t size) {
   Section section;
   if (name == nullptr || size == 0) return section;
   const std::string path = ShmPath(name);
+  ViewTable& table = Views();
+  std::lock_guard<std::mutex> hold(table.lock);
+  for (const MappedView& mapped : table.views) {
+    if (mapped.path != path || mapped.size < size) continue;
+    // Our keeper holds the object, so the name still leads to it.
+    const int fd = shm_open(path.c_str(), O_RDWR, 0);
+    if (fd < 0) return section;
+    if (Flock(fd, LOCK_SH) != 0) {
+      close(fd);
+      return section;
+    }
+    section.handle = new int(fd);
+    section.view = mapped.view;
+    return section;
+  }
   Guard guard(path);
   if (!guard.locked()) return section;
   Held held = OpenHeld(path, size);
   if (held.view == nullptr) return section;
-  // The view holds the object as long as it is mapped (for the life of the
-  // process), so it keeps a descriptor, and with it the lock, of its own.
-  if (fcntl(held.fd, F_DUPFD_CLOEXEC, 0) < 0) {
+  const int keeper = fcntl(held.fd, F_DUPFD_CLOEXEC, 0);
+  if (keeper < 0) {
     munmap(held.view, size);
     close(held.fd);
     return section;
   }
+  table.views.push_back(MappedView{path, held.view, size, keeper});
   section.handle = new int(held.fd);
   section.view = held.view;
   section.created = held.created;
