@@ -178,6 +178,7 @@ extern "C" {
 
 RVX406A_API int32_t RVX406A_LoadDevice(void) {
   Process& p = process();
+  const std::lock_guard<std::recursive_mutex> serial(p.calls);
   const bool have_mutex = OpenLibraryMutex(p);
   Call call(LogRule::kLifecycle, Boards::kNotRequired);
   if (!have_mutex) {
@@ -203,6 +204,7 @@ RVX406A_API int32_t RVX406A_LoadDevice(void) {
 
 RVX406A_API void RVX406A_UnloadDevice(void) {
   Process& p = process();
+  const std::lock_guard<std::recursive_mutex> serial(p.calls);
   os::Handle mutex = p.mutex;
   {
     Call call(LogRule::kLifecycle);

@@ -4,6 +4,7 @@
 #define RVX_CORE_PROCESS_H_
 
 #include <atomic>
+#include <mutex>
 
 #include "core/shared_state.h"
 #include "core/types.h"
@@ -62,6 +63,10 @@ struct Process {
   char install_dir[kPathSize];
   std::atomic<i32> last_result{0};
 
+  // Taken before the library mutex by every call of the process, so that
+  // Load and Unload can replace the mutex handle and the board table while
+  // other threads queue for them. Lives as long as the process.
+  std::recursive_mutex calls;
   os::Handle mutex = nullptr;
   os::Handle section = nullptr;
   SharedSection* shared = nullptr;  // stays mapped once mapped

@@ -1,0 +1,45 @@
+// Loading and unloading against the rest of the process: calls of other
+// threads overlapping Load/Unload.
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "tests/support.h"
+
+namespace rvx::test {
+namespace {
+
+constexpr int32_t kPosition = 1234;
+
+class LifetimeTest : public LibraryTest {};
+
+TEST_F(LifetimeTest, CallsOfOtherThreadsOverlappingLoadAndUnloadCompleteOrFailCleanly) {
+  // No watchers: each Unload would wait out their grace period.
+  process().seams.Fail(OsCall::kCreateThread);
+  std::atomic<bool> stop{false};
+  std::atomic<int> unexpected{0}, calls{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 3; ++t) {
+    callers.emplace_back([&] {
+      while (!stop) {
+        const int32_t position = RVX406A_GetCommandPos(0, 0);
+        if (position != 0 && position != kPosition) ++unexpected;
+        RVX406A_SetCommandPos(0, 0, kPosition);
+        ++calls;
+      }
+    });
+  }
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    ASSERT_EQ(RVX406A_LoadDevice(), 0) << cycle;
+    RVX406A_UnloadDevice();
+  }
+  stop = true;
+  for (std::thread& t : callers) t.join();
+  EXPECT_EQ(unexpected, 0);
+  EXPECT_GT(calls, 0);
+}
+
+}  // namespace
+}  // namespace rvx::test
