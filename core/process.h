@@ -66,7 +66,7 @@ struct Process {
   // Taken before the library mutex by every call of the process, so that
   // Load and Unload can replace the mutex handle and the board table while
   // other threads queue for them. Lives as long as the process.
-  std::recursive_mutex calls;
+  os::ThreadLock calls;
   os::Handle mutex = nullptr;
   os::Handle section = nullptr;
   SharedSection* shared = nullptr;  // stays mapped once mapped

@@ -3,8 +3,10 @@
 // while loading.
 #include <gmock/gmock.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -58,6 +60,71 @@ class PosixLifetimeTest : public LibraryTest {};
 
 TEST_F(PosixLifetimeTest, LoadUnloadCyclesHoldNoMoreDescriptorsOrMappings) {
   EXPECT_EQ(RunChild("CycleLoads", {std::to_string(kCycles)}), 0);
+}
+
+// Loads in the namespace args[0], then unloads and exits, exits still
+// loaded, or is killed.
+RVX_TEST_CHILD(LoadInNamespace) {
+  os::SetEnv("RVX_IPC_NAMESPACE", args.at(0).c_str());
+  const int32_t loaded = RVX406A_LoadDevice();
+  if (args.at(1) == "kill") raise(SIGKILL);
+  if (args.at(1) == "unload") RVX406A_UnloadDevice();
+  return loaded < 0 ? 100 - loaded : loaded;  // a child's code is never negative
+}
+
+std::vector<std::string> ObjectsOf(const std::string& ipc_namespace) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(ipc_namespace, 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+TEST_F(PosixLifetimeTest, TheLastProcessOfANamespaceLeavesNothingInDevShm) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> runs;  // how each process in turn ends
+    size_t left;                    // objects left after the last one
+  };
+  const Case kCases[] = {
+      {"unloaded", {"unload"}, 0},
+      {"exits loaded", {"exit"}, 0},
+      {"two in turn", {"unload", "exit"}, 0},
+      // mutex, section and the simulator's lock and boards, each with a guard
+      {"killed", {"kill"}, 8},
+      {"killed, then a clean run", {"kill", "unload"}, 0},
+  };
+  int n = 0;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string ipc_namespace = ns_ + "shm" + std::to_string(++n) + "_";
+    for (const std::string& run : c.runs) {
+      EXPECT_EQ(RunChild("LoadInNamespace", {ipc_namespace, run}), run == "kill" ? 137 : 0);
+    }
+    EXPECT_EQ(ObjectsOf(ipc_namespace).size(), c.left);
+    for (const std::string& name : ObjectsOf(ipc_namespace)) {
+      os::RemoveNamedObject(name.c_str());
+    }
+  }
+}
+
+TEST_F(PosixLifetimeTest, ObjectsAreTheOwnersAndARefusalIsLoggedWithNameAndReason) {
+  Load();
+  for (const char* name :
+       {"5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635", "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA"}) {
+    struct stat st;
+    ASSERT_EQ(stat(("/dev/shm/" + ns_ + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+  ClearLog();
+  // A name the system cannot hold.
+  EXPECT_EQ(RunChild("LoadInNamespace", {"no/such/", "unload"}),
+            100 - ERR_CREATE_KERNEL_DRIVER_FAIL);
+  EXPECT_THAT(LoggedCalls(),
+              ::testing::ElementsAre(
+                  " RVX406A_LoadDevice: \"/no/such/5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635.guard\" "
+                  "shm_open: Invalid argument"));
 }
 
 }  // namespace

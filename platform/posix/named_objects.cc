@@ -4,9 +4,10 @@
 // flock on its descriptor; the kernel drops it when the holder closes or dies.
 // So whoever can take the exclusive lock is alone with the object: a leftover
 // from dead processes counts as absent and is created afresh. Creating and
-// opening are serialised by an exclusive flock on "/name.guard". The guard is
-// never removed: a process waiting on a removed guard would lock a different
-// file than the next one to arrive.
+// opening are serialised by an exclusive flock on "/name.guard". The last
+// holder removes the object and its guard; whoever locked a guard that was
+// removed meanwhile tries again on the current one. Objects are open to their
+// owner only.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,16 +34,41 @@ int Flock(int fd, int operation) {
   return rc;
 }
 
+constexpr mode_t kMode = 0600;
+
 std::string ShmPath(const char* name) { return std::string("/") + name; }
+
+std::string& FailureText() {
+  thread_local std::string text;
+  return text;
+}
+
+// Records why an operation on an object failed, from errno.
+void NoteFailure(const std::string& path, const char* operation) {
+  FailureText() = "\"" + path + "\" " + operation + ": " + strerror(errno);
+}
 
 // Holds the creation guard of one name for its lifetime.
 class Guard {
  public:
-  explicit Guard(const std::string& path)
-      : fd_(shm_open((path + ".guard").c_str(), O_RDWR | O_CREAT, 0666)) {
-    if (fd_ >= 0 && Flock(fd_, LOCK_EX) != 0) {
-      close(fd_);
-      fd_ = -1;
+  explicit Guard(const std::string& path) : path_(path + ".guard") {
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      const int fd = shm_open(path_.c_str(), O_RDWR | O_CREAT, kMode);
+      if (fd < 0) {
+        NoteFailure(path_, "shm_open");
+        return;
+      }
+      struct stat locked, current;
+      if (Flock(fd, LOCK_EX) == 0 && fstat(fd, &locked) == 0) {
+        const int now = shm_open(path_.c_str(), O_RDWR, 0);
+        const bool same = now >= 0 && fstat(now, &current) == 0 && current.st_ino == locked.st_ino;
+        if (now >= 0) close(now);
+        if (same) {
+          fd_ = fd;
+          return;
+        }
+      }
+      close(fd);
     }
   }
   ~Guard() {
@@ -50,10 +77,68 @@ class Guard {
   Guard(const Guard&) = delete;
   Guard& operator=(const Guard&) = delete;
   bool locked() const { return fd_ >= 0; }
+  // Removes the object and the guard; only for the object's last holder.
+  void Remove(const std::string& path) const {
+    shm_unlink(path.c_str());
+    shm_unlink(path_.c_str());
+  }
 
  private:
-  int fd_;
+  std::string path_;
+  int fd_ = -1;
 };
+
+// The descriptors by which this process holds objects. When it exits, it
+// removes those it held last, as Windows drops an object with its last
+// handle; a process that crashed leaves them to the next one, which finds
+// nobody holding them and takes them over.
+class Holdings {
+ public:
+  void Add(const std::string& path, int fd) {
+    std::lock_guard<std::mutex> hold(lock_);
+    held_.push_back(Holding{path, fd, getpid()});
+  }
+  void Drop(int fd) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < held_.size(); ++i) {
+      if (held_[i].fd == fd) {
+        held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(i));
+        return;
+      }
+    }
+  }
+  ~Holdings() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < held_.size(); ++i) {
+      const std::string path = held_[i].path;
+      // A forked child shares its parent's locks; they are not its to drop.
+      if (path.empty() || held_[i].owner != getpid()) continue;
+      int last = -1;
+      for (Holding& h : held_) {
+        if (h.path != path) continue;
+        if (last >= 0) close(last);
+        last = h.fd;
+        h.path.clear();
+      }
+      const Guard guard(path);
+      if (guard.locked() && Flock(last, LOCK_EX | LOCK_NB) == 0) guard.Remove(path);
+      close(last);
+    }
+  }
+
+ private:
+  struct Holding {
+    std::string path;
+    int fd;
+    pid_t owner;
+  };
+  std::mutex lock_;
+  std::vector<Holding> held_;
+};
+Holdings& Holders() {
+  static Holdings holdings;
+  return holdings;
+}
 
 struct Held {
   int fd = -1;
@@ -65,8 +150,11 @@ struct Held {
 // under the guard; a created object reads as zeros.
 Held OpenHeld(const std::string& path, size_t size) {
   Held held;
-  held.fd = shm_open(path.c_str(), O_RDWR | O_CREAT, 0666);
-  if (held.fd < 0) return held;
+  held.fd = shm_open(path.c_str(), O_RDWR | O_CREAT, kMode);
+  if (held.fd < 0) {
+    NoteFailure(path, "shm_open");
+    return held;
+  }
   bool ok;
   if (Flock(held.fd, LOCK_EX | LOCK_NB) == 0) {
     // Nobody holds it: whatever is there is stale.
@@ -83,9 +171,11 @@ Held OpenHeld(const std::string& path, size_t size) {
     ok = held.view != MAP_FAILED;
   }
   if (!ok) {
+    NoteFailure(path, "map");
     close(held.fd);
     return Held();
   }
+  Holders().Add(path, held.fd);
   return held;
 }
 
@@ -165,10 +255,11 @@ void CloseMutex(Handle mutex) {
   auto* m = static_cast<NamedMutex*>(mutex);
   {
     // The last holder removes the object so that nothing is left behind.
-    Guard guard(m->path);
-    if (guard.locked() && Flock(m->fd, LOCK_EX | LOCK_NB) == 0) shm_unlink(m->path.c_str());
+    const Guard guard(m->path);
+    if (guard.locked() && Flock(m->fd, LOCK_EX | LOCK_NB) == 0) guard.Remove(m->path);
   }
   munmap(m->mutex, sizeof(pthread_mutex_t));
+  Holders().Drop(m->fd);
   close(m->fd);
   delete m;
 }
@@ -183,11 +274,15 @@ Section CreateOrOpenSection(const char* name, size_t size) {
     if (mapped.path != path || mapped.size < size) continue;
     // Our keeper holds the object, so the name still leads to it.
     const int fd = shm_open(path.c_str(), O_RDWR, 0);
-    if (fd < 0) return section;
+    if (fd < 0) {
+      NoteFailure(path, "shm_open");
+      return section;
+    }
     if (Flock(fd, LOCK_SH) != 0) {
       close(fd);
       return section;
     }
+    Holders().Add(path, fd);
     section.handle = new int(fd);
     section.view = mapped.view;
     return section;
@@ -199,9 +294,11 @@ Section CreateOrOpenSection(const char* name, size_t size) {
   const int keeper = fcntl(held.fd, F_DUPFD_CLOEXEC, 0);
   if (keeper < 0) {
     munmap(held.view, size);
+    Holders().Drop(held.fd);
     close(held.fd);
     return section;
   }
+  Holders().Add(path, keeper);
   table.views.push_back(MappedView{path, held.view, size, keeper});
   section.handle = new int(held.fd);
   section.view = held.view;
@@ -212,8 +309,15 @@ Section CreateOrOpenSection(const char* name, size_t size) {
 void CloseSection(Handle section) {
   if (section == nullptr) return;
   int* fd = static_cast<int*>(section);
+  Holders().Drop(*fd);
   close(*fd);
   delete fd;
+}
+
+std::string TakeNamedObjectFailure() {
+  std::string text;
+  text.swap(FailureText());
+  return text;
 }
 
 void FlushView(void* view, size_t size) {

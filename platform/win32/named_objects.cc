@@ -1,15 +1,30 @@
 // Named mutex and paging-file section: the Windows kernel objects themselves,
 // whose lifetime (alive while any process holds a handle) is the contract.
 #include <cstring>
+#include <string>
 
 #include "platform/win32/win32.h"
 
 namespace rvx::os {
+namespace {
+
+std::string& FailureText() {
+  thread_local std::string text;
+  return text;
+}
+
+void NoteFailure(const char* name, const char* operation) {
+  FailureText() =
+      std::string("\"") + name + "\" " + operation + ": error " + std::to_string(::GetLastError());
+}
+
+}  // namespace
 
 Handle CreateNamedMutex(const char* name, bool initial_owner, bool* already_existed) {
   HANDLE mutex = ::CreateMutexA(nullptr, initial_owner ? TRUE : FALSE, name);
   // Read at once: any later call may overwrite the last error.
   const bool existed = mutex != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS;
+  if (mutex == nullptr) NoteFailure(name, "CreateMutexA");
   if (already_existed != nullptr) *already_existed = existed;
   return mutex;
 }
@@ -39,7 +54,10 @@ Section CreateOrOpenSection(const char* name, size_t size) {
     if (handle != nullptr) ::CloseHandle(handle);
     handle = opened;
   }
-  if (handle == nullptr) return {};
+  if (handle == nullptr) {
+    NoteFailure(name, "CreateFileMappingA");
+    return {};
+  }
 
   void* view = ::MapViewOfFile(handle, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   // A section someone made smaller than asked would let callers run off the
@@ -65,6 +83,12 @@ Section CreateOrOpenSection(const char* name, size_t size) {
 
 void CloseSection(Handle section) {
   if (section != nullptr) ::CloseHandle(section);
+}
+
+std::string TakeNamedObjectFailure() {
+  std::string text;
+  text.swap(FailureText());
+  return text;
 }
 
 void FlushView(void* view, size_t size) {
