@@ -9,7 +9,6 @@
 #include "core/driver_port.h"
 #include "core/message_pump.h"
 #include "core/param_file.h"
-#include "core/watcher.h"
 
 namespace rvx {
 namespace {

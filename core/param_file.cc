@@ -3,10 +3,12 @@
 // shared settings back. Every value is a decimal text read back as an integer.
 #include "core/param_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "core/board_setup.h"
+#include "platform/ini_document.h"
 
 namespace rvx {
 namespace {
@@ -28,28 +30,70 @@ std::string ParameterFilePath(u32 board) {
 
 std::string LogLevelFilePath() { return InstallPath(nullptr, "DbgLevel.ini"); }
 
-// Reads the keys of one section of one file.
+// The whole file, read with one open; false when it cannot be opened.
+bool ReadTextFile(const std::string& path, bool open_fails, std::string* text) {
+  ++process().seams.files_opened;
+  FILE* file = open_fails ? nullptr : fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, n);
+  fclose(file);
+  return true;
+}
+
+// The file as it stands, to be changed key by key; false when it exists but
+// cannot be read, for it must then not be replaced.
+bool ReadForRewrite(const std::string& path, std::string* text) {
+  errno = 0;
+  return ReadTextFile(path, false, text) || errno == ENOENT;
+}
+
+// Written aside in the same folder, made durable, then renamed over the old
+// file: a process killed at any moment leaves the old file or the new one.
+// A read-only file stays as it is, as the profile functions leave it.
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  if ((os::GetFileAttributes(path.c_str()) & os::kFileAttributeReadOnly) != 0) return false;
+  const std::string aside = path + ".new";
+  ++process().seams.files_opened;
+  FILE* file = fopen(aside.c_str(), "wb");
+  if (file == nullptr) return false;
+  const int64_t stop = process().seams.save_stops_after;
+  if (stop >= 0 && static_cast<uint64_t>(stop) <= text.size()) {
+    fwrite(text.data(), 1, static_cast<size_t>(stop), file);
+    fclose(file);
+    return false;
+  }
+  bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = os::SyncFile(file) && ok;
+  ok = fclose(file) == 0 && ok;
+  if (ok && os::MoveFileOver(aside.c_str(), path.c_str())) return true;
+  remove(aside.c_str());
+  return false;
+}
+
+// Reads the keys of one section of a parsed file.
 class IniReader {
  public:
-  IniReader(std::string path, std::string section)
-      : path_(std::move(path)), section_(std::move(section)) {}
+  IniReader(const os::IniDocument& file, std::string section)
+      : file_(file), section_(std::move(section)) {}
   i32 Int(const char* key, i32 default_value) const {
-    return os::ReadIniInt(section_.c_str(), key, default_value, path_.c_str());
+    return file_.Int(section_, key, default_value);
   }
   u16 Word(const char* key, i32 default_value) const {
     return static_cast<u16>(Int(key, default_value));
   }
 
  private:
-  std::string path_;
+  const os::IniDocument& file_;
   std::string section_;
 };
 
-// Writes the keys of one section of one file.
+// Changes the keys of one section of a parsed file.
 class IniWriter {
  public:
-  IniWriter(std::string path, std::string section)
-      : path_(std::move(path)), section_(std::move(section)) {}
+  IniWriter(os::IniDocument& file, std::string section)
+      : file_(file), section_(std::move(section)) {}
   void Int(const char* key, int64_t value) const {
     char text[32];
     snprintf(text, sizeof text, "%ld", static_cast<long>(static_cast<i32>(value)));
@@ -60,12 +104,10 @@ class IniWriter {
     snprintf(text, sizeof text, "%0f", value);
     Text(key, text);
   }
-  void Text(const char* key, const char* text) const {
-    os::WriteIniString(section_.c_str(), key, text, path_.c_str());
-  }
+  void Text(const char* key, const char* text) const { file_.Set(section_, key, text); }
 
  private:
-  std::string path_;
+  os::IniDocument& file_;
   std::string section_;
 };
 
@@ -166,8 +208,19 @@ void ProgramDefaultModules(const BoardIo& io, u32 modules) {
 }
 
 void LoadLogLevel(SharedSection& shared) {
-  const IniReader file(LogLevelFilePath(), "DEBUG_AD");
-  shared.log_level = file.Word("LOG_LEVEL", 2);
+  std::string text;
+  ReadTextFile(LogLevelFilePath(), false, &text);  // a missing file has no keys
+  const os::IniDocument file(text);
+  shared.log_level = IniReader(file, "DEBUG_AD").Word("LOG_LEVEL", 2);
+}
+
+void SaveLogLevel(const SharedSection& shared) {
+  const std::string path = LogLevelFilePath();
+  std::string text;
+  if (!ReadForRewrite(path, &text)) return;
+  os::IniDocument file(text);
+  IniWriter(file, "DEBUG_AD").Int("LOG_LEVEL", shared.log_level);
+  WriteTextFile(path, file.Text());
 }
 
 }  // namespace
@@ -182,17 +235,17 @@ bool LoadParameterFile(u32 board) {
   const u32 modules = FittedModules(record);
   const std::string path = ParameterFilePath(board);
 
-  FILE* file = p.seams.Fails(OsCall::kOpenParameterFile) ? nullptr : fopen(path.c_str(), "r");
-  if (file != nullptr) {
-    fclose(file);
-    const IniReader pld_bank(path, "PLD_BANK");
+  std::string text;
+  if (ReadTextFile(path, p.seams.Fails(OsCall::kOpenParameterFile), &text)) {
+    const os::IniDocument file(text);
+    const IniReader pld_bank(file, "PLD_BANK");
     ClearPldModes(io, static_cast<u8>(pld_bank.Int("LHOME0", 0)),
                   static_cast<u8>(pld_bank.Int("EMGCMP", 0)),
                   static_cast<u8>(pld_bank.Int("ORGSEL", 0)));
     for (u32 a = 0; a < kAxesPerBoard; ++a) {
-      LoadAxisFromFile(Axis(io, a, block.axis[a]), IniReader(path, AxisSection(a)));
+      LoadAxisFromFile(Axis(io, a, block.axis[a]), IniReader(file, AxisSection(a)));
     }
-    const IniReader digital(path, "DIGITAL");
+    const IniReader digital(file, "DIGITAL");
     board_values.di_filter = digital.Word("DI_FILTER", kDefaultDiFilter);
     board_values.di_filter_time = digital.Word("DI_FILTERTIME", kDefaultDiFilterTime);
     ProgramModules(io, modules, board_values.di_filter, board_values.di_filter_time);
@@ -217,43 +270,47 @@ bool SaveParameterFile(u32 board) {
 
   os::SetFileAttributes(path.c_str(), os::kFileAttributeNormal);
   os::FlushView(p.shared, kSharedSectionSize);
-  IniWriter(path, "VERSION").Text("VER", "1.0");
+  std::string text;
+  const bool readable = ReadForRewrite(path, &text);
+  os::IniDocument file(text);
+  IniWriter(file, "VERSION").Text("VER", "1.0");
   for (u32 a = 0; a < kAxesPerBoard; ++a) {
     const AxisBlock& b = block.axis[a];
-    const IniWriter file(path, AxisSection(a));
-    file.Int("MCX_WR1", b.wr1);
-    file.Int("MCX_WR2", b.wr2);
-    file.Int("MCX_WR3", b.wr3);
-    file.Text("MCX_WR4", "0");
-    file.Text("MCX_WR5", "0");
-    file.Int("MCX_EM6", b.em6);
-    file.Int("MCX_EM7", b.em7);
-    file.Int("MCX_SM6", b.sm6);
-    file.Int("MCX_SM7", b.sm7);
+    const IniWriter axis(file, AxisSection(a));
+    axis.Int("MCX_WR1", b.wr1);
+    axis.Int("MCX_WR2", b.wr2);
+    axis.Int("MCX_WR3", b.wr3);
+    axis.Text("MCX_WR4", "0");
+    axis.Text("MCX_WR5", "0");
+    axis.Int("MCX_EM6", b.em6);
+    axis.Int("MCX_EM7", b.em7);
+    axis.Int("MCX_SM6", b.sm6);
+    axis.Int("MCX_SM7", b.sm7);
     for (size_t i = 0; i < kSettingKeyCount; ++i) {
-      file.Int(kSettingKeys[i].key, ReadSetting(b, kSettingKeys[i]));
+      axis.Int(kSettingKeys[i].key, ReadSetting(b, kSettingKeys[i]));
     }
-    file.Double("+SOFTLIMIT", b.plus_softlimit);
-    file.Double("-SOFTLIMIT", b.minus_softlimit);
-    file.Double("RINGCOMMAND", b.ring_command);
-    file.Double("RINGACCTUAL", b.ring_actual);
-    file.Int("HOMEDIR", b.home_dir);
-    file.Int("HOMEMODE", b.home_mode);
-    file.Int("HOME_OK", b.home_ok);
-    file.Int("COMP_WIDTH", b.comp_width);
-    file.Int("FIXED_RANGE", b.fixed_range);
-    file.Int("MPG_RATE", b.mpg_rate);
-    file.Int("ACC_OFFSET", b.acc_offset);
+    axis.Double("+SOFTLIMIT", b.plus_softlimit);
+    axis.Double("-SOFTLIMIT", b.minus_softlimit);
+    axis.Double("RINGCOMMAND", b.ring_command);
+    axis.Double("RINGACCTUAL", b.ring_actual);
+    axis.Int("HOMEDIR", b.home_dir);
+    axis.Int("HOMEMODE", b.home_mode);
+    axis.Int("HOME_OK", b.home_ok);
+    axis.Int("COMP_WIDTH", b.comp_width);
+    axis.Int("FIXED_RANGE", b.fixed_range);
+    axis.Int("MPG_RATE", b.mpg_rate);
+    axis.Int("ACC_OFFSET", b.acc_offset);
   }
-  const IniWriter pld_bank(path, "PLD_BANK");
+  const IniWriter pld_bank(file, "PLD_BANK");
   pld_bank.Int("LHOME0", io.Pld(pld::kLhome0));
   pld_bank.Int("LHOME1", io.Pld(pld::kLhome1));
   pld_bank.Int("EMGCMP", io.Pld(pld::kEmgCmp));
   pld_bank.Int("ORGSEL", io.Pld(pld::kOrgSel));
-  const IniWriter digital(path, "DIGITAL");
+  const IniWriter digital(file, "DIGITAL");
   digital.Int("DI_FILTER", block.axis[0].di_filter);
   digital.Int("DI_FILTERTIME", block.axis[0].di_filter_time);
-  IniWriter(LogLevelFilePath(), "DEBUG_AD").Int("LOG_LEVEL", p.shared->log_level);
+  if (readable) WriteTextFile(path, file.Text());
+  SaveLogLevel(*p.shared);
   os::SetFileAttributes(path.c_str(), os::kFileAttributeReadOnly | os::kFileAttributeSystem);
   return true;
 }

@@ -53,6 +53,9 @@ struct ProcessSeams {
   os::LocalTime (*local_time)() = nullptr;  // null: the system clock
   int architecture = -1;                    // -1: the real one
   u32 failing_calls = 0;                    // bit per OsCall; 0: none fail
+  u32 files_opened = 0;                     // parameter and log level file opens
+  // Bytes a file save writes before it stops as a killed process would; -1: all.
+  int64_t save_stops_after = -1;
 
   void Fail(OsCall call) { failing_calls |= 1u << static_cast<u32>(call); }
   bool Fails(OsCall call) const { return Bit(failing_calls, static_cast<u32>(call)) != 0; }
@@ -100,6 +103,11 @@ enum MoveKind : u32 { kNoMove = 0, kRelativeMove = 1, kAbsoluteMove = 2, kContin
 // this process started awaits its verdict).
 inline u32& MoveTableEntry(u32 board, u32 axis) { return process().move_table[board][axis]; }
 inline u16& HomeTableEntry(u32 board, u32 axis) { return process().home_table[board][axis]; }
+
+// The watcher thread procedure of a board, started by LoadDevice; `arg`
+// points at the board's entry of the board-number list. Events belong to
+// the interpolation and trigger layer, which defines it.
+uint32_t WatchBoard(void* arg);
 
 }  // namespace rvx
 

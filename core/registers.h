@@ -53,6 +53,8 @@ constexpr u32 kHomeLogic = 2;
 constexpr u32 kHomeEnable = 3;
 constexpr u32 kEncoderZLogic = 4;
 constexpr u32 kEncoderZEnable = 5;
+constexpr u32 kCompareEvent = 12;      // interrupt when the compare window is reached
+constexpr u32 kMotionEventShift = 13;  // 3 bits: the motion events that interrupt
 }  // namespace wr1
 
 namespace wr2 {

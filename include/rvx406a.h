@@ -366,7 +366,24 @@ RVX406A_API void RVX406A_Mpg_Jog_Move(uint16_t board, uint16_t value);
  * thread that created it: messages posted to it (by RVX406A_SetEventHandler
  * notifications or rvx_post_message) queue on that thread, and the
  * message-pumping waits (RVX406A_Wait and RVX406A_Multi_Wait in mode 1, the
- * interpolation stops) dispatch them to its procedure.
+ * interpolation stops, RVX406A_UnloadDevice) dispatch them to its procedure.
+ * A waiting call that takes RVX_WM_QUIT stops waiting and posts the quit
+ * message again, so that the caller's own loop sees it too.
+ *
+ * Receiving board events as messages:
+ *
+ *   void* hwnd = rvx_create_window(on_message);   // this thread owns it
+ *   RVX406A_SetEventHandler(board, 0, hwnd, 0x8001);
+ *   RVX406A_SetEventEnable(board, 1);
+ *   RVX_MSG m;
+ *   while (running) {
+ *     if (!rvx_get_message(&m, 100)) continue;     // none within 100 ms
+ *     if (m.message == RVX_WM_QUIT) break;
+ *     rvx_dispatch_message(&m);                    // on_message(hwnd, 0x8001, board, 0)
+ *   }
+ *
+ * Messages still queued for a window that is destroyed are dropped; a window
+ * goes with the thread that created it.
  */
 #define RVX_WM_QUIT 0x0012u
 typedef struct RVX_MSG {

@@ -17,16 +17,23 @@ constexpr i32 kMaxAngle = 360;
 
 bool WithinDistance(int64_t value) { return std::llabs(value) <= kMaxDistance; }
 
-// Centres and end points relative to the current position, first axis then
-// second; a busy second axis leaves the first one loaded.
-bool LoadRelativeArc(BoardCall& call, const Group& group, const i32 (&centre)[2],
-                     const i32 (&end)[2], Positions* first_at) {
+// Loads centre and end point on each axis, first then second, relative to
+// its current position: absolute values become relative to the logical
+// position read as the axis is prepared. A busy second axis leaves the first
+// one loaded.
+bool LoadArc(BoardCall& call, const Group& group, const i32 (&centre)[2], const i32 (&end)[2],
+             bool absolute, Positions* first_at) {
   for (u32 i = 0; i < 2; ++i) {
     const Axis a = call.axis_at(group.axis[i]);
     Positions at;
     if (!PrepareArcAxis(call, a, &at)) return false;
     if (i == 0) *first_at = at;
-    WriteArcPoint(a, centre[i], end[i]);
+    const int64_t origin = absolute ? static_cast<int64_t>(at.logical) : 0;
+    const int64_t rel_centre = centre[i] - origin, rel_end = end[i] - origin;
+    if (!call.Check(WithinDistance(rel_centre) && WithinDistance(rel_end), ERR_MAX_DISTANCE)) {
+      return false;
+    }
+    WriteArcPoint(a, static_cast<i32>(rel_centre), static_cast<i32>(rel_end));
     MoveTableEntry(call.board_number(), a.number()) = kInterpolationMove;
   }
   return true;
@@ -70,7 +77,7 @@ RVX406A_API void RVX406A_Inc_Arc(uint16_t board, uint16_t map, int32_t center1, 
       call.Check(WithinDistance(center1) && WithinDistance(center2) && WithinDistance(end1) &&
                  WithinDistance(end2) && direction <= 1) &&
       CheckGroup(call, map, 2, 2, &group) &&
-      LoadRelativeArc(call, group, {center1, center2}, {end1, end2}, &at)) {
+      LoadArc(call, group, {center1, center2}, {end1, end2}, false, &at)) {
     StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
   }
   call.Log(
@@ -86,22 +93,9 @@ RVX406A_API void RVX406A_Abs_Arc(uint16_t board, uint16_t map, int32_t center1, 
   if (CheckMapNumber(call, map) &&
       call.Check(center1 != INT32_MIN && center2 != INT32_MIN && end1 != INT32_MIN &&
                  end2 != INT32_MIN && direction <= 1) &&
-      CheckGroup(call, map, 2, 2, &group)) {
-    const i32 centre[2] = {center1, center2}, end[2] = {end1, end2};
-    for (u32 i = 0; i < 2 && call.ok(); ++i) {
-      const Axis a = call.axis_at(group.axis[i]);
-      Positions at;
-      if (!PrepareArcAxis(call, a, &at)) break;
-      if (i == 0) first_at = at;
-      const int64_t logical = static_cast<int64_t>(at.logical);
-      const int64_t rel_centre = centre[i] - logical, rel_end = end[i] - logical;
-      if (!call.Check(WithinDistance(rel_centre) && WithinDistance(rel_end), ERR_MAX_DISTANCE)) {
-        break;
-      }
-      WriteArcPoint(a, static_cast<i32>(rel_centre), static_cast<i32>(rel_end));
-      MoveTableEntry(board, a.number()) = kInterpolationMove;
-    }
-    if (call.ok()) StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
+      CheckGroup(call, map, 2, 2, &group) &&
+      LoadArc(call, group, {center1, center2}, {end1, end2}, true, &first_at)) {
+    StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
   }
   call.Log(" RV = %5d : RVX406A_Abs_Arc (%ld, %ld, %ld, %ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]",
            board, map, center1, center2, end1, end2, first_at.logical, first_at.real);
@@ -116,7 +110,7 @@ RVX406A_API void RVX406A_Inc_Theta(uint16_t board, uint16_t map, int32_t center1
       call.Check(WithinDistance(center1) && WithinDistance(center2) && ValidAngle(angle)) &&
       CheckGroup(call, map, 2, 2, &group)) {
     const Point end = ThetaEndPoint(center1, center2, angle);
-    if (LoadRelativeArc(call, group, {center1, center2}, {end.x, end.y}, &at)) {
+    if (LoadArc(call, group, {center1, center2}, {end.x, end.y}, false, &at)) {
       StartArc(call, group, map, ThetaCommand(angle));
     }
   }

@@ -135,9 +135,7 @@ void WriteInterpolationMode(const Axis& axis, u16 wr3) {
 double LoadPathSpeed(const Axis& first, bool s_curve) {
   AxisBlock& b = first.block();
   b.last_drive_speed = b.int_drive_pps;
-  const SpeedProfile p = ComputeProfile(
-      ProfileKind::kPositioning, s_curve,
-      {b.int_start_pps, b.int_drive_pps, b.int_acc_ms, b.int_dec_ms}, b.range, b.fixed_range);
+  const SpeedProfile p = StoredProfile(b, kInterpolationSlot, s_curve);
   LoadRange(first, p);
   LoadSpeeds(first, p);
   return p.multiplier;
@@ -215,21 +213,8 @@ RVX406A_API void RVX406A_SetIPPosSpeed(uint16_t board, uint16_t map, uint32_t st
   const ProfileInput given{start_pps, drive_pps, acc_ms, dec_ms};
   if (CheckMapNumber(call, map) && CheckSpeedLimits(call, ProfileKind::kPositioning, given) &&
       CheckGroup(call, map, 2, 3, &group)) {
-    const ProfileInput input = SettingInput(given);
     for (u32 i = 0; i < group.count; ++i) {
-      AxisBlock& b = call.block().axis[group.axis[i]];
-      const SpeedProfile p =
-          ComputeProfile(ProfileKind::kPositioning, IsSCurve(b), input, b.range, b.fixed_range);
-      b.int_acc = p.acc;
-      b.int_dec = p.dec;
-      b.int_start = p.initial;
-      b.int_drive = p.drive;
-      b.int_acc_jerk = p.acc_jerk;
-      b.int_dec_jerk = p.dec_jerk;
-      b.int_start_pps = start_pps;
-      b.int_drive_pps = drive_pps;
-      b.int_acc_ms = acc_ms;
-      b.int_dec_ms = dec_ms;
+      StoreProfile(call.block().axis[group.axis[i]], kInterpolationSlot, given);
     }
   }
   call.Log(" RV = %5d : RVX406A_SetIPPosSpeed (%ld, %ld, %ld, %ld, %ld, %ld)", board, map,

@@ -86,7 +86,8 @@ void PrepareMoveMode(const Axis& axis, MoveShape shape) {
 void LoadMove(const Axis& axis, MoveShape shape) {
   PrepareMoveMode(axis, shape);
   const SpeedProfile p =
-      shape == MoveShape::kFixedPulse ? PositioningProfile(axis.block()) : JogProfile(axis.block());
+      StoredProfile(axis.block(), shape == MoveShape::kFixedPulse ? kPositioningSlot : kJogSlot,
+                    IsSCurve(axis.block()));
   LoadRange(axis, p);
   LoadSpeeds(axis, p);
 }
@@ -100,16 +101,53 @@ Positions ReadPositions(const AxisIo& axis) {
 
 bool IsSCurve(const AxisBlock& shadow) { return Bit(shadow.wr3, wr3::kSCurve) != 0; }
 
-SpeedProfile PositioningProfile(const AxisBlock& b) {
-  return ComputeProfile(ProfileKind::kPositioning, IsSCurve(b),
-                        {b.pos_start_pps, b.pos_drive_pps, b.pos_acc_ms, b.pos_dec_ms}, b.range,
-                        b.fixed_range);
+const ProfileSlot kPositioningSlot{
+    ProfileKind::kPositioning, &AxisBlock::pos_start,     &AxisBlock::pos_drive,
+    &AxisBlock::pos_acc,       &AxisBlock::pos_dec,       &AxisBlock::pos_acc_jerk,
+    &AxisBlock::pos_dec_jerk,  &AxisBlock::pos_start_pps, &AxisBlock::pos_drive_pps,
+    &AxisBlock::pos_acc_ms,    &AxisBlock::pos_dec_ms};
+const ProfileSlot kJogSlot{ProfileKind::kContinuous,
+                           &AxisBlock::jog_start,
+                           &AxisBlock::jog_drive,
+                           &AxisBlock::jog_acc,
+                           nullptr,
+                           &AxisBlock::jog_jerk,
+                           nullptr,
+                           &AxisBlock::jog_start_pps,
+                           &AxisBlock::jog_drive_pps,
+                           &AxisBlock::jog_acc_ms,
+                           nullptr};
+const ProfileSlot kInterpolationSlot{
+    ProfileKind::kPositioning, &AxisBlock::int_start,     &AxisBlock::int_drive,
+    &AxisBlock::int_acc,       &AxisBlock::int_dec,       &AxisBlock::int_acc_jerk,
+    &AxisBlock::int_dec_jerk,  &AxisBlock::int_start_pps, &AxisBlock::int_drive_pps,
+    &AxisBlock::int_acc_ms,    &AxisBlock::int_dec_ms};
+
+void StoreProfile(AxisBlock& b, const ProfileSlot& slot, const ProfileInput& given) {
+  const SpeedProfile p =
+      ComputeProfile(slot.kind, IsSCurve(b), SettingInput(given), b.range, b.fixed_range);
+  const auto store = [&b](ProfileSlot::Field field, u32 value) {
+    if (field != nullptr) b.*field = value;
+  };
+  store(slot.initial, p.initial);
+  store(slot.drive, p.drive);
+  store(slot.acc, p.acc);
+  store(slot.dec, p.dec);
+  store(slot.acc_jerk, p.acc_jerk);
+  store(slot.dec_jerk, p.dec_jerk);
+  store(slot.start_pps, given.start_pps);
+  store(slot.drive_pps, given.drive_pps);
+  store(slot.acc_ms, given.acc_ms);
+  store(slot.dec_ms, given.dec_ms);
 }
 
-SpeedProfile JogProfile(const AxisBlock& b) {
-  return ComputeProfile(ProfileKind::kContinuous, IsSCurve(b),
-                        {b.jog_start_pps, b.jog_drive_pps, b.jog_acc_ms, b.jog_acc_ms}, b.range,
-                        b.fixed_range);
+ProfileInput StoredInput(const AxisBlock& b, const ProfileSlot& slot) {
+  return {b.*slot.start_pps, b.*slot.drive_pps, b.*slot.acc_ms,
+          b.*(slot.dec_ms != nullptr ? slot.dec_ms : slot.acc_ms)};
+}
+
+SpeedProfile StoredProfile(const AxisBlock& b, const ProfileSlot& slot, bool s_curve) {
+  return ComputeProfile(slot.kind, s_curve, StoredInput(b, slot), b.range, b.fixed_range);
 }
 
 bool WaitUntilIdle(const AxisIo& axis, bool pump_messages) {

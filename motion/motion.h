@@ -59,10 +59,29 @@ struct Positions {
 Positions ReadPositions(const AxisIo& axis);
 
 bool IsSCurve(const AxisBlock& shadow);
-// The stored profiles as the moves use them: the values as given, without
-// the setters' zero replacement.
-SpeedProfile PositioningProfile(const AxisBlock& shadow);
-SpeedProfile JogProfile(const AxisBlock& shadow);
+
+// Where an axis block keeps one stored speed profile: the chip parameters
+// computed when it was set, and the caller's values every move computes from
+// afresh. A jog profile has no deceleration fields (null): it decelerates as
+// it accelerates.
+struct ProfileSlot {
+  using Field = u32 AxisBlock::*;
+  ProfileKind kind;
+  Field initial, drive, acc, dec, acc_jerk, dec_jerk;
+  Field start_pps, drive_pps, acc_ms, dec_ms;
+};
+extern const ProfileSlot kPositioningSlot;
+extern const ProfileSlot kJogSlot;
+extern const ProfileSlot kInterpolationSlot;
+
+// Stores the caller's values and the parameters computed from them with the
+// setters' zero replacement.
+void StoreProfile(AxisBlock& shadow, const ProfileSlot& slot, const ProfileInput& given);
+// The caller's values as stored.
+ProfileInput StoredInput(const AxisBlock& shadow, const ProfileSlot& slot);
+// The stored profile as moves use it: the values as given, without the
+// setters' zero replacement.
+SpeedProfile StoredProfile(const AxisBlock& shadow, const ProfileSlot& slot, bool s_curve);
 
 // Polls until the axis is idle, without pause: the caller holds the library
 // mutex throughout. When pumping, one message per pass is dispatched on this

@@ -62,7 +62,7 @@ RVX406A_API void RVX406A_Inc_Move(uint16_t board, uint16_t axis, int32_t distanc
     const Axis a = call.axis();
     AxisBlock& b = call.shadow();
     PrepareMoveMode(a, MoveShape::kFixedPulse);
-    const SpeedProfile p = PositioningProfile(b);
+    const SpeedProfile p = StoredProfile(b, kPositioningSlot, IsSCurve(b));
     LoadRange(a, p);
     at = ReadPositions(a);
     LoadSpeeds(a, p);

@@ -10,10 +10,6 @@ namespace {
 constexpr i32 kMinAccOffset = -32768;
 constexpr i32 kMaxAccOffset = 32767;
 
-SpeedProfile SettingProfile(const AxisBlock& shadow, ProfileKind kind, const ProfileInput& in) {
-  return ComputeProfile(kind, IsSCurve(shadow), in, shadow.range, shadow.fixed_range);
-}
-
 }  // namespace
 }  // namespace rvx
 
@@ -39,18 +35,7 @@ RVX406A_API void RVX406A_SetPosSpeed(uint16_t board, uint16_t axis, uint32_t sta
   AxisCall call(board, axis, LogRule::kSetter);
   const ProfileInput given{start_pps, drive_pps, acc_ms, dec_ms};
   if (CheckSpeedLimits(call, ProfileKind::kPositioning, given)) {
-    AxisBlock& b = call.shadow();
-    const SpeedProfile p = SettingProfile(b, ProfileKind::kPositioning, SettingInput(given));
-    b.pos_start = p.initial;
-    b.pos_drive = p.drive;
-    b.pos_acc = p.acc;
-    b.pos_dec = p.dec;
-    b.pos_acc_jerk = p.acc_jerk;
-    b.pos_dec_jerk = p.dec_jerk;
-    b.pos_start_pps = start_pps;
-    b.pos_drive_pps = drive_pps;
-    b.pos_acc_ms = acc_ms;
-    b.pos_dec_ms = dec_ms;
+    StoreProfile(call.shadow(), kPositioningSlot, given);
   }
   call.Log(" RV = %5d : RVX406A_SetPosSpeed (%ld, %ld, %ld, %ld, %ld, %ld)", board, axis, start_pps,
            drive_pps, acc_ms, dec_ms);
@@ -76,15 +61,7 @@ RVX406A_API void RVX406A_SetJogSpeed(uint16_t board, uint16_t axis, uint32_t sta
   AxisCall call(board, axis, LogRule::kSetter);
   const ProfileInput given{start_pps, drive_pps, acc_ms, acc_ms};
   if (CheckSpeedLimits(call, ProfileKind::kContinuous, given)) {
-    AxisBlock& b = call.shadow();
-    const SpeedProfile p = SettingProfile(b, ProfileKind::kContinuous, SettingInput(given));
-    b.jog_start = p.initial;
-    b.jog_drive = p.drive;
-    b.jog_acc = p.acc;
-    b.jog_jerk = p.acc_jerk;
-    b.jog_start_pps = start_pps;
-    b.jog_drive_pps = drive_pps;
-    b.jog_acc_ms = acc_ms;
+    StoreProfile(call.shadow(), kJogSlot, given);
   }
   call.Log(" RV = %5d : RVX406A_SetJogSpeed (%ld, %ld, %ld, %ld, %ld)", board, axis, start_pps,
            drive_pps, acc_ms);

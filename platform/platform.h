@@ -7,8 +7,10 @@
 #ifndef RVX_PLATFORM_PLATFORM_H_
 #define RVX_PLATFORM_PLATFORM_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace rvx::os {
@@ -95,6 +97,14 @@ void CloseThread(Handle thread);
 // 1 = above normal, 0 = normal.
 bool SetThreadPriority(Handle thread, int priority);
 
+// A 32-bit word in memory that several processes map (a shared section)
+// doubles as a wake-up: WaitSharedWord sleeps while the word still holds
+// `expected`, for at most `timeout_ms`; WakeSharedWord, called by any
+// process after changing the word, wakes every waiter of every process.
+// Waiters must tolerate waking early and recheck the word.
+void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t timeout_ms);
+void WakeSharedWord(std::atomic<uint32_t>* word);
+
 void Sleep(uint32_t ms);
 uint32_t TickCount();  // milliseconds, wrapping
 
@@ -128,6 +138,12 @@ constexpr uint32_t kFileAttributeSystem = 0x04;
 constexpr uint32_t kFileAttributeNormal = 0x80;
 bool SetFileAttributes(const char* path, uint32_t attributes);
 uint32_t GetFileAttributes(const char* path);  // 0 when the file is missing
+// Makes what was written to `file` durable, so that a rename of it never
+// publishes a file whose contents are still in flight.
+bool SyncFile(FILE* file);
+// Puts `from` in the place of `to` in one step: a reader, or a process that
+// dies meanwhile, sees either the old file or the new one.
+bool MoveFileOver(const char* from, const char* to);
 
 // ---- File version resource ----
 

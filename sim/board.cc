@@ -7,6 +7,15 @@
 namespace rvx::sim {
 namespace {
 
+constexpr uint8_t kLoadEventMask = 0xC4;  // module command
+// Event register window.
+constexpr uint32_t kMotionStatusWord = 12;
+constexpr uint32_t kInputStatusByte = 20;
+constexpr uint32_t kCompareStatusWord = 24;
+// PLD register 7 and the interrupt cause share their bit layout.
+constexpr uint8_t kMotionCause = 0x01;
+constexpr uint8_t kCompareCauses = 0xC0;
+
 uint8_t Identity(const BoardConfig& config) {
   return static_cast<uint8_t>((config.byte_swap ? 0x80u : 0u) | (config.type_code & 7u) << 4 |
                               (config.module_bits & 15u));
@@ -45,6 +54,27 @@ void PldWrite(BoardModel* board, uint32_t offset, uint8_t value) {
   const uint32_t module = offset / 256;
   if (module > 0 && !ModuleFitted(*board, module)) return;
   board->pld[offset] = value;
+  // The module takes its input event mask from the two data bytes.
+  if (module > 0 && offset % 256 == pld::kModuleCommand && value == kLoadEventMask) {
+    const uint32_t base = pld::ModuleBase(module);
+    board->di_event_mask[module - 1] = static_cast<uint16_t>(
+        board->pld[base + pld::kModuleDataLow] | board->pld[base + pld::kModuleDataHigh] << 8);
+  }
+}
+
+uint16_t ModuleInputs(const BoardModel& board, uint32_t module) {
+  const uint32_t di = pld::ModuleBase(module) + pld::kModuleDi;
+  return static_cast<uint16_t>(board.pld[di] | board.pld[di + 1] << 8);
+}
+
+// True when the counter stands strictly between COMP- and COMP+ now and did
+// not at the last scan. Counters jump in this model (a drive ends at once on
+// its target), so only where they stand counts, not what they passed.
+bool EntersWindow(int32_t from, int32_t to, const AxisState& reg) {
+  auto inside = [&reg](int32_t p) {
+    return static_cast<int64_t>(p) > reg.comp_minus && static_cast<int64_t>(p) < reg.comp_plus;
+  };
+  return inside(to) && !inside(from);
 }
 
 uint32_t* LocalRegister(BoardModel* board, uint32_t offset) {
@@ -65,6 +95,39 @@ void PowerOn(const BoardConfig& config, BoardModel* board) {
   }
   board->stuck_bus_bits = config.stuck_bus_bits;
   for (AxisModel& axis : board->chip.axis) axis.inputs = 0xFF;
+  for (uint16_t& inputs : board->di_scanned) inputs = 0xFFFF;
+}
+
+uint8_t ScanInterrupts(BoardModel* board) {
+  const uint8_t enables = board->pld[pld::kInterruptEnable];
+  uint8_t cause = 0;
+  for (uint32_t a = 0; a < kAxes; ++a) {
+    AxisModel& axis = board->chip.axis[a];
+    const uint8_t events = axis.events & (axis.reg.wr1 >> 13);
+    axis.events = 0;
+    if (events != 0) {
+      EventWrite(board, kMotionStatusWord,
+                 EventRead(*board, kMotionStatusWord, 2) | static_cast<uint32_t>(events) << 5, 2);
+      cause |= enables & kMotionCause;
+    }
+    const int32_t from = axis.scanned;
+    axis.scanned = axis.reg.logical;
+    if ((axis.reg.wr1 & (1u << 12)) && EntersWindow(from, axis.reg.logical, axis.reg)) {
+      EventWrite(board, kCompareStatusWord, EventRead(*board, kCompareStatusWord, 2) | 1u << a, 2);
+      cause |= enables & kCompareCauses;
+    }
+  }
+  for (uint32_t m = 1; m <= kModules; ++m) {
+    if (!ModuleFitted(*board, m)) continue;
+    const uint16_t inputs = ModuleInputs(*board, m);
+    const uint16_t changed = (inputs ^ board->di_scanned[m - 1]) & board->di_event_mask[m - 1];
+    board->di_scanned[m - 1] = inputs;
+    if (changed == 0) continue;
+    const uint32_t at = kInputStatusByte + 2 * (m - 1);
+    EventWrite(board, at, EventRead(*board, at, 2) | changed, 2);
+    cause |= enables & (1u << m);
+  }
+  return cause;
 }
 
 bool PortRead(BoardModel* board, uint32_t space, uint32_t offset, uint32_t* value) {

@@ -29,6 +29,8 @@ struct AxisModel {
   int32_t interp_travel;  // end point of the running interpolation segment
   int32_t queued_travel;  // end point of the segment waiting for it
   uint8_t inputs;         // RR4/RR5 byte as the chip reports it (active low)
+  uint8_t events;         // motion events that occurred, bit k = WR1 bit 13 + k
+  int32_t scanned;        // logical position at the last interrupt scan
 };
 
 struct ChipModel {
@@ -48,6 +50,8 @@ struct BoardModel {
   uint8_t event[kEventSize];
   uint32_t stuck_bus_bits;
   ChipModel chip;
+  uint16_t di_event_mask[kModules];  // inputs whose changes interrupt, per module
+  uint16_t di_scanned[kModules];     // module inputs at the last interrupt scan
 };
 static_assert(std::is_trivially_copyable_v<BoardModel>, "boards live in shared memory");
 
@@ -62,6 +66,16 @@ bool PortWrite(BoardModel* board, uint32_t space, uint32_t offset, uint32_t valu
 // The event register window, little-endian, `bytes` 1 or 2.
 uint32_t EventRead(const BoardModel& board, uint32_t offset, int bytes);
 void EventWrite(BoardModel* board, uint32_t offset, uint32_t value, int bytes);
+
+// Motion event bits of an axis (bit k enabled by WR1 bit 13 + k).
+constexpr uint8_t kDriveEndEvent = 0x01;
+
+// Looks at what changed since the last scan, as the board's interrupt logic
+// does after every bus cycle: enabled motion events, watched input changes
+// and compare windows reached are latched in the event register window, and
+// the interrupt cause (the PLD register 7 enables that apply) is returned;
+// 0 when no interrupt is due.
+uint8_t ScanInterrupts(BoardModel* board);
 
 // The chip alone (chip.cc).
 uint16_t ChipRead(ChipModel* chip, uint32_t offset);

@@ -30,10 +30,12 @@ void Finish(AxisModel* axis) {
   axis->polls_left = 0;
   axis->direction = 0;
   axis->interpolating = false;
+  axis->events |= kDriveEndEvent;
 }
 
 // A stopped drive does not reach its target; a held one never starts.
 void Stop(AxisModel* axis) {
+  if (axis->reg.driving) axis->events |= kDriveEndEvent;
   axis->reg.driving = false;
   axis->polls_left = 0;
   axis->direction = 0;

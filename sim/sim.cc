@@ -30,11 +30,17 @@ constexpr uint32_t kBoardConfigSize = 168;
 
 static_assert(std::is_trivially_copyable_v<Request>, "trace entries live in shared memory");
 
+constexpr uint32_t kForwardTimeoutMs = 1000;  // a missed wake costs at most this
+
 struct Shared {
   uint32_t magic;
   uint32_t size;  // sizeof(Shared) of the creator, so a foreign layout counts as fresh
   Config config;
   BoardModel board[kBoards];
+  // Interrupts raised per board, and a word bumped with each of them that
+  // the forwarders of every process sleep on.
+  std::atomic<uint32_t> interrupts[kBoards];
+  std::atomic<uint32_t> wake;
   uint32_t tracing;
   uint64_t trace_count;  // requests recorded since StartTrace
   Request trace[kTraceCapacity];
@@ -46,17 +52,21 @@ void Initialise(const Config& config, Shared* shared) {
   for (uint32_t b = 0; b < kBoards; ++b) PowerOn(config.board[b], &shared->board[b]);
   shared->tracing = 0;
   shared->trace_count = 0;
+  for (auto& raised : shared->interrupts) raised.store(0);
   shared->size = sizeof(Shared);
   shared->magic = kMagic;
 }
 
 // This process's handles on one namespace's simulator. Never freed: devices
-// may still point at a connection after RemoveNamedObjects closed it.
+// and the forwarder may still point at a connection after
+// RemoveNamedObjects closed it (the view stays mapped).
 struct Connection {
   std::string ipc_namespace;
   os::Handle lock = nullptr;
   os::Handle section = nullptr;
   Shared* shared = nullptr;
+  bool forwarding = false;  // the forwarder runs; set with the first registered event
+  std::atomic<bool> closing{false};
 };
 
 struct Device {
@@ -65,6 +75,8 @@ struct Device {
   uint64_t event = 0;
   bool registered = false;
   bool notify = false;
+  uint32_t seen = 0;     // interrupts of the board already passed on
+  bool pending = false;  // one arrived while notification was off
 };
 
 // Guards the per-process tables below. Held only briefly, never while
@@ -170,10 +182,24 @@ class Session {
   Connection* connection_ = nullptr;
 };
 
+// Latches the cause and tells every process. The caller holds the simulator lock.
+void Interrupt(Shared* shared, uint32_t board, uint16_t cause) {
+  EventWrite(&shared->board[board], 10, cause, 2);
+  shared->interrupts[board].fetch_add(1, std::memory_order_release);
+  shared->wake.fetch_add(1, std::memory_order_release);
+  os::WakeSharedWord(&shared->wake);
+}
+
+void ScanBoard(Shared* shared, uint32_t board) {
+  if (const uint8_t cause = ScanInterrupts(&shared->board[board])) Interrupt(shared, board, cause);
+}
+
 template <typename Fn>
 void UpdateBoard(uint32_t board, Fn fn) {
   Session session(Current());
-  if (session && board < kBoards) fn(&session->board[board]);
+  if (!session || board >= kBoards) return;
+  fn(&session->board[board]);
+  ScanBoard(session.get(), board);
 }
 
 template <typename T, typename Fn>
@@ -265,24 +291,70 @@ bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
   }
 }
 
+void Signal(uint64_t event) {
+  if (void (*signal)(uint64_t) = g_signal_event.load()) signal(event);
+}
+
+// Passes the interrupts raised since the last look, by any process, on to
+// this process's devices. Events are signalled under the spin lock, so once
+// a disable request has returned no signal for that event is in flight and
+// the library may close it.
+void Forward(Connection* c) {
+  SpinGuard guard;
+  for (Device* d : Devices()) {
+    if (d->connection != c || !d->registered) continue;
+    const uint32_t raised = c->shared->interrupts[d->board].load(std::memory_order_acquire);
+    if (raised == d->seen) continue;
+    d->seen = raised;
+    if (d->notify) {
+      Signal(d->event);
+    } else {
+      d->pending = true;  // a level interrupt stays asserted until served
+    }
+  }
+}
+
+uint32_t ForwardInterrupts(void* arg) {
+  auto* c = static_cast<Connection*>(arg);
+  std::atomic<uint32_t>* wake = &c->shared->wake;
+  for (;;) {
+    const uint32_t seen = wake->load(std::memory_order_acquire);
+    if (c->closing.load()) return 0;
+    Forward(c);
+    os::WaitSharedWord(wake, seen, kForwardTimeoutMs);
+  }
+}
+
 // Event requests change only this process's device.
 bool EventRequest(Device* device, uint32_t code, uint64_t event) {
-  SpinGuard guard;
-  switch (code) {
-    case ioctl::kRegisterEvent:
-      device->event = event;
-      device->registered = true;
-      device->notify = true;
-      return true;
-    case ioctl::kEnableEvent:
-      device->notify = true;
-      return true;
-    case ioctl::kDisableEvent:
-      device->notify = false;
-      return true;
-    default:
-      return false;
+  bool start_forwarder = false;
+  {
+    SpinGuard guard;
+    switch (code) {
+      case ioctl::kRegisterEvent:
+        device->event = event;
+        device->registered = true;
+        device->notify = true;
+        device->pending = false;
+        device->seen = device->connection->shared->interrupts[device->board].load();
+        start_forwarder = !device->connection->forwarding;
+        device->connection->forwarding = true;
+        break;
+      case ioctl::kEnableEvent:
+        device->notify = true;
+        if (device->pending && device->registered) Signal(device->event);
+        device->pending = false;
+        break;
+      case ioctl::kDisableEvent:
+        device->notify = false;
+        break;
+      default:
+        return false;
+    }
   }
+  // Nobody waits for the forwarder: it ends when the connection closes.
+  if (start_forwarder) os::CloseThread(os::CreateThread(ForwardInterrupts, device->connection));
+  return true;
 }
 
 void* OpenDevice(uint32_t board) {
@@ -341,6 +413,7 @@ int IoControl(void* handle, uint32_t code, void* in, uint32_t in_size, void* out
       PortRecord record{};
       if (!ReadRecord(in, in_size, &record)) return 0;
       if (!PortRequest(&session->board[device->board], code, &record, &request.op)) return 0;
+      ScanBoard(session.get(), device->board);
       if (request.op == Op::kRead && (!out || out_size < sizeof(PortRecord))) return 0;
       if (out && out_size >= sizeof(PortRecord)) {
         std::memcpy(out, &record, sizeof(record));
@@ -404,6 +477,8 @@ void RemoveNamedObjects() {
     }
   }
   if (!c) return;
+  c->closing = true;
+  os::WakeSharedWord(&c->shared->wake);
   os::CloseSection(c->section);
   os::CloseMutex(c->lock);
   c->section = c->lock = nullptr;  // devices still open on it now fail every request
@@ -507,28 +582,15 @@ void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high) {
   });
 }
 
-// A driver signals only events it was given, and the events registered here
-// are handles of this process: an interrupt raised in one process reaches
-// the devices that process opened, never those of another process.
+// Every process's forwarder passes the interrupt on to the events its own
+// devices registered, as a real board interrupts every process using it.
 void RaiseInterrupt(uint32_t board, uint16_t cause) {
-  Connection* c = Current();
-  {
-    Session session(c);
-    if (!session || board >= kBoards) return;
-    EventWrite(&session->board[board], 10, cause, 2);
-  }
-  std::vector<uint64_t> events;
-  {
-    SpinGuard guard;
-    for (const Device* d : Devices()) {
-      if (d->connection == c && d->board == board && d->registered && d->notify) {
-        events.push_back(d->event);
-      }
-    }
-  }
-  void (*signal)(uint64_t) = g_signal_event.load();
-  if (!signal) return;
-  for (uint64_t event : events) signal(event);
+  Session session(Current());
+  if (session && board < kBoards) Interrupt(session.get(), board, cause);
+}
+
+void SetMotionEvents(uint32_t board, uint32_t axis, uint8_t events) {
+  UpdateAxis(board, axis, [&](AxisModel* a) { a->events |= events; });
 }
 
 // ---- Trace ----

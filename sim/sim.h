@@ -92,9 +92,21 @@ void SetDriveDuration(uint32_t board, uint32_t axis, uint32_t polls);
 // Digital inputs of module m (1..4) as the module register holds them.
 void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 
-// Latches `cause` in event window word 10 and signals every event registered
-// by this process for the board while its notification is enabled.
+// Latches `cause` in event window word 10 and interrupts: every process's
+// events registered for the board are signalled, at once where notification
+// is enabled, else when it is enabled again.
+//
+// The board also interrupts by itself, after any request or control call
+// that brings one about: a motion event of an axis enabled by its WR1 bits
+// 13..15 (bit 13: a drive ended), a change of a module input whose module
+// event mask (module command 0xC4) watches it, or the logical position of an
+// axis with WR1 bit 12 set coming to stand in the window between its compare
+// registers (where it stands counts, not what it passed). The event register
+// window latches them (word 12 bits 5..7, bytes 20..27, word 24 bit a) and the
+// cause takes the PLD register 7 enables that apply (bit 0, bit m, bits 6..7).
 void RaiseInterrupt(uint32_t board, uint16_t cause);
+// Motion events of an axis as the chip would report them (bit k = WR1 bit 13 + k).
+void SetMotionEvents(uint32_t board, uint32_t axis, uint8_t events);
 
 // ---- Request trace ----
 

@@ -47,15 +47,6 @@ TEST_F(FrameTest, ChecksComeInOrderAndSetTheLastResult) {
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);
 }
 
-TEST_F(FrameTest, RefusedCallsTouchNoRegister) {
-  Load();
-  sim::StartTrace();
-  RVX406A_SetSystemDefault(0, 4);
-  RVX406A_SetSystemDefault(5, 0);
-  RVX406A_Reset(2);
-  EXPECT_THAT(sim::Trace(), IsEmpty());
-}
-
 TEST(LogRuleTest, TableOfLevelsAndResults) {
   // Columns: level 0, 1, 2, 3, 4 for a success, then for an error.
   struct Row {
@@ -116,36 +107,6 @@ TEST_F(FrameTest, ErrorStringNamesListedCodesOnly) {
   RVX406A_Reset(7);
   RVX406A_GetErrorString(0);
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);  // untouched by the text lookup
-}
-
-TEST_F(FrameTest, LogLevelsAndRulesDecideWhatIsWritten) {
-  Load();
-  struct Case {
-    u32 level;
-    std::vector<std::string> expected;
-  };
-  // Per level: Reset (lifecycle) ok and failing, SetSystemDefault (narrow
-  // setter) ok and failing.
-  const std::string reset_ok = " RV =     0 : RVX406A_Reset (0)";
-  const std::string reset_bad = " RV =  -410 : RVX406A_Reset (4)";
-  const std::string def_ok = " RV =     0 : RVX406A_SetSystemDefault (0, 1)";
-  const std::string def_bad = " RV =  -540 : RVX406A_SetSystemDefault (0, 5)";
-  const Case cases[] = {
-      {0, {}},
-      {1, {reset_ok, reset_bad, def_ok, def_bad}},
-      {2, {reset_ok, reset_bad, def_bad}},
-      {3, {reset_ok, reset_bad, def_ok, def_bad}},
-      {4, {}},
-  };
-  for (const Case& c : cases) {
-    ClearLog();
-    shared().log_level = c.level;
-    RVX406A_Reset(0);
-    RVX406A_Reset(4);
-    RVX406A_SetSystemDefault(0, 1);
-    RVX406A_SetSystemDefault(0, 5);
-    EXPECT_EQ(LoggedCalls(), c.expected) << "level " << c.level;
-  }
 }
 
 os::LocalTime FixedTime() { return {2024, 1, 31, 14, 5, 9, 42}; }

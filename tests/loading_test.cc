@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "core/registers.h"
 #include "platform/platform.h"
@@ -83,40 +84,29 @@ TEST_F(LoadingTest, IdentificationByTypeCodeAndModuleBits) {
   }
 }
 
-TEST_F(LoadingTest, EnumerationStopsAtTheFirstMissingDevice) {
+TEST_F(LoadingTest, LoadResults) {
   sim::BoardConfig missing;
   missing.present = false;
-  UseBoards(BoardList({{}, missing, {}}));
-  EXPECT_EQ(RVX406A_LoadDevice(), 0);
-  EXPECT_EQ(process().table.count, 1u);
-  RVX406A_Reset(1);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);
-}
-
-TEST_F(LoadingTest, NoBoardAtAll) {
-  sim::BoardConfig missing;
-  missing.present = false;
-  UseBoards(BoardList({missing}));
-  EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_LOAD);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_DEVICE_LOAD);
-}
-
-TEST_F(LoadingTest, NineBoardsAreUsableWithoutWatchers) {
-  sim::Config config;
-  config.board_count = 9;
-  UseBoards(config);
-  EXPECT_EQ(RVX406A_LoadDevice(), 8);
-  for (int k = 0; k < kMaxBoards; ++k) EXPECT_EQ(process().watcher[k], nullptr);
-  RVX406A_Reset(8);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  EXPECT_THAT(LoggedCalls().front(), HasSubstr("RVX406A_LoadDevice (9, 36)"));
-}
-
-TEST_F(LoadingTest, ThirtyTwoBitArchitectureIsRefused) {
-  process().seams.architecture = 0;
-  EXPECT_EQ(RVX406A_LoadDevice(), ERR_SUPPORT_PROCESS);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUPPORT_PROCESS);
-  EXPECT_EQ(process().table.count, 0u);
+  sim::Config eight, nine;
+  eight.board_count = 8;
+  nine.board_count = 9;  // usable, but without watchers
+  // Boards, architecture (-1: the machine's), result, boards loaded, a board reset and its result.
+  const std::tuple<sim::Config, int, i32, u32, u16, i32> cases[] = {
+      {BoardList({{}}), 0, ERR_SUPPORT_PROCESS, 0, 0, ERR_DEVICE_LOAD},  // 32-bit x86
+      {BoardList({missing}), -1, ERR_DEVICE_LOAD, 0, 0, ERR_DEVICE_LOAD},
+      {BoardList({{}, missing, {}}), -1, 0, 1, 1, ERR_BOARD_NUMBER},  // enumeration stops
+      {eight, -1, 7, 8, 7, ERR_SUCCESS},
+      {nine, -1, 8, 9, 8, ERR_SUCCESS}};
+  for (const auto& [boards, architecture, result, count, board, reset] : cases) {
+    UseBoards(boards);
+    process().seams.architecture = architecture;
+    EXPECT_EQ(RVX406A_LoadDevice(), result);
+    EXPECT_EQ(process().table.count, count);
+    EXPECT_EQ(process().watcher[count > 0 ? count - 1 : 0] != nullptr, count > 0 && count <= 8);
+    RVX406A_Reset(board);
+    EXPECT_EQ(RVX406A_GetErrorCode(), reset);
+    RVX406A_UnloadDevice();
+  }
 }
 
 TEST_F(LoadingTest, BusTestFailureWritesTheKeptValueBack) {
@@ -137,13 +127,22 @@ TEST_F(LoadingTest, BusTestFailureWritesTheKeptValueBack) {
   EXPECT_EQ(bus[10], "L48=00000020");
   EXPECT_EQ(bus[11], "L48=12345678");
   EXPECT_EQ(process().table.count, 0u);
+  RVX406A_UnloadDevice();
+  stuck.stuck_bus_bits = 1u << 31;  // the top bit is tested too
+  UseBoards(BoardList({stuck}));
+  EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_PCI_BUS);
 }
 
 TEST_F(LoadingTest, UnloadReleasesBoardsButKeepsTheCount) {
   UseBoards(BoardList({{}, {}}));
   Load();
+  PostTestQuitMessage(3);
+  sim::StartTrace();
   RVX406A_UnloadDevice();
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  EXPECT_THAT(Requests(sim::Trace()), ElementsAre("C:E0003890", "C:E0003890"));  // events off
+  TestMessage quit;  // the unload's message pump hands a quit message on
+  EXPECT_TRUE(TakeTestMessage(&quit) && quit.message == kTestQuitMessage);
   EXPECT_EQ(process().table.count, 2u);
   EXPECT_EQ(process().watcher[0], nullptr);
   EXPECT_EQ(process().event[1].load(), nullptr);
@@ -275,20 +274,6 @@ TEST_F(LoadingTest, UnknownModuleLeavesNoBoard) {
   os::SetEnv("RVX_DRIVER", "/nonexistent/driver.so");
   const int status = RunChild("LoadAndTellFirst");
   EXPECT_EQ(status, 2);
-}
-
-TEST_F(LoadingTest, NoOpExportsDoNothing) {
-  Load();
-  RVX406A_Reset(5);
-  sim::StartTrace();
-  EXPECT_EQ(RVX406A_LoadDeviceEx(0), ERR_CREATE_KERNEL_DRIVER_FAIL);
-  RVX406A_PutINSTB(0);
-  RVX406A_PutOTSTB(0);
-  RVX406A_SetINSTB(0);
-  RVX406A_UnloadDeviceEx(0);
-  EXPECT_THAT(sim::Trace(), IsEmpty());
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);
-  EXPECT_EQ(process().table.count, 1u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include "core/registers.h"
 #include "platform/platform.h"
@@ -38,13 +39,9 @@ TEST_F(ParamFileTest, DefaultsWithoutAFile) {
   sim::StartTrace();
   Load();
   const std::vector<std::string> defaults = TracedWrites();
-  EXPECT_THAT(From(defaults, "P3=00", 29),
-              ElementsAre("P3=00", "P4=00", "P5=00", "P6=00", "P7=00", "PD=00",
-                          // axis 0
-                          "WR0=0127", "WR0=010F", "WR1=0000", "WR0=010F", "WR2=0000", "WR0=010F",
-                          "WR3=0080", "WR4=0000", "WR5=0000", "WR7=C94F", "WR6=6500", "WR0=0160",
-                          "WR7=0000", "WR6=0000", "WR0=0164", "WR7=3FFF", "WR6=FFFF", "WR0=010B",
-                          "WR7=C000", "WR6=0001", "WR0=010C", "WR6=0000", "WR0=010D"));
+  // Each axis is stopped, then set up as a reset does.
+  EXPECT_THAT(From(defaults, "P3=00", 8), ElementsAre("P3=00", "P4=00", "P5=00", "P6=00", "P7=00",
+                                                      "PD=00", "WR0=0127", "WR0=010F"));
   EXPECT_THAT(From(defaults, "P102=FF", 13),
               ElementsAre("P102=FF", "P103=00", "P100=C1", "P102=AA", "P103=0A", "P100=C2",
                           "P102=00", "P103=00", "P100=C8", "P100=E5", "L80=00000000"));
@@ -135,31 +132,14 @@ TEST_F(ParamFileTest, LogLevelComesFromDbgLevelIni) {
 TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
   Load();
   AxisBlock& b = axis_block(0, 2);
-  b.wr1 = 0x0105;
-  b.wr2 = 0xC01C;
-  b.wr3 = 0x0084;
-  b.wr4 = 0x7777;
-  b.em6 = 0x6D10;
-  b.em7 = 0x1234;
-  b.sm6 = 0x2001;
-  b.sm7 = 0x00FF;
-  b.range = 321;
-  b.multiple = 4000000000u;
-  b.pos_drive_pps = 123456;
-  b.jog_acc_ms = 64000;
-  b.home_offset = -77;
-  b.int_start_pps = 5;
-  b.plus_softlimit = 1000;
-  b.minus_softlimit = -1000;
-  b.ring_command = 3600;
-  b.ring_actual = 7200;
-  b.home_dir = 0;
-  b.home_mode = 9;
-  b.home_ok = 1;
-  b.comp_width = 33;
-  b.fixed_range = 0;
-  b.mpg_rate = 10000;
-  b.acc_offset = -300;
+  std::tie(b.wr1, b.wr2, b.wr3, b.wr4, b.em6, b.em7, b.sm6, b.sm7, b.range, b.multiple) =
+      std::make_tuple(0x0105, 0xC01C, 0x0084, 0x7777, 0x6D10, 0x1234, 0x2001, 0x00FF, 321,
+                      4000000000u);
+  std::tie(b.pos_drive_pps, b.jog_acc_ms, b.home_offset, b.int_start_pps, b.home_dir, b.home_mode,
+           b.home_ok, b.comp_width, b.fixed_range, b.mpg_rate, b.acc_offset) =
+      std::make_tuple(123456, 64000, -77, 5, 0, 9, 1, 33, 0, 10000, -300);
+  std::tie(b.plus_softlimit, b.minus_softlimit, b.ring_command, b.ring_actual) =
+      std::make_tuple(1000, -1000, 3600, 7200);
   axis_block(0, 0).di_filter = 0;
   axis_block(0, 0).di_filter_time = 15;
   shared().log_level = 1;
@@ -177,30 +157,15 @@ TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
 
   memset(&b, 0, sizeof b);
   ASSERT_TRUE(LoadParameterFile(0));
-  EXPECT_EQ(b.wr1, saved.wr1);
-  EXPECT_EQ(b.wr2, saved.wr2);
-  EXPECT_EQ(b.wr3, saved.wr3);
-  EXPECT_EQ(b.wr4, 0);  // saved as 0
-  EXPECT_EQ(b.em6, saved.em6);
-  EXPECT_EQ(b.em7, saved.em7);
-  EXPECT_EQ(b.sm6, saved.sm6);
-  EXPECT_EQ(b.sm7, saved.sm7);
-  EXPECT_EQ(b.range, saved.range);
-  EXPECT_EQ(b.multiple, saved.multiple);
-  EXPECT_EQ(b.pos_drive_pps, saved.pos_drive_pps);
-  EXPECT_EQ(b.jog_acc_ms, saved.jog_acc_ms);
-  EXPECT_EQ(b.home_offset, saved.home_offset);
-  EXPECT_EQ(b.int_start_pps, saved.int_start_pps);
-  EXPECT_EQ(b.plus_softlimit, saved.plus_softlimit);
-  EXPECT_EQ(b.minus_softlimit, saved.minus_softlimit);
-  EXPECT_EQ(b.ring_command, saved.ring_command);
-  EXPECT_EQ(b.ring_actual, saved.ring_actual);
-  EXPECT_EQ(b.home_dir, saved.home_dir);
-  EXPECT_EQ(b.home_mode, saved.home_mode);
-  EXPECT_EQ(b.home_ok, 0);  // never survives a reload
-  EXPECT_EQ(b.comp_width, saved.comp_width);
-  EXPECT_EQ(b.fixed_range, saved.fixed_range);
-  EXPECT_EQ(b.mpg_rate, saved.mpg_rate);
+  const auto kept = [](const AxisBlock& x) {
+    return std::make_tuple(x.wr1, x.wr2, x.wr3, x.em6, x.em7, x.sm6, x.sm7, x.range, x.multiple,
+                           x.pos_drive_pps, x.jog_acc_ms, x.home_offset, x.int_start_pps,
+                           x.plus_softlimit, x.minus_softlimit, x.ring_command, x.ring_actual,
+                           x.home_dir, x.home_mode, x.comp_width, x.fixed_range, x.mpg_rate);
+  };
+  EXPECT_EQ(kept(b), kept(saved));
+  EXPECT_EQ(b.wr4, 0);             // saved as 0
+  EXPECT_EQ(b.home_ok, 0);         // never survives a reload
   EXPECT_EQ(b.acc_offset, 65236);  // low 16 bits of -300
   EXPECT_EQ(axis_block(0, 0).di_filter, 0);
   EXPECT_EQ(axis_block(0, 0).di_filter_time, 15);
@@ -214,6 +179,48 @@ TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
   b.range = 77;
   ASSERT_TRUE(SaveParameterFile(0));
   EXPECT_THAT(ReadFile(ParameterPath(0)), HasSubstr("RANGE=77\r\n"));
+}
+
+TEST_F(ParamFileTest, SaveKeepsUnknownLinesAndOpensEachFileOnce) {
+  WriteFile(ParameterPath(0),
+            "; site notes\r\n[CUSTOM]\r\nX=1\r\n[2-axis]\r\nrange=5\r\nUSER_KEY=abc\r\n");
+  const u32 before_load = process().seams.files_opened;
+  Load();
+  EXPECT_EQ(process().seams.files_opened - before_load, 2u);  // the file and DbgLevel.ini
+  EXPECT_EQ(axis_block(0, 2).range, 5);
+  axis_block(0, 2).range = 6;
+  const u32 before_save = process().seams.files_opened;
+  ASSERT_TRUE(SaveParameterFile(0));
+  // Each file read once and written once.
+  EXPECT_EQ(process().seams.files_opened - before_save, 4u);
+  const std::string text = ReadFile(ParameterPath(0));
+  EXPECT_EQ(
+      text.rfind("; site notes\r\n[CUSTOM]\r\nX=1\r\n[2-axis]\r\nrange=6\r\nUSER_KEY=abc\r\n", 0),
+      0u)
+      << text;
+  // The existing key was rewritten in place, not added again.
+  const size_t axis2 = text.find("[2-axis]");
+  const std::string section = text.substr(axis2, text.find('[', axis2 + 1) - axis2);
+  EXPECT_EQ(section.find("\r\nRANGE="), std::string::npos) << section;
+}
+
+TEST_F(ParamFileTest, SaveStoppedAtAnyPointLeavesTheOldFile) {
+  Load();
+  ASSERT_TRUE(SaveParameterFile(0));
+  const std::string old_text = ReadFile(ParameterPath(0));
+  axis_block(0, 1).multiple = 12345;  // the new file is as long as the old one
+  constexpr size_t kPoints = 200;
+  size_t bad = 0;
+  for (size_t i = 0; i <= kPoints; ++i) {
+    process().seams.save_stops_after = static_cast<int64_t>(old_text.size() * i / kPoints);
+    SaveParameterFile(0);
+    if (ReadFile(ParameterPath(0)) != old_text) ++bad;
+  }
+  EXPECT_EQ(bad, 0u) << "of " << kPoints + 1 << " stopped saves";
+  process().seams.save_stops_after = -1;
+  ASSERT_TRUE(SaveParameterFile(0));
+  EXPECT_NE(ReadFile(ParameterPath(0)).find("MULTIPLE=12345\r\n"), std::string::npos);
+  EXPECT_EQ(os::GetFileAttributes(ParameterPath(0).c_str()) & os::kFileAttributeReadOnly, 1u);
 }
 
 TEST_F(ParamFileTest, UnopenedBoardIsNotLoadedOrSaved) {

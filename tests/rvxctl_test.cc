@@ -49,6 +49,7 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        {"segment 1: arc 0x33 end +500,+500  centre +0,+500\n",
         "segment 0 handed over (table of 3)\n", "board 0 axis 0: command 1100, actual 1100\n"}},
       {"--sim io 0 out 8 1", 1, {"rvxctl: PutDOWord: -201 (no name)\n"}},
+      {"--sim move 0 1 300000000", 1, {"rvxctl: Inc_Move: ERR_INVALID_PARAMETER (-300)\n"}},
       {"--sim status 0 4", 1, {"rvxctl: GetCardStatus: ERR_AXIS_NUM (-540)\n"}},
       {"--sim move 0 1,2 5", 2, {"as many distances as axes"}},
       {"--sim-drive=1 status", 2, {"bad option"}},

@@ -123,31 +123,22 @@ void LibraryTest::ClearLog() const {
 }
 
 std::string Render(const sim::Request& r) {
+  // By space: local, chip, PLD bank; the chip's offsets count words.
+  static const char* const kWrite[] = {"L%u=%08X", "WR%u=%04X", "P%X=%02X"};
+  static const char* const kRead[] = {"RL%u", "RR%u", "RP%X"};
+  const u32 space = r.space < 3 ? r.space : 0;
+  const u32 offset = space == static_cast<u32>(Space::kChip) ? r.offset / 2 : r.offset;
   char text[64];
-  const bool chip = r.space == static_cast<u32>(Space::kChip);
-  const bool pld = r.space == static_cast<u32>(Space::kPld);
   switch (r.code) {
     case ioctl::kWriteWord:
     case ioctl::kWriteByte:
     case ioctl::kWriteDword:
-      if (chip) {
-        snprintf(text, sizeof text, "WR%u=%04X", r.offset / 2, r.value);
-      } else if (pld) {
-        snprintf(text, sizeof text, "P%X=%02X", r.offset, r.value);
-      } else {
-        snprintf(text, sizeof text, "L%u=%08X", r.offset, r.value);
-      }
+      snprintf(text, sizeof text, kWrite[space], offset, r.value);
       break;
     case ioctl::kReadWord:
     case ioctl::kReadByte:
     case ioctl::kReadDword:
-      if (chip) {
-        snprintf(text, sizeof text, "RR%u", r.offset / 2);
-      } else if (pld) {
-        snprintf(text, sizeof text, "RP%X", r.offset);
-      } else {
-        snprintf(text, sizeof text, "RL%u", r.offset);
-      }
+      snprintf(text, sizeof text, kRead[space], offset);
       break;
     case ioctl::kEventWriteByte:
     case ioctl::kEventWriteWord:
@@ -189,6 +180,50 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+namespace {
+
+void Put(std::string* s, size_t at, u32 value) {
+  for (int i = 0; i < 4; ++i) (*s)[at + i] = static_cast<char>(value >> 8 * i);
+}
+
+// A VS_VERSIONINFO node of type 1 (text): lengths, key and value in UTF-16, then the children.
+std::string Node(const std::u16string& key, const std::u16string& text, const std::string& kids) {
+  std::string node(6, '\0');
+  for (const std::u16string& part : {key, text}) {
+    for (char16_t c : part + u'\0') node += {static_cast<char>(c), static_cast<char>(c >> 8)};
+    node.resize((node.size() + 3) & ~size_t{3}, '\0');
+  }
+  node += kids;
+  Put(&node, 0, static_cast<u32>(node.size() | (text.size() + 1) << 16));
+  node[4] = 1;
+  return node;
+}
+
+}  // namespace
+
+// One section maps the file at address 0; the resource tree at 0x100 leads
+// through type 16 to the version information at 0x158.
+std::string VersionedPe(const std::u16string& language,
+                        const std::vector<std::pair<std::u16string, std::u16string>>& values) {
+  std::string strings;
+  for (const auto& [key, text] : values) strings += Node(key, text, "");
+  const std::string info =
+      Node(u"VS_VERSION_INFO", u"", Node(u"StringFileInfo", u"", Node(language, u"", strings)));
+  const u32 size = static_cast<u32>(info.size());
+  std::string pe(0x158, '\0');
+  // clang-format off
+  const std::pair<size_t, u32> fields[] = {
+      {0, 0x5A4D}, {0x3C, 0x40}, {0x40, 0x4550}, {0x46, 1}, {0x54, 120},  // "MZ", "PE", 1 section
+      {0x58, 0x10B}, {0xB4, 16}, {0xC8, 0x100}, {0xCC, 0x58},  // PE32, 16 directories, resources
+      {0xE0, 0x158 + size},                                    // the section's raw size
+      {0x10E, 1}, {0x110, 16}, {0x114, 0x80000018},            // type 16
+      {0x126, 1}, {0x12C, 0x80000030}, {0x13E, 1}, {0x144, 0x48},  // a name, a language
+      {0x148, 0x158}, {0x14C, size}};                          // the data: address and size
+  // clang-format on
+  for (const auto& [at, value] : fields) Put(&pe, at, value);
+  return pe + info;
 }
 
 ChildRegistrar::ChildRegistrar(const char* name, ChildMain main) { Children()[name] = main; }

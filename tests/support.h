@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/process.h"
@@ -54,6 +55,10 @@ std::vector<std::string> Writes(const std::vector<sim::Request>& trace);
 std::vector<std::string> TracedWrites();
 
 void WriteFile(const std::string& path, const std::string& text);
+// A minimal PE32 file whose version resource holds, under
+// "\StringFileInfo\<language>", the (key, text) values given.
+std::string VersionedPe(const std::u16string& language,
+                        const std::vector<std::pair<std::u16string, std::u16string>>& values);
 std::string ReadFile(const std::string& path);
 // Removes a file or a directory tree, if present, read-only files and folders
 // included (Windows refuses to delete those as they are).

@@ -4,6 +4,8 @@
 //
 //   rvxctl [OPTIONS] COMMAND [ARGS...]   (rvxctl --help lists both)
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,7 @@
 
 #include "core/process.h"
 #include "include/rvx406a.h"
+#include "interp/events.h"
 #include "interp/interp.h"
 #include "platform/platform.h"
 #include "sim/sim.h"
@@ -664,6 +667,82 @@ int Conti(const Args& args) {
   return status;
 }
 
+// Set by Ctrl-C / SIGINT: watch ends and the boards are unloaded as usual.
+volatile std::sig_atomic_t interrupted = 0;
+void OnInterrupt(int) { interrupted = 1; }
+
+// Notifications of the watcher thread, taken by the main thread.
+std::atomic<unsigned> motion_wakes{0}, input_wakes{0};
+void OnBoardEvent(uint32_t, uint32_t kind) { (kind == 0 ? motion_wakes : input_wakes)++; }
+
+void Stamp() {
+  const rvx::os::LocalTime t = rvx::os::GetLocalTime();
+  printf("%02u:%02u:%02u.%03u ", t.hour, t.minute, t.second, t.millisecond);
+}
+
+// Watches every motion event of every axis and every input of the board
+// until interrupted; each event is printed when it arrives.
+int Watch(const Args& args) {
+  uint16_t board = 0;
+  if (!BoardArg(args, 0, &board)) return 2;
+  const uint16_t axes = RVX406A_GetAxisNum(board);
+  if (!Succeeded("GetAxisNum")) return 1;
+  for (uint16_t a = 0; a < axes; ++a) RVX406A_SetMotEventMask(board, a, 7);
+  RVX406A_SetDiEventMask(board, 0xFFFFFFFF, 0xFFFFFFFF);
+  RVX406A_SetEventHandler(board, 1, reinterpret_cast<void*>(&OnBoardEvent), 0);
+  if (!Succeeded("SetEventHandler")) return 1;
+  RVX406A_SetEventEnable(board, 1);
+  if (!Succeeded("SetEventEnable")) return 1;
+  if (args.Has("--compare")) {
+    // The table lives in this process, so its compare events are served here.
+    std::vector<int32_t> c;
+    if (!ParseList(args.flags.at("--compare"), ParseI32, &c) || c.size() != 4 || c[0] < 0 ||
+        c[0] > 0xFFFF || c[3] < 0 || c[3] > 0xFFFF) {
+      fprintf(stderr, "rvxctl: --compare AXIS,START,INTERVAL,COUNT\n");
+      return 2;
+    }
+    RVX406A_SetInitCompTrg(board);
+    if (!Succeeded("SetInitCompTrg")) return 1;
+    RVX406A_SetCompTrgContTable(board, static_cast<uint16_t>(c[0]), static_cast<uint16_t>(c[3]),
+                                c[1], c[2]);
+    if (!Succeeded("SetCompTrgContTable")) return 1;
+  }
+  std::signal(SIGINT, OnInterrupt);
+  printf("watching board %u (motion events of %u axes, all inputs, compare); Ctrl-C ends\n", board,
+         axes);
+  fflush(stdout);
+  unsigned motion_seen = 0, inputs_seen = 0;
+  uint32_t compares_seen = rvx::event_tables().compare_events[board].load();
+  while (!interrupted) {
+    rvx::os::Sleep(5);
+    if (motion_wakes != motion_seen) {
+      motion_seen = motion_wakes;
+      uint16_t status = 0;
+      RVX406A_GetMotEventStatus(board, 0, &status);
+      Stamp();
+      printf("motion  status 0x%04X\n", status);
+    }
+    if (input_wakes != inputs_seen) {
+      inputs_seen = input_wakes;
+      uint32_t low = 0, high = 0;
+      RVX406A_GetDiEventStatus(board, &low, &high);
+      Stamp();
+      printf("inputs  0-31 0x%08X  32-63 0x%08X\n", low, high);
+    }
+    const uint32_t compares = rvx::event_tables().compare_events[board].load();
+    if (compares != compares_seen) {
+      Stamp();
+      printf("compare %u event(s), next window loaded\n", compares - compares_seen);
+      compares_seen = compares;
+    }
+    fflush(stdout);
+  }
+  if (args.Has("--compare")) RVX406A_SetFreeCompTrg(board);
+  RVX406A_SetEventEnable(board, 0);
+  printf("stopped\n");
+  return 0;
+}
+
 // The flags a command takes and how many positional words.
 struct Command {
   const char* name;
@@ -759,6 +838,15 @@ const std::vector<Command>& Commands() {
        {},
        {"--lead", "--map", "--speed"},
        Conti},
+      {"watch",
+       "watch BOARD [--compare AXIS,START,INTERVAL,COUNT]",
+       "print motion, input and compare events as they arrive, until Ctrl-C; "
+       "--compare arms a compare table",
+       1,
+       1,
+       {},
+       {"--compare"},
+       Watch},
   };
   return commands;
 }
@@ -779,6 +867,15 @@ void Usage(FILE* out) {
           "  --sim-position=B:A:N  logical and real position of axis A\n"
           "  --sim-drive=POLLS     simulated drives stay busy for POLLS status reads\n"
           "exit status: 0 done, 1 refused by the library or stopped by a cause, 2 usage\n");
+}
+
+bool LibraryInUse() {
+  const std::string name =
+      rvx::os::GetEnv("RVX_IPC_NAMESPACE") + "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635";
+  bool existed = false;
+  rvx::os::Handle mutex = rvx::os::CreateNamedMutex(name.c_str(), false, &existed);
+  if (mutex != nullptr) rvx::os::CloseMutex(mutex);
+  return existed;
 }
 
 void ApplySimSettings(const Options& options) {
@@ -836,7 +933,9 @@ int main(int argc, char** argv) {
 
   if (options.sim) {
     rvx::os::SetEnv("RVX_DRIVER", "sim");
-    rvx::sim::Reset(options.boards);
+    // Simulated boards that another process has loaded are joined as they
+    // stand, as a second program joins a real board.
+    if (!LibraryInUse()) rvx::sim::Reset(options.boards);
   }
   int status = 1;
   const int32_t highest = RVX406A_LoadDevice();

@@ -1,4 +1,5 @@
 // Events, threads, sleeping and clocks.
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -157,6 +158,21 @@ bool SetThreadPriority(Handle thread, int priority) {
   // request is best effort, as the thread runs correctly either way.
   setpriority(PRIO_PROCESS, static_cast<id_t>(t->tid), t->normal_nice - (priority > 0 ? 1 : 0));
   return true;
+}
+
+// A futex without FUTEX_PRIVATE_FLAG keys on the physical page, so it works
+// across processes mapping the same object, and a waiter that dies leaves
+// nothing behind.
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+
+void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t timeout_ms) {
+  const timespec timeout{static_cast<time_t>(timeout_ms / 1000),
+                         static_cast<long>(timeout_ms % 1000) * 1000000L};
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT, expected, &timeout, nullptr, 0);
+}
+
+void WakeSharedWord(std::atomic<uint32_t>* word) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
 }
 
 void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

@@ -1,4 +1,6 @@
 // INI files and file attributes: the Windows private-profile functions.
+#include <io.h>
+
 #include "platform/win32/win32.h"
 
 namespace rvx::os {
@@ -19,6 +21,16 @@ bool SetFileAttributes(const char* path, uint32_t attributes) {
 uint32_t GetFileAttributes(const char* path) {
   const DWORD attributes = ::GetFileAttributesA(path);
   return attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+}
+
+bool SyncFile(FILE* file) {
+  if (fflush(file) != 0) return false;
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != FALSE;
+}
+
+bool MoveFileOver(const char* from, const char* to) {
+  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 }  // namespace rvx::os

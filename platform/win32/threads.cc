@@ -55,6 +55,15 @@ bool SetThreadPriority(Handle thread, int priority) {
                                                    : THREAD_PRIORITY_NORMAL) != FALSE;
 }
 
+// Windows can wait on an address only within one process, so a waiter on
+// memory shared between processes looks at the word every millisecond.
+void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t timeout_ms) {
+  const DWORD start = ::GetTickCount();
+  while (word->load() == expected && ::GetTickCount() - start < timeout_ms) ::Sleep(1);
+}
+
+void WakeSharedWord(std::atomic<uint32_t>*) {}
+
 void Sleep(uint32_t ms) { ::Sleep(ms); }
 
 uint32_t TickCount() { return ::GetTickCount(); }

@@ -1,0 +1,70 @@
+// The per-board watcher thread: it sleeps on the board's event and handles
+// each interrupt the driver signals, without the library mutex.
+#include "core/driver_port.h"
+#include "core/process.h"
+#include "core/registers.h"
+#include "interp/events.h"
+#include "platform/platform.h"
+
+namespace rvx {
+namespace {
+
+constexpr u32 kInterruptCauseWord = 10;
+constexpr u32 kCauseMotion = 0x01;
+constexpr u32 kCauseInputs = 0x1E;   // modules 1..4
+constexpr u32 kCauseCompare = 0xC0;  // both bits, or it is not ours to refill
+
+// Loads the window of the next table position into the compare axis. The
+// board's compare lock spans the register writes too, so that a table
+// replaced meanwhile cannot have its first window overwritten by a stale one.
+void Refill(u32 board, const BoardIo& io) {
+  EventTables& t = event_tables();
+  SpinGuard guard(t.compare_lock[board]);
+  if (!t.compare[board].exists()) return;
+  const i32 position = static_cast<i32>(t.compare[board].Take());
+  const u32 axis = t.compare_axis;
+  const SharedSection* shared = process().shared;
+  const u32 width = shared != nullptr && axis < kAxesPerBoard
+                        ? LoadShared(shared->board[board].axis[axis].comp_width)
+                        : 0;
+  LoadCompareWindow(AxisIo(io, axis), position, width);
+  t.compare_events[board]++;
+}
+
+void Notify(u32 board, u32 cause) {
+  const NotifyTarget target = CurrentTarget();
+  const bool motion = (cause & kCauseMotion) != 0;
+  const bool inputs = (cause & kCauseInputs) != 0;
+  if (target.window != nullptr) {
+    if (motion) os::PostMessage(target.window, target.message, board, 0);
+    if (inputs) os::PostMessage(target.window, target.message, board, 0);
+  }
+  if (target.callback != nullptr) {
+    if (motion) target.callback(board, 0);
+    if (inputs) target.callback(board, 1);
+  }
+}
+
+}  // namespace
+
+uint32_t WatchBoard(void* arg) {
+  Process& p = process();
+  const u32 board = *static_cast<const u32*>(arg);
+  for (;;) {
+    os::Handle event = p.event[board];
+    if (event == nullptr) return 0;
+    const bool woke = os::WaitEvent(event);
+    if (p.watcher_run != 1) return 0;
+    if (!woke) continue;
+    const BoardIo io(p.table.board[board].handle);
+    // Notification stays off while the wake is handled, so a burst of
+    // interrupts cannot pile up behind it.
+    SendEventRequest(io.device(), ioctl::kDisableEvent, event);
+    const u32 cause = io.EventWord(kInterruptCauseWord) & 0xFFu;
+    if (AllSet(cause, kCauseCompare)) Refill(board, io);
+    Notify(board, cause);
+    SendEventRequest(io.device(), ioctl::kEnableEvent, event);
+  }
+}
+
+}  // namespace rvx

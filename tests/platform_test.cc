@@ -1,0 +1,225 @@
+// The operating-system layer's contract, checked alike on every system: named
+// objects across processes, profile files, events and threads, window messages.
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "tests/support.h"
+
+namespace rvx::test {
+namespace {
+
+constexpr size_t kSectionSize = 85424;
+const bool kWindows = os::PathSeparator() == '\\';
+
+struct Probe {
+  os::Handle mutex;
+  std::atomic<bool> taken{false};
+};
+
+// args: mutex name, and "close" to close it again at once. 0: taken (and
+// the process dies owning it) or closed; 1: held by another process; 2: the
+// mutex did not exist. Other tests probe with it too.
+RVX_TEST_CHILD(ProbeMutex) {
+  Probe probe;
+  bool existed = false;
+  probe.mutex = os::CreateNamedMutex(args.at(0).c_str(), false, &existed);
+  if (probe.mutex == nullptr || !existed) return 2;
+  if (args.size() > 1) return os::CloseMutex(probe.mutex), 0;
+  os::Handle thread = os::CreateThread(
+      [](void* arg) -> uint32_t {
+        auto* p = static_cast<Probe*>(arg);
+        p->taken = os::WaitMutex(p->mutex);
+        return 0;
+      },
+      &probe);
+  return os::WaitThread(thread, 300) && probe.taken ? 0 : 1;
+}
+
+// args: section name, "leave" or "share". leave: creates the section and
+// scribbles on it; share: finds the parent's bytes and answers in byte 100.
+RVX_TEST_CHILD(UseSection) {
+  const os::Section s = os::CreateOrOpenSection(args.at(0).c_str(), kSectionSize);
+  auto* bytes = static_cast<unsigned char*>(s.view);
+  if (bytes == nullptr) return 2;
+  if (args.at(1) == "leave") {
+    if (!s.created || bytes[kSectionSize - 1] != 0) return 3;
+    memset(bytes, 0xCD, kSectionSize);
+    return 0;
+  }
+  if (s.created || bytes[0] != 0x11 || bytes[kSectionSize - 1] != 0x22) return 4;
+  bytes[100] = 0x33;
+  os::FlushView(s.view, kSectionSize);
+  os::CloseSection(s.handle);
+  return 0;
+}
+
+std::string ObjectName(const char* what) {
+  return "rvxpt" + std::to_string(CurrentProcessId()) + what;
+}
+
+TEST(PlatformTest, NamedMutexAndSectionAcrossProcesses) {
+  const std::string name = ObjectName("mutex"), section_name = ObjectName("section");
+  // What a dead process leaves behind counts as absent.
+  ASSERT_EQ(RunChild("UseSection", {section_name, "leave"}), 0);
+  bool existed = true;
+  os::Handle first = os::CreateNamedMutex(name.c_str(), true, &existed);
+  EXPECT_FALSE(existed);
+  os::Handle second = os::CreateNamedMutex(name.c_str(), true, &existed);  // not owned twice
+  EXPECT_TRUE(existed);
+  ASSERT_TRUE(os::WaitMutex(first));  // recursive: owned twice now
+  // The probe's exit code after each step: every probe also closes its handle.
+  EXPECT_EQ(RunChild("ProbeMutex", {name}), 1);
+  os::ReleaseMutex(first);
+  EXPECT_EQ(RunChild("ProbeMutex", {name}), 1);
+  os::ReleaseMutex(first);
+  EXPECT_EQ(RunChild("ProbeMutex", {name}), 0);  // which died owning it
+  EXPECT_TRUE(os::WaitMutex(first));             // a dead owner's mutex counts as acquired
+  os::ReleaseMutex(first);
+  EXPECT_EQ(RunChild("ProbeMutex", {name}), 0);  // recovered for good
+  os::CloseMutex(first);                         // the creator goes, the other holder keeps it
+  EXPECT_EQ(RunChild("ProbeMutex", {name, "close"}), 0);
+  EXPECT_EQ(RunChild("ProbeMutex", {name, "close"}), 0);  // closing a handle removes nothing
+  os::CloseMutex(second);
+  EXPECT_EQ(RunChild("ProbeMutex", {name}), 2);  // gone with its last holder
+
+  const os::Section section = os::CreateOrOpenSection(section_name.c_str(), kSectionSize);
+  auto* bytes = static_cast<unsigned char*>(section.view);
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_TRUE(section.created);
+  EXPECT_EQ(bytes[0] | bytes[kSectionSize - 1], 0);
+  bytes[0] = 0x11;
+  bytes[kSectionSize - 1] = 0x22;
+  EXPECT_EQ(RunChild("UseSection", {section_name, "share"}), 0);
+  EXPECT_EQ(bytes[100], 0x33);
+  os::CloseSection(section.handle);
+  // On POSIX the view alone keeps it alive; under wine the name goes with the handle.
+  if (!kWindows) {
+    EXPECT_EQ(RunChild("UseSection", {section_name, "share"}), 0);
+  }
+  os::RemoveNamedObject(section_name.c_str());
+}
+
+TEST(PlatformTest, IniFiles) {
+  const std::string dir = MakeTempDir(), path = dir + "RVXPRM0.DAT";
+  ASSERT_FALSE(dir.empty());
+  // File (null: none), key, the value of section "0-Axis"; the last rows are of
+  // this library's own reader, where the system has none.
+  const std::tuple<const char*, const char*, int32_t, bool> cases[] = {
+      {"[0-AXIS]\r\nPOS_ACC=123\r\n", "pos_acc", 123, true},
+      {"[0-AXIS]\nPOS_ACC=-45\n", "POS_ACC", -45, true},
+      {"[0-AXIS]\nK=12abc\n", "K", 12, true},
+      {"[0-AXIS]\nK=abc\n", "K", 0, true},
+      {"[B]\nK=5\n", "K", -99, true},
+      {nullptr, "K", -99, true},
+      {"[ 0-axis ]\nK =  +7.5x \n", "k", 7, false},
+      {"[0-AXIS]\nK=4294967295\n", "K", -1, false},
+      {"[0-AXIS]\nK=\n", "K", -99, false},  // an empty value counts as absent
+      {"[0-AXIS]\nK=1\nK=2\n", "K", 1, false},
+      {"[0-AXIS]\nX=1\n[B]\nK=2\n[0-AXIS]\nK=3\n", "K", -99, false},  // the first section only
+      {"K=5\n[0-AXIS]\nKEY=5", "K", -99, false},
+  };
+  for (const auto& [file, key, expected, everywhere] : cases) {
+    if (kWindows && !everywhere) continue;
+    SCOPED_TRACE(file ? file : "(no file)");
+    RemoveTree(path);
+    if (file != nullptr) WriteFile(path, file);
+    EXPECT_EQ(os::ReadIniInt("0-Axis", key, -99, path.c_str()), expected);
+  }
+  RemoveTree(path);
+  EXPECT_EQ(os::GetFileAttributes(path.c_str()), 0u);  // missing
+  for (const char* key : {"RANGE", "MULTIPLE", "range"}) {
+    ASSERT_TRUE(os::WriteIniString("AXIS0", key, key, path.c_str()));
+  }
+  ASSERT_TRUE(os::WriteIniString("AXIS1", "RANGE", "-300", path.c_str()));
+  EXPECT_EQ(os::ReadIniInt("AXIS1", "RANGE", 0, path.c_str()), -300);
+  const std::string text = ReadFile(path);
+  EXPECT_EQ(text.find("=range"), text.rfind("=range")) << text;  // one key rewritten
+  EXPECT_NE(text.find("MULTIPLE=MULTIPLE"), std::string::npos) << text;
+
+  EXPECT_EQ(os::GetFileAttributes(path.c_str()) & os::kFileAttributeReadOnly, 0u);
+  ASSERT_TRUE(os::SetFileAttributes(path.c_str(), os::kFileAttributeReadOnly));
+  EXPECT_EQ(os::GetFileAttributes(path.c_str()) & os::kFileAttributeReadOnly, 1u);
+  EXPECT_EQ(os::ReadIniInt("AXIS1", "RANGE", 0, path.c_str()), -300);
+  ASSERT_TRUE(os::SetFileAttributes(path.c_str(), os::kFileAttributeNormal));
+  EXPECT_TRUE(os::WriteIniString("AXIS1", "RANGE", "2", path.c_str()));
+  EXPECT_FALSE(os::SetFileAttributes((dir + "missing.dat").c_str(), os::kFileAttributeNormal));
+  RemoveTree(dir);
+}
+
+uint32_t WaitOnce(void* event) { return os::WaitEvent(event) ? 0 : 1; }
+
+TEST(PlatformTest, AutoResetEventsThreadsAndTime) {
+  os::Handle event = os::CreateEvent();
+  os::SetEvent(event);  // kept until someone waits; two signals are one
+  os::SetEvent(event);
+  EXPECT_TRUE(os::WaitEvent(event));
+  os::Handle thread = os::CreateThread(WaitOnce, event);
+  const uint32_t before = os::TickCount();
+  EXPECT_FALSE(os::WaitThread(thread, 100));  // the event has reset itself
+  const uint32_t waited = os::TickCount() - before;
+  EXPECT_TRUE(waited >= 90 && waited < 5000) << waited;
+  os::TerminateThread(thread);
+  EXPECT_TRUE(os::WaitThread(thread, 5000));
+  os::CloseThread(thread);
+  thread = os::CreateThread(WaitOnce, event);  // the cancelled wait left the event usable
+  os::SetEvent(event);
+  EXPECT_TRUE(os::WaitThread(thread, 5000));
+  os::CloseThread(thread);
+  os::CloseEvent(event);
+
+  const time_t now = time(nullptr);
+  const tm* local = localtime(&now);
+  const os::LocalTime t = os::GetLocalTime();
+  EXPECT_EQ(t.year * 10000 + t.month * 100 + t.day,  // racy at midnight
+            (local->tm_year + 1900) * 10000 + (local->tm_mon + 1) * 100 + local->tm_mday);
+}
+
+std::vector<TestMessage>& Dispatched() {
+  static std::vector<TestMessage> messages;
+  return messages;
+}
+void Record(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  Dispatched().push_back({window, message, wparam, lparam});
+}
+
+TEST(PlatformTest, EachThreadTakesItsOwnMessagesInOrder) {
+  void* window = CreateTestWindow(Record);
+  ASSERT_NE(window, nullptr);
+  os::Message msg;
+  while (os::PeekMessage(&msg)) {
+  }
+  bool poster_got_only_its_quit = false;
+  std::thread([&] {
+    for (uintptr_t i = 0; i < 3; ++i) os::PostMessage(window, 0x400 + i, i, -1);
+    os::PostQuitMessage(3);  // a thread message of the poster
+    poster_got_only_its_quit =
+        os::PeekMessage(&msg) && msg.message == kTestQuitMessage && !os::PeekMessage(&msg);
+  }).join();
+  EXPECT_TRUE(poster_got_only_its_quit);
+  os::PostQuitMessage(7);
+  Dispatched().clear();
+  for (uint32_t i = 0; i < 4; ++i) {
+    ASSERT_TRUE(os::PeekMessage(&msg));
+    EXPECT_EQ(msg.window, i < 3 ? window : nullptr);
+    EXPECT_EQ(msg.message, i < 3 ? 0x400 + i : kTestQuitMessage);
+    EXPECT_EQ(msg.wparam, i < 3 ? i : 7u);
+    os::DispatchMessage(msg);  // the quit message goes to no window
+  }
+  EXPECT_FALSE(os::PeekMessage(&msg));
+  ASSERT_EQ(Dispatched().size(), 3u);
+  EXPECT_EQ(Dispatched()[2].window, window);
+  EXPECT_EQ(Dispatched()[2].wparam, 2u);
+  EXPECT_EQ(Dispatched()[2].lparam, -1);
+  DestroyTestWindow(window);
+  EXPECT_FALSE(os::PostMessage(window, 0x400, 0, 0));
+}
+
+}  // namespace
+}  // namespace rvx::test
