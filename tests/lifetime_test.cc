@@ -1,8 +1,10 @@
-// Loading and unloading against the rest of the process: calls of other
-// threads overlapping Load/Unload.
+// Loading and unloading against the rest of the process and other processes:
+// calls of other threads overlapping Load/Unload, and the shared section
+// outliving an Unload.
 #include <gmock/gmock.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -11,6 +13,7 @@
 namespace rvx::test {
 namespace {
 
+constexpr u32 kMarker = 0x5EC7104E;
 constexpr int32_t kPosition = 1234;
 
 class LifetimeTest : public LibraryTest {};
@@ -39,6 +42,25 @@ TEST_F(LifetimeTest, CallsOfOtherThreadsOverlappingLoadAndUnloadCompleteOrFailCl
   for (std::thread& t : callers) t.join();
   EXPECT_EQ(unexpected, 0);
   EXPECT_GT(calls, 0);
+}
+
+RVX_TEST_CHILD(ReadSectionMarker) {
+  if (RVX406A_LoadDevice() != 0) return 2;
+  u32 marker;
+  memcpy(&marker, process().shared->reserved0, sizeof marker);
+  RVX406A_UnloadDevice();
+  return marker == kMarker ? 0 : marker == 0 ? 1 : 3;
+}
+
+TEST_F(LifetimeTest, SectionOutlivesUnloadWhileThisProcessKeepsItsView) {
+  // The child creates the mutex afresh, so it is a first loader, yet it finds
+  // the section this process left mapped rather than a new zeroed one.
+  Load();
+  memcpy(shared().reserved0, &kMarker, sizeof kMarker);
+  RVX406A_UnloadDevice();
+  EXPECT_EQ(RunChild("ReadSectionMarker"), 0);
+  Load();
+  EXPECT_EQ(RunChild("ReadSectionMarker"), 0);
 }
 
 }  // namespace
