@@ -53,7 +53,7 @@ RVX406A_API void RVX406A_BoardInfo(uint16_t board, uint32_t* type, uint32_t* ver
                                    uint32_t* axes, uint32_t* di, uint32_t* do_count) {
   ZeroOutputs(type, version, axes, di, do_count);
   BoardCall call(board, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(type, version, axes, di, do_count)) {
     const BoardRecord& record = call.record();
     const u32 code = TypeCode(call.io().Pld(pld::kIdentity));
     *type = record.kind;
@@ -62,8 +62,8 @@ RVX406A_API void RVX406A_BoardInfo(uint16_t board, uint32_t* type, uint32_t* ver
     *di = record.di_count;
     *do_count = record.do_count;
   }
-  call.Log(" RV = %5d : RVX406A_BoardInfo (%ld, %ld, %ld, %ld, %ld, %ld)", board, *type, *version,
-           *axes, *di, *do_count);
+  call.Log(" RV = %5d : RVX406A_BoardInfo (%ld, %ld, %ld, %ld, %ld, %ld)", board, Shown(type),
+           Shown(version), Shown(axes), Shown(di), Shown(do_count));
 }
 
 RVX406A_API uint16_t RVX406A_GetBoardID(uint16_t board) {
@@ -116,7 +116,7 @@ RVX406A_API uint32_t RVX406A_GetDllVersion(const char* path) {
   Call call(LogRule::kGetter);
   u32 version = 0;
   std::string text;
-  if (call.ok() && path != nullptr && os::GetFileVersionString(path, kFileVersionKey, &text)) {
+  if (call.CheckPointers(path) && os::GetFileVersionString(path, kFileVersionKey, &text)) {
     version = ParseFileVersion(text);
   }
   call.Log(" RV = %5d : RVX406A_GetDllVersion (%s, %ld)", path, version);

@@ -115,6 +115,12 @@ class Call {
     if (!condition) Fail(code);
     return ok();
   }
+  // Refuses a null pointer the call would read or write through
+  // (ERR_INVALID_PARAMETER); true while the call is ok.
+  template <class... T>
+  bool CheckPointers(const T*... pointers) {
+    return Check(((pointers != nullptr) && ...));
+  }
   // Replaces the result (a stop cause reported on success).
   void SetResult(i32 code) { result_ = code; }
 
@@ -173,9 +179,21 @@ class AxisCall : public BoardCall {
 };
 
 // Sets every output to zero: getters clear their outputs before the mutex.
+// A null output is left for the call to refuse.
 template <class... T>
 void ZeroOutputs(T*... outputs) {
-  ((*outputs = 0), ...);
+  ((outputs != nullptr ? void(*outputs = 0) : void()), ...);
+}
+
+// What an output holds, for a log line; 0 for a null one.
+template <class T>
+T Shown(const T* output) {
+  return output != nullptr ? *output : T();
+}
+// An element of an input array, for a log line; 0 for a null array.
+template <class T>
+T Shown(const T* array, u32 index) {
+  return array != nullptr ? array[index] : T();
 }
 
 }  // namespace rvx

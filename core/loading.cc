@@ -15,6 +15,7 @@ namespace {
 
 constexpr char kSectionName[] = "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA";
 constexpr char kMutexName[] = "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635";
+constexpr char kLoadedMarkerName[] = "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635.loaded";
 constexpr u32 kBoardKind = 196;
 constexpr int kMaxWatchedBoards = 8;
 constexpr u32 kWatcherStopMs = 5000;
@@ -96,13 +97,33 @@ bool OpenLibraryMutex(Process& p) {
   if (mutex == nullptr) return false;
   if (p.mutex != nullptr) os::CloseMutex(p.mutex);
   p.mutex = mutex;
-  if (existed) {
-    p.first_loader = false;
-  } else {
-    // The call frame takes it like any other call.
-    os::ReleaseMutex(mutex);
-  }
+  // The call frame takes it like any other call.
+  if (!existed) os::ReleaseMutex(mutex);
   return true;
+}
+
+// Decides, under the library mutex, whether this process does the first
+// load: it does unless a live process holds the marker that every loaded
+// process holds and the first loader creates. A process that takes the
+// mutex over from a first loader that died mid-load finds no marker (it went
+// with its only holder) and loads the files itself. A reload keeps its
+// marker. False when the marker cannot be held.
+bool HoldLoadedMarker(Process& p) {
+  if (p.loaded != nullptr) {
+    p.first_loader = false;
+    return true;
+  }
+  bool existed = false;
+  p.loaded = p.seams.Fails(OsCall::kCreateMutex)
+                 ? nullptr
+                 : os::CreateNamedMutex(IpcName(kLoadedMarkerName).c_str(), false, &existed);
+  p.first_loader = !existed;
+  return p.loaded != nullptr;
+}
+
+void DropLoadedMarker(Process& p) {
+  if (p.loaded != nullptr) os::CloseMutex(p.loaded);
+  p.loaded = nullptr;
 }
 
 // Maps the shared section, zeroed when this process creates it. A reload
@@ -190,10 +211,10 @@ RVX406A_API int32_t RVX406A_LoadDevice(void) {
   os::TakeNamedObjectFailure();
   const bool have_mutex = OpenLibraryMutex(p);
   Call call(LogRule::kLifecycle, Boards::kNotRequired);
-  if (!have_mutex) {
-    call.Fail(ERR_CREATE_KERNEL_DRIVER_FAIL);
+  if (!call.Check(have_mutex && HoldLoadedMarker(p), ERR_CREATE_KERNEL_DRIVER_FAIL)) {
     ReportObjectFailure(p);
   } else {
+    if (p.first_loader && p.seams.in_first_load != nullptr) p.seams.in_first_load();
     const u16 arch = Architecture(p);
     if (call.Check(arch != kArchX86, ERR_SUPPORT_PROCESS)) {
       if (arch == kArchIa64 || arch == kArchX64 || arch == kArchUnknown) SetDefaultInstallDir(p);
@@ -210,6 +231,9 @@ RVX406A_API int32_t RVX406A_LoadDevice(void) {
       }
     }
   }
+  // A failed load holds no marker: after a failed first load the next loader
+  // tries again.
+  if (!call.ok()) DropLoadedMarker(p);
   call.Log(" RV = %5d : RVX406A_LoadDevice (%ld, %ld)", p.table.count, p.table.total_axes);
   return call.ok() ? static_cast<i32>(p.table.count) - 1 : call.result();
 }
@@ -245,6 +269,7 @@ RVX406A_API void RVX406A_UnloadDevice(void) {
       p.board_numbers = nullptr;
       if (p.section != nullptr) os::CloseSection(p.section);
       p.section = nullptr;
+      DropLoadedMarker(p);
       PumpMessages();
     }
     call.Log(" RV = %5d : RVX406A_UnloadDevice ()");

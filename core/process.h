@@ -56,6 +56,8 @@ struct ProcessSeams {
   u32 files_opened = 0;                     // parameter and log level file opens
   // Bytes a file save writes before it stops as a killed process would; -1: all.
   int64_t save_stops_after = -1;
+  // Runs in a first load once it holds the library mutex (a test dies there).
+  void (*in_first_load)() = nullptr;
 
   void Fail(OsCall call) { failing_calls |= 1u << static_cast<u32>(call); }
   bool Fails(OsCall call) const { return Bit(failing_calls, static_cast<u32>(call)) != 0; }
@@ -71,6 +73,7 @@ struct Process {
   // other threads queue for them. Lives as long as the process.
   os::ThreadLock calls;
   os::Handle mutex = nullptr;
+  os::Handle loaded = nullptr;  // the marker of a finished or running first load
   os::Handle section = nullptr;
   SharedSection* shared = nullptr;  // stays mapped once mapped
   bool first_loader = true;

@@ -7,6 +7,11 @@
  * read afterwards with RVX406A_GetErrorCode(). Getters of one value return it
  * (0 when the call fails) and also leave the result code. Getters with output
  * pointers set every output to 0 before they run and fill them on success.
+ * A null pointer where a function would read or write (an output, an array
+ * of axes or values, a file name) is refused with ERR_INVALID_PARAMETER:
+ * nothing is read, written or sent to the board, and the call is logged as
+ * any failed call. A null event handler target is no error: it stops the
+ * notifications of that kind.
  *
  * Boards are numbered 0..15 in the order the driver offers them, axes 0..3,
  * interpolation maps 0..3. Distances and positions are pulses, speeds pulses

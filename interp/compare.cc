@@ -134,7 +134,7 @@ RVX406A_API void RVX406A_GetCompTrgMode(uint16_t board, uint16_t* level, uint16_
   u16 got_level = 0, got_mode = 0;
   {
     BoardCall call(board, LogRule::kGetter);
-    if (call.ok()) {
+    if (call.CheckPointers(level, mode)) {
       const u8 reg = call.io().Pld(pld::kEmgCmp);
       got_level = (reg & kLevelBit) ? 1 : 0;
       for (u16 m = 1; m <= 5; ++m) {

@@ -118,7 +118,7 @@ RVX406A_API void RVX406A_GetMotEventStatus(uint16_t board, uint16_t axis, uint16
   u16 value = 0;
   {
     AxisCall call(board, axis, LogRule::kGetter);
-    if (call.ok()) {
+    if (call.CheckPointers(status)) {
       value = static_cast<u16>(call.io().EventWord(kMotionStatusWord) >> 5);
       call.io().SetEventWord(kMotionStatusWord, 0);
       *status = value;
@@ -157,7 +157,7 @@ RVX406A_API void RVX406A_GetDiEventStatus(uint16_t board, uint32_t* status_low,
   u32 low = 0, high = 0;
   {
     BoardCall call(board, LogRule::kGetter);
-    if (call.ok()) {
+    if (call.CheckPointers(status_low, status_high)) {
       const BoardIo& io = call.io();
       const u32 bytes = 2 * EventModules(call.record());
       for (u32 i = 0; i < bytes; ++i) {

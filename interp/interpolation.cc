@@ -226,7 +226,8 @@ RVX406A_API void RVX406A_GetIPPosSpeed(uint16_t board, uint16_t map, uint32_t* s
   ZeroOutputs(start_pps, drive_pps, acc_ms, dec_ms);
   BoardCall call(board, LogRule::kGetter);
   Group group;
-  if (CheckMapNumber(call, map) && CheckGroup(call, map, 2, 3, &group)) {
+  if (CheckMapNumber(call, map) && call.CheckPointers(start_pps, drive_pps, acc_ms, dec_ms) &&
+      CheckGroup(call, map, 2, 3, &group)) {
     const AxisBlock& b = call.block().axis[group.axis[0]];
     *start_pps = b.int_start_pps;
     *drive_pps = b.int_drive_pps;
@@ -234,7 +235,7 @@ RVX406A_API void RVX406A_GetIPPosSpeed(uint16_t board, uint16_t map, uint32_t* s
     *dec_ms = b.int_dec_ms;
   }
   call.Log(" RV = %5d : RVX406A_GetIPPosSpeed (%ld, %ld, %ld, %ld, %ld, %ld)", board, map,
-           *start_pps, *drive_pps, *acc_ms, *dec_ms);
+           Shown(start_pps), Shown(drive_pps), Shown(acc_ms), Shown(dec_ms));
 }
 
 RVX406A_API void RVX406A_Inc_Line(uint16_t board, uint16_t map, const int32_t* distances) {

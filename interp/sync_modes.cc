@@ -98,11 +98,12 @@ RVX406A_API void RVX406A_SetExtMode(uint16_t board, uint16_t axis, uint16_t mode
 RVX406A_API void RVX406A_GetExtMode(uint16_t board, uint16_t axis, uint16_t* mode, uint16_t* rate) {
   ZeroOutputs(mode, rate);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(mode, rate)) {
     *mode = InManualPulserMode(call.shadow()) ? 1 : 0;
     *rate = call.shadow().mpg_rate;
   }
-  call.Log(" RV = %5d : RVX406A_GetExtMode (%ld, %ld, %ld, %ld)", board, axis, *mode, *rate);
+  call.Log(" RV = %5d : RVX406A_GetExtMode (%ld, %ld, %ld, %ld)", board, axis, Shown(mode),
+           Shown(rate));
 }
 
 RVX406A_API uint32_t RVX406A_GetMotionDir(uint16_t board, uint16_t axis) {

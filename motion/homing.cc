@@ -183,13 +183,13 @@ RVX406A_API void RVX406A_GetHomeSpeed(uint16_t board, uint16_t axis, uint32_t* l
                                       uint32_t* high_pps, uint32_t* acc_ms) {
   ZeroOutputs(low_pps, high_pps, acc_ms);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(low_pps, high_pps, acc_ms)) {
     *low_pps = call.shadow().low_home_pps;
     *high_pps = call.shadow().high_home_pps;
     *acc_ms = call.shadow().home_acc_ms;
   }
-  call.Log(" RV = %5d : RVX406A_GetHomeSpeed (%ld, %ld, %ld, %ld, %ld)", board, axis, *low_pps,
-           *high_pps, *acc_ms);
+  call.Log(" RV = %5d : RVX406A_GetHomeSpeed (%ld, %ld, %ld, %ld, %ld)", board, axis,
+           Shown(low_pps), Shown(high_pps), Shown(acc_ms));
 }
 
 RVX406A_API void RVX406A_SetHomeOffset(uint16_t board, uint16_t axis, int32_t offset) {
@@ -222,7 +222,7 @@ RVX406A_API void RVX406A_Home_Move(uint16_t board, uint16_t axis) {
 RVX406A_API void RVX406A_Multi_Home_Move(uint16_t board, uint16_t count, const uint16_t* axes) {
   BoardCall call(board, LogRule::kSetter);
   const u32 board_axes = BoardAxes(call);
-  call.Check(CountAccepted(count, board_axes));
+  call.Check(CountAccepted(count, board_axes)) && call.CheckPointers(axes);
   for (u32 i = 0; i < count && call.ok(); ++i) {
     if (!call.Check(call.HasAxis(axes[i]), ERR_AXIS_NUM)) break;
     const Axis a = call.axis_at(axes[i]);
@@ -240,7 +240,7 @@ RVX406A_API void RVX406A_Multi_Home_Move(uint16_t board, uint16_t count, const u
     call.io().Command(SelectMask(axes, count) | cmd::kRelease);
   }
   for (u32 i = 0; i < LineCount(count, board_axes); ++i) {
-    call.Log(" RV = %5d : RVX406A_Multi_Home_Move (%ld, %ld)", board, axes[i]);
+    call.Log(" RV = %5d : RVX406A_Multi_Home_Move (%ld, %ld)", board, Shown(axes, i));
   }
 }
 

@@ -13,6 +13,7 @@ namespace rvx {
 namespace {
 
 bool CheckAxes(BoardCall& call, u16 count, const u16* axes) {
+  call.CheckPointers(axes);
   for (u32 i = 0; i < count && call.ok(); ++i) call.Check(call.HasAxis(axes[i]), ERR_AXIS_NUM);
   return call.ok();
 }
@@ -86,9 +87,9 @@ void MultiMove(MoveKind kind, u16 board, u16 count, const u16* axes, const Value
   }
   for (u32 i = 0; i < LineCount(count, board_axes); ++i) {
     if (kind == kContinuousMove) {
-      call.Log(format, board, axes[i], values[i]);
+      call.Log(format, board, Shown(axes, i), Shown(values, i));
     } else {
-      call.Log(format, board, axes[i], values[i], at[i].logical, at[i].real);
+      call.Log(format, board, Shown(axes, i), Shown(values, i), at[i].logical, at[i].real);
     }
   }
 }
@@ -121,7 +122,7 @@ void MultiStop(u16 board, u16 count, const u16* axes, u16 command, const char* f
     }
     call.io().Command(SelectMask(axes, count) | command);
   }
-  for (u32 i = 0; i < LineCount(count, board_axes); ++i) call.Log(format, board, axes[i]);
+  for (u32 i = 0; i < LineCount(count, board_axes); ++i) call.Log(format, board, Shown(axes, i));
 }
 
 }  // namespace
@@ -163,8 +164,8 @@ RVX406A_API uint16_t RVX406A_Multi_Done(uint16_t board, uint16_t count, const ui
     call.SetResult(ScanStopCauses(call, count, axes, at, &stopped_at));
   }
   for (u32 i = 0; i < LineCount(count, board_axes); ++i) {
-    call.Log(" RV = %5d : RVX406A_Multi_Done (%ld, %ld) : COMM[%.2f], FEED[%.2f]", board, axes[i],
-             at[i].logical, at[i].real);
+    call.Log(" RV = %5d : RVX406A_Multi_Done (%ld, %ld) : COMM[%.2f], FEED[%.2f]", board,
+             Shown(axes, i), at[i].logical, at[i].real);
   }
   return 0;
 }
@@ -197,8 +198,8 @@ RVX406A_API void RVX406A_Multi_Wait(uint16_t board, uint16_t count, const uint16
     for (u32 i = 0; i < count; ++i) MoveTableEntry(board, axes[i]) = kNoMove;
   }
   for (u32 i = 0; i < LineCount(count, board_axes); ++i) {
-    call.Log(" RV = %5d : RVX406A_Multi_Wait (%ld, %ld) : COMM[%.2f], FEED[%.2f]", board, axes[i],
-             at[i].logical, at[i].real);
+    call.Log(" RV = %5d : RVX406A_Multi_Wait (%ld, %ld) : COMM[%.2f], FEED[%.2f]", board,
+             Shown(axes, i), at[i].logical, at[i].real);
   }
 }
 

@@ -45,7 +45,7 @@ RVX406A_API void RVX406A_GetPosSpeed(uint16_t board, uint16_t axis, uint32_t* st
                                      uint32_t* drive_pps, uint32_t* acc_ms, uint32_t* dec_ms) {
   ZeroOutputs(start_pps, drive_pps, acc_ms, dec_ms);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(start_pps, drive_pps, acc_ms, dec_ms)) {
     const AxisBlock& b = call.shadow();
     *start_pps = b.pos_start_pps;
     *drive_pps = b.pos_drive_pps;
@@ -53,7 +53,7 @@ RVX406A_API void RVX406A_GetPosSpeed(uint16_t board, uint16_t axis, uint32_t* st
     *dec_ms = b.pos_dec_ms;
   }
   call.Log(" RV = %5d : RVX406A_GetPosSpeed (%ld, %ld, %ld, %ld, %ld, %ld)", board, axis,
-           *start_pps, *drive_pps, *acc_ms, *dec_ms);
+           Shown(start_pps), Shown(drive_pps), Shown(acc_ms), Shown(dec_ms));
 }
 
 RVX406A_API void RVX406A_SetJogSpeed(uint16_t board, uint16_t axis, uint32_t start_pps,
@@ -71,14 +71,14 @@ RVX406A_API void RVX406A_GetJogSpeed(uint16_t board, uint16_t axis, uint32_t* st
                                      uint32_t* drive_pps, uint32_t* acc_ms) {
   ZeroOutputs(start_pps, drive_pps, acc_ms);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(start_pps, drive_pps, acc_ms)) {
     const AxisBlock& b = call.shadow();
     *start_pps = b.jog_start_pps;
     *drive_pps = b.jog_drive_pps;
     *acc_ms = b.jog_acc_ms;
   }
-  call.Log(" RV = %5d : RVX406A_GetJogSpeed (%ld, %ld, %ld, %ld, %ld)", board, axis, *start_pps,
-           *drive_pps, *acc_ms);
+  call.Log(" RV = %5d : RVX406A_GetJogSpeed (%ld, %ld, %ld, %ld, %ld)", board, axis,
+           Shown(start_pps), Shown(drive_pps), Shown(acc_ms));
 }
 
 RVX406A_API void RVX406A_SetAccOffset(uint16_t board, uint16_t axis, int32_t offset) {

@@ -91,10 +91,10 @@ void GetBytes(Port port, u16 board, u16 index, T* value, const char* format) {
   constexpr u32 kWidth = sizeof(T);
   ZeroOutputs(value);
   BoardCall call(board, LogRule::kGetter);
-  if (call.Check(index < kLogicalBytes / kWidth, kErrInvalidIndex)) {
+  if (call.Check(index < kLogicalBytes / kWidth, kErrInvalidIndex) && call.CheckPointers(value)) {
     *value = static_cast<T>(PortBytes(call, port).Read(index * kWidth, kWidth));
   }
-  call.Log(format, board, index, *value);
+  call.Log(format, board, index, Shown(value));
 }
 
 u16 GetBit(Port port, u16 board, u16 channel, const char* format) {

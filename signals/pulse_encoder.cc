@@ -157,13 +157,13 @@ RVX406A_API void RVX406A_GetSlmt(uint16_t board, uint16_t axis, int32_t* plus, i
                                  uint16_t* enable) {
   ZeroOutputs(plus, minus, enable);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(plus, minus, enable)) {
     *plus = StoredLimit(call.shadow().plus_softlimit);
     *minus = StoredLimit(call.shadow().minus_softlimit);
     *enable = AllSet(call.shadow().wr2, kLimitBits) ? 1 : 0;
   }
-  call.Log(" RV = %5d : RVX406A_GetSlmt (%ld, %ld, %ld, %ld, %ld )", board, axis, *plus, *minus,
-           *enable);
+  call.Log(" RV = %5d : RVX406A_GetSlmt (%ld, %ld, %ld, %ld, %ld )", board, axis, Shown(plus),
+           Shown(minus), Shown(enable));
 }
 
 // The ring counter wraps the logical counter at command - 1 and the real one
@@ -197,13 +197,13 @@ RVX406A_API void RVX406A_GetCounterRing(uint16_t board, uint16_t axis, uint32_t*
                                         uint32_t* actual, uint16_t* enable) {
   ZeroOutputs(command, actual, enable);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(command, actual, enable)) {
     *command = static_cast<u32>(StoredLimit(call.shadow().ring_command));
     *actual = static_cast<u32>(StoredLimit(call.shadow().ring_actual));
     *enable = Bit(call.shadow().em6, em6::kRingCounter);
   }
-  call.Log(" RV = %5d : RVX406A_GetCounterRing (%ld, %ld, %ld, %ld, %ld )", board, axis, *command,
-           *actual, *enable);
+  call.Log(" RV = %5d : RVX406A_GetCounterRing (%ld, %ld, %ld, %ld, %ld )", board, axis,
+           Shown(command), Shown(actual), Shown(enable));
 }
 
 }  // extern "C"

@@ -69,11 +69,12 @@ RVX406A_API void RVX406A_GetSvAlm(uint16_t board, uint16_t axis, uint16_t* enabl
                                   uint16_t* logic) {
   ZeroOutputs(enable, logic);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(enable, logic)) {
     *enable = Bit(call.shadow().wr2, wr2::kAlarmEnable);
     *logic = Bit(call.shadow().wr2, wr2::kAlarmLogic);
   }
-  call.Log(" RV = %5d : RVX406A_GetSvAlm (%ld, %ld, %ld, %ld)", board, axis, *enable, *logic);
+  call.Log(" RV = %5d : RVX406A_GetSvAlm (%ld, %ld, %ld, %ld)", board, axis, Shown(enable),
+           Shown(logic));
 }
 
 RVX406A_API void RVX406A_SetSvInpos(uint16_t board, uint16_t axis, uint16_t enable,
@@ -89,11 +90,12 @@ RVX406A_API void RVX406A_GetSvInpos(uint16_t board, uint16_t axis, uint16_t* ena
                                     uint16_t* logic) {
   ZeroOutputs(enable, logic);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(enable, logic)) {
     *enable = Bit(call.shadow().wr2, wr2::kInPositionEnable);
     *logic = Bit(call.shadow().wr2, wr2::kInPositionLogic);
   }
-  call.Log(" RV = %5d : RVX406A_GetSvInpos (%ld, %ld, %ld, %ld)", board, axis, *enable, *logic);
+  call.Log(" RV = %5d : RVX406A_GetSvInpos (%ld, %ld, %ld, %ld)", board, axis, Shown(enable),
+           Shown(logic));
 }
 
 RVX406A_API void RVX406A_SetHlmt(uint16_t board, uint16_t axis, uint16_t mode, uint16_t logic) {
@@ -111,11 +113,12 @@ RVX406A_API void RVX406A_SetHlmt(uint16_t board, uint16_t axis, uint16_t mode, u
 RVX406A_API void RVX406A_GetHlmt(uint16_t board, uint16_t axis, uint16_t* mode, uint16_t* logic) {
   ZeroOutputs(mode, logic);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(mode, logic)) {
     *mode = Bit(call.shadow().wr2, wr2::kHardLimitMode);
     *logic = HardLimitLogic(call.shadow().wr2);
   }
-  call.Log(" RV = %5d : RVX406A_GetHlmt (%ld, %ld, %ld, %ld)", board, axis, *mode, *logic);
+  call.Log(" RV = %5d : RVX406A_GetHlmt (%ld, %ld, %ld, %ld)", board, axis, Shown(mode),
+           Shown(logic));
 }
 
 RVX406A_API void RVX406A_SetOrg(uint16_t board, uint16_t axis, uint16_t logic) {
@@ -174,11 +177,12 @@ RVX406A_API void RVX406A_GetSvCClr(uint16_t board, uint16_t axis, uint16_t* enab
                                    uint16_t* logic) {
   ZeroOutputs(enable, logic);
   AxisCall call(board, axis, LogRule::kGetter);
-  if (call.ok()) {
+  if (call.CheckPointers(enable, logic)) {
     *enable = Bit(call.shadow().em7, em7::kDeviationClearEnable);
     *logic = Bit(call.shadow().em7, em7::kDeviationClearLogic);
   }
-  call.Log(" RV = %5d : RVX406A_GetSvCClr (%ld, %ld, %ld, %ld)", board, axis, *enable, *logic);
+  call.Log(" RV = %5d : RVX406A_GetSvCClr (%ld, %ld, %ld, %ld)", board, axis, Shown(enable),
+           Shown(logic));
 }
 
 RVX406A_API void RVX406A_SetSvCClrTime(uint16_t board, uint16_t axis, uint16_t time) {

@@ -6,7 +6,7 @@
 
 #include "core/registers.h"
 #include "platform/platform.h"
-#include "tests/support.h"
+#include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
@@ -121,8 +121,7 @@ TEST_F(CompareTest, ModeAndArming) {
   sim::StartTrace();
   RVX406A_SetInitCompTrg(0);
   RVX406A_SetFreeCompTrg(0);
-  EXPECT_EQ(TracedWrites(),
-            (std::vector<std::string>{"P7=DF", "P8=00", "E24=0000", "P7=1F", "P8=00", "E24=0000"}));
+  EXPECT_EQ(Joined(TracedWrites()), "P7=DF P8=00 E24=0000 P7=1F P8=00 E24=0000 ");
   EXPECT_EQ(RVX406A_GetErrorCode(), 0);
 }
 

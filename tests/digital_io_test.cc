@@ -1,16 +1,9 @@
 // Digital inputs and outputs of the expansion modules and their input filter.
-#include <functional>
-#include <string>
-#include <tuple>
-#include <vector>
 
-#include "core/registers.h"
-#include "tests/support.h"
+#include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
-
-using Strings = std::vector<std::string>;
 
 class DigitalIoTest : public LibraryTest {
  protected:
@@ -92,8 +85,7 @@ TEST_F(DigitalIoTest, FittedModulesSwapFlagAndFilter) {
     EXPECT_EQ(call(), value);
     EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
     EXPECT_EQ(TracedWrites(), writes);
-    EXPECT_EQ(LoggedCalls(),
-              line ? Strings{std::string(" RV =     0 : RVX406A_") + line} : Strings{});
+    EXPECT_EQ(LoggedCalls(), line ? Strings{Logged(0, line)} : Strings{});
   }
 }
 

@@ -1,21 +1,14 @@
 // Interrupt enables, event masks and status, and what the watcher threads
 // deliver, in this process and across processes.
 #include <atomic>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "core/registers.h"
 #include "platform/platform.h"
-#include "tests/support.h"
+#include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
-
-std::string Join(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& w : words) text += w + " ";
-  return text;
-}
 
 // Callback deliveries, one hex digit each (kind + 1), the latest lowest.
 std::atomic<u32> deliveries{0};
@@ -45,38 +38,35 @@ class EventsTest : public LibraryTest {
 // fitted modules.
 TEST_F(EventsTest, ByInputCount) {
   const u32 masks[] = {0x1234, 0xABCD, 0x00FF, 0xF00F};
-  struct Case {
-    u8 identity;  // type 1 with modules, or type 3 without any
-    u32 modules;
-    u8 before, after;  // PLD register 7 around SetEventEnable(0, 1)
-    u32 low, high;     // input status with all eight bytes latched
-  } cases[] = {{0x10, 1, 0xFC, 0xE3, 0x2211, 0},
-               {0x11, 2, 0x18, 0x07, 0x44332211, 0},
-               {0x13, 3, 0x10, 0x0F, 0x44332211, 0x6655},
-               {0x17, 4, 0, 0x1F, 0x44332211, 0x88776655},
-               {0x30, 0, 0x5A, 0x5A, 0, 0}};
-  for (const Case& c : cases) {
-    LoadBoard(c.identity);
-    sim::SetPld(0, pld::kInterruptEnable, c.before);
+  // Identity (type 1 with modules, or type 3 without any), modules, PLD
+  // register 7 around SetEventEnable(0, 1), input status with all eight bytes latched.
+  const std::tuple<u8, u32, u8, u8, u32, u32> cases[] = {{0x10, 1, 0xFC, 0xE3, 0x2211, 0},
+                                                         {0x11, 2, 0x18, 0x07, 0x44332211, 0},
+                                                         {0x13, 3, 0x10, 0x0F, 0x44332211, 0x6655},
+                                                         {0x17, 4, 0, 0x1F, 0x44332211, 0x88776655},
+                                                         {0x30, 0, 0x5A, 0x5A, 0, 0}};
+  for (const auto& [identity, modules, before, after, status_low, status_high] : cases) {
+    LoadBoard(identity);
+    sim::SetPld(0, pld::kInterruptEnable, before);
     sim::StartTrace();
     RVX406A_SetEventEnable(0, 1);
     char text[160];
     snprintf(text, sizeof text,
              "E12=0000 E16=0000 E18=0000 E20=0000 E22=0000 RP7 P7=%02X RP1 RP1 RP8 C:E000388C ",
-             c.after);
-    EXPECT_EQ(Join(Requests(sim::Trace())), text) << int(c.identity);
+             after);
+    EXPECT_EQ(Joined(Requests(sim::Trace())), text) << int(identity);
 
     sim::StartTrace();
     RVX406A_SetDiEventMask(0, 0xABCD1234, 0xF00F00FF);
     std::string expected;
-    for (u32 m = 1, b = 0x100; m <= c.modules; b = 0x100 * ++m) {
+    for (u32 m = 1, b = 0x100; m <= modules; b = 0x100 * ++m) {
       snprintf(text, sizeof text,
                "P%X=FF P%X=FF P%X=C6 P%X=%02X P%X=%02X P%X=C4 P%X=E4 P%X=00 P%X=08 P%X=C8 ", b + 2,
                b + 3, b, b + 2, masks[m - 1] & 0xFF, b + 3, masks[m - 1] >> 8, b, b, b + 2, b + 3,
                b);
       expected += text;
     }
-    EXPECT_EQ(Join(TracedWrites()), expected) << int(c.identity);
+    EXPECT_EQ(Joined(TracedWrites()), expected) << int(identity);
 
     for (u8 i = 0; i < 8; ++i) sim::SetEventByte(0, 20 + i, static_cast<u8>(0x11 * (i + 1)));
     sim::SetEventByte(0, 12, 0xE0);
@@ -87,7 +77,7 @@ TEST_F(EventsTest, ByInputCount) {
     RVX406A_GetDiEventStatus(0, &low2, &high2);  // cleared by the first reads
     RVX406A_GetMotEventStatus(0, 0, &motion2);
     EXPECT_EQ((std::vector<u32>{low, high, motion, low2, high2, motion2}),
-              (std::vector<u32>{c.low, c.high, 7, 0, 0, 0}));
+              (std::vector<u32>{status_low, status_high, 7, 0, 0, 0}));
   }
   RVX406A_SetEventEnable(0, 2);
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_PARAMETER);
@@ -114,7 +104,7 @@ TEST_F(EventsTest, OneWakeDeliversMotionThenInputs) {
   }
   EXPECT_EQ(posted, "132769,00 132769,00 ");
   os::Sleep(20);  // the watcher re-enables after posting
-  EXPECT_EQ(Join(Requests(sim::Trace())), "C:E0003890 RE10 C:E000388C ");
+  EXPECT_EQ(Joined(Requests(sim::Trace())), "C:E0003890 RE10 C:E000388C ");
 
   RVX406A_SetEventHandler(0, 1, reinterpret_cast<void*>(&Record), 0);
   RVX406A_SetEventHandler(0, 2, window, 1);  // refused; the callback stays

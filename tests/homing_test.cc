@@ -1,25 +1,17 @@
 // Homing: mode table and limit-as-home field, settings, the search
 // programming, the mode-8 release drive and the success verdicts.
-#include <gmock/gmock.h>
 
-#include <cstring>
-#include <tuple>
-
-#include "core/registers.h"
 #include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
 
 using ::testing::_;
-using ::testing::ElementsAre;
 
-class HomingTest : public LibraryTest {
+class HomingTest : public LoadedTest<> {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    Load();
-    shared().log_level = 1;
+    LoadedTest::SetUp();
     for (int a = 0; a < 4; ++a) Configure(a);
     ClearLog();
   }

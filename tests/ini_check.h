@@ -1,5 +1,5 @@
-// Properties of the INI parser that hold for any input, shared by the
-// generated-case test and the libFuzzer target.
+// A property of the INI parser for any input, shared by the generated-file
+// test and the libFuzzer target.
 #ifndef RVX_TESTS_INI_CHECK_H_
 #define RVX_TESTS_INI_CHECK_H_
 
@@ -8,8 +8,8 @@
 
 namespace rvx::test {
 
-// "" when the parser agrees with a plain line-by-line reading of `text` on
-// every key, and a write changes only its key; otherwise what went wrong.
+// "" when every key of `text` reads as a plain line-by-line reading gives it,
+// also after any one key is rewritten; otherwise what went wrong.
 std::string CheckIniText(std::string_view text);
 
 }  // namespace rvx::test

@@ -93,8 +93,9 @@ TEST_F(PosixLifetimeTest, TheLastProcessOfANamespaceLeavesNothingInDevShm) {
       {"unloaded", {"unload"}, 0},
       {"exits loaded", {"exit"}, 0},
       {"two in turn", {"unload", "exit"}, 0},
-      // mutex, section and the simulator's lock and boards, each with a guard
-      {"killed", {"kill"}, 8},
+      // mutex, load marker, section and the simulator's lock and boards,
+      // each with a guard
+      {"killed", {"kill"}, 10},
       {"killed, then a clean run", {"kill", "unload"}, 0},
   };
   int n = 0;

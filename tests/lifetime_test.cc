@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -61,6 +62,30 @@ TEST_F(LifetimeTest, SectionOutlivesUnloadWhileThisProcessKeepsItsView) {
   EXPECT_EQ(RunChild("ReadSectionMarker"), 0);
   Load();
   EXPECT_EQ(RunChild("ReadSectionMarker"), 0);
+}
+
+// Signals the parent through a file once its first load holds the library
+// mutex, then dies there.
+RVX_TEST_CHILD(DieInFirstLoad) {
+  os::SetEnv("RVX_TEST_FLAG", args.at(0).c_str());
+  process().seams.in_first_load = [] {
+    WriteFile(os::GetEnv("RVX_TEST_FLAG"), "in");
+    os::Sleep(300);
+    std::_Exit(3);
+  };
+  RVX406A_LoadDevice();
+  return 0;
+}
+
+TEST_F(LifetimeTest, AProcessTakingOverFromAFirstLoaderThatDiedLoadsTheFilesItself) {
+  const std::string flag = install_dir_ + "in_first_load";
+  const ChildProcess child = StartChild("DieInFirstLoad", {flag});
+  for (int waited = 0; ReadFile(flag).empty() && waited < 10000; ++waited) os::Sleep(1);
+  // Opens the mutex while the child holds it, then waits for it.
+  ASSERT_EQ(RVX406A_LoadDevice(), 0);
+  EXPECT_EQ(WaitChild(child), 3);
+  EXPECT_TRUE(process().first_loader);
+  EXPECT_GT(process().seams.files_opened, 0u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "core/board_setup.h"
 #include "platform/platform.h"
@@ -12,23 +13,18 @@
 namespace rvx::test {
 namespace {
 
-// Entries of a /proc listing of this process: open descriptors, or mapped
-// regions of shared-memory objects; -1 where the system has none.
-long ProcEntries(const char* path, bool shm_maps) {
+// Open descriptors and mapped shared-memory objects of this process (none
+// where there is no /proc).
+std::pair<long, long> Held() {
+  long descriptors = 0, regions = 0;
   std::error_code error;
-  if (!shm_maps) {
-    long count = 0;
-    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end;
-         it.increment(error)) {
-      ++count;
-    }
-    return error ? -1 : count;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+       it.increment(error)) {
+    ++descriptors;
   }
-  std::ifstream in(path);
-  if (!in) return -1;
-  long count = 0;
-  for (std::string line; std::getline(in, line);) count += line.find("/dev/shm/") != line.npos;
-  return count;
+  std::ifstream in("/proc/self/maps");
+  for (std::string line; std::getline(in, line);) regions += line.find("/dev/shm/") != line.npos;
+  return {descriptors, regions};
 }
 
 RVX_TEST_CHILD(LoadAndUnloadOnce) {
@@ -40,32 +36,17 @@ RVX_TEST_CHILD(LoadAndUnloadOnce) {
 class LoadFailureTest : public LibraryTest {};
 
 TEST_F(LoadFailureTest, EachFailingCallEndsCleanly) {
-  struct Case {
-    const char* name;
-    OsCall call;
-    int32_t returned;
-    std::vector<std::string> log;
-  };
-  const Case kCases[] = {
-      {"mutex",
-       OsCall::kCreateMutex,
-       ERR_CREATE_KERNEL_DRIVER_FAIL,
-       {" RV =  -101 : RVX406A_LoadDevice (1, 4)"}},
-      {"section",
-       OsCall::kOpenSection,
-       ERR_CREATE_MEM_FAIL,
-       {" RV =  -102 : RVX406A_LoadDevice (1, 4)"}},
-      // The factory settings stand in for an unreadable parameter file.
-      {"parameter file",
-       OsCall::kOpenParameterFile,
-       0,
-       {" RV =     0 : RVX406A_LoadDevice (1, 4)"}},
-      {"log file", OsCall::kOpenLogFile, 0, {}},
-      // The board works without its watcher.
-      {"thread", OsCall::kCreateThread, 0, {" RV =     0 : RVX406A_LoadDevice (1, 4)"}},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
+  // The failing call, the result, whether the loading call logs its line (the
+  // log file failing loses it). The factory settings stand in for an unreadable
+  // parameter file; the board works without its watcher.
+  const std::tuple<OsCall, int32_t, bool> kCases[] = {
+      {OsCall::kCreateMutex, ERR_CREATE_KERNEL_DRIVER_FAIL, true},
+      {OsCall::kOpenSection, ERR_CREATE_MEM_FAIL, true},
+      {OsCall::kOpenParameterFile, 0, true},
+      {OsCall::kOpenLogFile, 0, false},
+      {OsCall::kCreateThread, 0, true}};
+  for (const auto& [call, returned, logged] : kCases) {
+    SCOPED_TRACE(static_cast<int>(call));
     // A fresh world, loaded once so that the log level is known, then left
     // as a first loader finds it; its parameter file shows whether it is read.
     TearDown();
@@ -76,24 +57,22 @@ TEST_F(LoadFailureTest, EachFailingCallEndsCleanly) {
     os::RemoveNamedObject((ns_ + "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635").c_str());
     process().first_loader = true;
     ClearLog();
-    process().seams.Fail(c.call);
-    EXPECT_EQ(RVX406A_LoadDevice(), c.returned);
-    EXPECT_EQ(RVX406A_GetErrorCode(), c.returned);
-    EXPECT_EQ(LoggedCalls(), c.log);
-    if (c.returned != 0) {
+    process().seams.Fail(call);
+    EXPECT_EQ(RVX406A_LoadDevice(), returned);
+    EXPECT_EQ(RVX406A_GetErrorCode(), returned);
+    char line[64];
+    snprintf(line, sizeof line, " RV = %5d : RVX406A_LoadDevice (1, 4)", returned);
+    EXPECT_EQ(LoggedCalls(), logged ? std::vector<std::string>{line} : std::vector<std::string>{});
+    if (returned != 0) {
       EXPECT_EQ(process().event[0].load(), nullptr);
       EXPECT_EQ(process().watcher[0], nullptr);
       // What a failed load keeps it reuses: a second one holds no more.
-      const long descriptors = ProcEntries("/proc/self/fd", false);
-      const long regions = ProcEntries("/proc/self/maps", true);
-      EXPECT_EQ(RVX406A_LoadDevice(), c.returned);
-      EXPECT_EQ(ProcEntries("/proc/self/fd", false), descriptors);
-      EXPECT_EQ(ProcEntries("/proc/self/maps", true), regions);
+      const std::pair<long, long> held = Held();
+      EXPECT_EQ(RVX406A_LoadDevice(), returned);
+      EXPECT_EQ(Held(), held);
     } else {
-      EXPECT_EQ(process().watcher[0] != nullptr, c.call != OsCall::kCreateThread);
-      if (c.call == OsCall::kOpenParameterFile) {
-        EXPECT_EQ(axis_block(0, 0).em6, kDefaultEm6);
-      }
+      EXPECT_EQ(process().watcher[0] != nullptr, call != OsCall::kCreateThread);
+      EXPECT_EQ(axis_block(0, 0).em6 == kDefaultEm6, call == OsCall::kOpenParameterFile);
       RVX406A_UnloadDevice();
     }
     // The library mutex is free for another process, and a load succeeds.

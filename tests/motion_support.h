@@ -1,22 +1,43 @@
-// Helpers of the motion tests: expected register writes and log lines, starts
-// by kind, requests without the settle reads, and a guard that ends hung waits.
+// Helpers of the motion and signal tests: a loaded fixture, expected register
+// writes and log lines, starts by kind, requests without the settle reads, and
+// a guard that ends hung waits.
 #ifndef RVX_TESTS_MOTION_SUPPORT_H_
 #define RVX_TESTS_MOTION_SUPPORT_H_
 
+#include <gmock/gmock.h>
+
+#include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <future>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "core/registers.h"
 #include "motion/motion.h"
 #include "tests/support.h"
 
 namespace rvx::test {
 
+using ::testing::ElementsAre;
+
 using Strings = std::vector<std::string>;
+
+// The boards loaded, the log at `kLevel`.
+template <u32 kLevel = 1>
+class LoadedTest : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    Load();
+    shared().log_level = kLevel;
+  }
+};
 
 inline Strings Join(std::initializer_list<Strings> parts) {
   Strings all;
@@ -57,6 +78,13 @@ inline std::string Logged(i32 result, const std::string& call) {
   char rv[24];
   snprintf(rv, sizeof rv, " RV = %5d : RVX406A_", result);
   return rv + call;
+}
+
+// " (0, 2, 7)": the arguments of a call as its log line shows them.
+inline std::string Args(std::initializer_list<long long> values) {
+  std::string text = " (";
+  for (long long v : values) text += (text.size() > 2 ? ", " : "") + std::to_string(v);
+  return text + ")";
 }
 
 inline Strings TracedRequests() {

@@ -10,85 +10,68 @@
 
 #include "core/registers.h"
 #include "platform/platform.h"
-#include "tests/support.h"
+#include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 class ParamFileTest : public LibraryTest {
  protected:
-  // Writes RVXPRM0.DAT with `text`, loads the boards, returns the writes.
-  std::vector<std::string> LoadWithFile(const std::string& text) {
-    WriteFile(ParameterPath(0), text);
+  // Writes RVXPRM0.DAT with `text` unless null, loads the boards, returns the writes.
+  Strings LoadWithFile(const char* text) {
+    if (text != nullptr) WriteFile(ParameterPath(0), text);
     sim::StartTrace();
     Load();
     return TracedWrites();
   }
 };
 
-std::vector<std::string> From(const std::vector<std::string>& v, const std::string& first,
-                              size_t count) {
+// `count` writes from the first `first` on.
+std::string From(const Strings& v, const std::string& first, size_t count) {
   const auto at = std::find(v.begin(), v.end(), first);
-  return std::vector<std::string>(at, at + std::min<size_t>(count, v.end() - at));
+  return Joined(Strings(at, at + std::min<size_t>(count, v.end() - at)));
 }
 
 TEST_F(ParamFileTest, DefaultsWithoutAFile) {
-  sim::StartTrace();
-  Load();
-  const std::vector<std::string> defaults = TracedWrites();
+  const Strings writes = LoadWithFile(nullptr);
   // Each axis is stopped, then set up as a reset does.
-  EXPECT_THAT(From(defaults, "P3=00", 8), ElementsAre("P3=00", "P4=00", "P5=00", "P6=00", "P7=00",
-                                                      "PD=00", "WR0=0127", "WR0=010F"));
-  EXPECT_THAT(From(defaults, "P102=FF", 13),
-              ElementsAre("P102=FF", "P103=00", "P100=C1", "P102=AA", "P103=0A", "P100=C2",
-                          "P102=00", "P103=00", "P100=C8", "P100=E5", "L80=00000000"));
+  EXPECT_EQ(From(writes, "P3=00", 8), "P3=00 P4=00 P5=00 P6=00 P7=00 PD=00 WR0=0127 WR0=010F ");
+  EXPECT_EQ(From(writes, "P102=FF", 13),
+            "P102=FF P103=00 P100=C1 P102=AA P103=0A P100=C2 P102=00 P103=00 P100=C8 P100=E5 "
+            "L80=00000000 ");
   const AxisBlock& b = axis_block(0, 3);
-  EXPECT_EQ(b.range, 100);
-  EXPECT_EQ(b.multiple, 80000u);
-  EXPECT_EQ(b.pos_drive_pps, 10000u);
-  EXPECT_EQ(b.jog_start_pps, 1000u);
-  EXPECT_EQ(b.high_home_pps, 10000u);
-  EXPECT_EQ(b.int_dec_ms, 100u);
-  EXPECT_EQ(b.home_mode, 2);
-  EXPECT_EQ(b.em6, 0x6500);
-  EXPECT_EQ(b.ring_command, 1073741823.0);
-  EXPECT_EQ(axis_block(0, 0).di_filter_time, 10);
+  EXPECT_EQ(std::make_tuple(b.range, b.multiple, b.pos_drive_pps, b.jog_start_pps, b.high_home_pps,
+                            b.int_dec_ms, b.home_mode, b.em6, b.ring_command,
+                            axis_block(0, 0).di_filter_time),
+            std::make_tuple(100, 80000u, 10000u, 1000u, 10000u, 100u, u16{2}, u16{0x6500},
+                            1073741823.0, u16{10}));
   // No DbgLevel.ini: level 2, so the loading call's own line is written.
   EXPECT_EQ(shared().log_level, 2u);
   EXPECT_THAT(LoggedCalls().back(), HasSubstr("RVX406A_LoadDevice (1, 4)"));
 }
 
 TEST_F(ParamFileTest, RegisterKeysAreMaskedAndAdjusted) {
-  const std::vector<std::string> writes = LoadWithFile(
+  const Strings writes = LoadWithFile(
       "[0-AXIS]\r\nMCX_WR1=65535\r\nMCX_WR3=7\r\nMCX_WR4=3\r\nMCX_WR5=7\r\n"
       "MCX_EM6=16\r\nMCX_EM7=4660\r\nMCX_SM6=1\r\nMCX_SM7=2\r\n"
       "-SOFTLIMIT=-1000\r\nRINGCOMMAND=3600\r\nRINGACCTUAL=10000.000000\r\nACC_OFFSET=-5\r\n"
       "HOME_OK=1\r\nCOMP_WIDTH=70000\r\n[1-AXIS]\r\nRINGCOMMAND=3600\r\n"
       "[PLD_BANK]\r\nLHOME0=9\r\nLHOME1=5\r\nEMGCMP=1\r\nORGSEL=2\r\n");
-  EXPECT_THAT(From(writes, "P3=09", 7),
-              ElementsAre("P3=09", "P4=00", "P5=01", "P6=00", "P7=00", "PD=02", "WR0=0127"));
-  EXPECT_THAT(From(writes, "WR1=01FF", 28),
-              ElementsAre("WR1=01FF", "WR0=010F", "WR2=0000", "WR0=010F", "WR3=0086", "WR4=0000",
-                          "WR5=0000", "WR7=1234", "WR6=0010", "WR0=0160", "WR7=0002", "WR6=0001",
-                          "WR0=0164",
-                          // software limits, then the ring (EM6 bit 4 set)
-                          "WR7=3FFF", "WR6=FFFF", "WR0=010B", "WR7=FFFF", "WR6=FC19", "WR0=010C",
-                          "WR7=0000", "WR6=0E0F", "WR0=010B", "WR7=0000", "WR6=270F", "WR0=010C",
-                          "WR6=FFFB", "WR0=010D", "WR0=0227"));
-  const AxisBlock& a0 = axis_block(0, 0);
-  EXPECT_EQ(a0.wr1, 0x01FF);
-  EXPECT_EQ(a0.wr3, 0x0086);
-  EXPECT_EQ(a0.wr4, 3);  // the shadow keeps the file's outputs, the chip starts at 0
-  EXPECT_EQ(a0.wr5, 0);
-  EXPECT_EQ(a0.minus_softlimit, -1000.0);
-  EXPECT_EQ(a0.ring_command, 3600.0);
-  EXPECT_EQ(a0.ring_actual, 10000.0);
-  EXPECT_EQ(a0.acc_offset, 65531);
-  EXPECT_EQ(a0.home_ok, 0);
-  EXPECT_EQ(a0.comp_width, 70000u - 65536u);
+  EXPECT_EQ(From(writes, "P3=09", 7), "P3=09 P4=00 P5=01 P6=00 P7=00 PD=02 WR0=0127 ");
+  // Mode words, then the software limits and the ring (EM6 bit 4 set).
+  EXPECT_EQ(From(writes, "WR1=01FF", 28),
+            "WR1=01FF WR0=010F WR2=0000 WR0=010F WR3=0086 WR4=0000 WR5=0000 WR7=1234 WR6=0010 "
+            "WR0=0160 WR7=0002 WR6=0001 WR0=0164 WR7=3FFF WR6=FFFF WR0=010B WR7=FFFF WR6=FC19 "
+            "WR0=010C WR7=0000 WR6=0E0F WR0=010B WR7=0000 WR6=270F WR0=010C WR6=FFFB WR0=010D "
+            "WR0=0227 ");
+  // The shadow keeps the file's outputs (WR4), the chip starts at 0.
+  const AxisBlock& a = axis_block(0, 0);
+  EXPECT_EQ(std::make_tuple(a.wr1, a.wr3, a.wr4, a.wr5, a.minus_softlimit, a.ring_command,
+                            a.ring_actual, a.acc_offset, a.home_ok, a.comp_width),
+            std::make_tuple(u16{0x01FF}, u16{0x0086}, u16{3}, u16{0}, -1000.0, 3600.0, 10000.0,
+                            u16{65531}, u16{0}, 70000u - 65536u));
   EXPECT_EQ(sim::Axis(0, 0).comp_minus, 9999);
   // Axis 1 has ring bit 4 clear: the ring size is stored but not programmed.
   EXPECT_EQ(axis_block(0, 1).ring_command, 3600.0);
@@ -96,31 +79,23 @@ TEST_F(ParamFileTest, RegisterKeysAreMaskedAndAdjusted) {
 }
 
 TEST_F(ParamFileTest, BrokenValuesLoadWithoutHarm) {
-  LoadWithFile(
+  sim::Config config;
+  config.board[0].module_bits = 1;  // modules 1 and 2, programmed command by command
+  sim::Reset(config);
+  const Strings writes = LoadWithFile(
       "[0-AXIS]\r\nRANGE=0\r\nPOS_DRIVE[PPS]=fast\r\nJOG_ACC[ms]=12abc\r\n"
       "[1-AXIS]\r\nRANGE=9999\r\n[2-axis]\r\nrange=250\r\n"
       "[DIGITAL]\r\nDI_FILTER=0\r\nDI_FILTERTIME=300\r\n");
-  EXPECT_EQ(axis_block(0, 0).range, 1);
-  EXPECT_EQ(axis_block(0, 0).pos_drive_pps, 0u);
-  EXPECT_EQ(axis_block(0, 0).jog_acc_ms, 12u);
-  EXPECT_EQ(axis_block(0, 1).range, 500);
-  EXPECT_EQ(axis_block(0, 2).range, 250);  // sections and keys ignore case
-  EXPECT_EQ(axis_block(0, 3).range, 100);
-  EXPECT_EQ(axis_block(0, 0).di_filter, 0);
-  EXPECT_EQ(axis_block(0, 0).di_filter_time, 300);
-}
-
-TEST_F(ParamFileTest, ModuleProgrammingFromAFileGoesCommandByCommand) {
-  sim::Config config;
-  config.board[0].module_bits = 1;  // modules 1 and 2
-  sim::Reset(config);
-  const std::vector<std::string> writes =
-      LoadWithFile("[DIGITAL]\r\nDI_FILTER=0\r\nDI_FILTERTIME=300\r\n");
-  EXPECT_THAT(From(writes, "P102=00", 24),
-              ElementsAre("P102=00", "P103=00", "P100=C1", "P202=00", "P203=00", "P200=C1",
-                          "P102=AA", "P103=2C", "P100=C2", "P202=AA", "P203=2C", "P200=C2",
-                          "P102=00", "P103=00", "P100=C8", "P100=E5", "P202=00", "P203=00",
-                          "P200=C8", "P200=E5", "L80=00000000"));
+  const AxisBlock& a = axis_block(0, 0);
+  // Sections and keys ignore case.
+  EXPECT_EQ(std::make_tuple(a.range, a.pos_drive_pps, a.jog_acc_ms, axis_block(0, 1).range,
+                            axis_block(0, 2).range, axis_block(0, 3).range, a.di_filter,
+                            a.di_filter_time),
+            std::make_tuple(1, 0u, 12u, 500, 250, 100, u16{0}, u16{300}));
+  EXPECT_EQ(From(writes, "P102=00", 24),
+            "P102=00 P103=00 P100=C1 P202=00 P203=00 P200=C1 P102=AA P103=2C P100=C2 P202=AA "
+            "P203=2C P200=C2 P102=00 P103=00 P100=C8 P100=E5 P202=00 P203=00 P200=C8 P200=E5 "
+            "L80=00000000 ");
 }
 
 TEST_F(ParamFileTest, LogLevelComesFromDbgLevelIni) {
@@ -148,12 +123,10 @@ TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
   sim::SetPld(0, pld::kOrgSel, 0x03);
   const AxisBlock saved = b;
   ASSERT_TRUE(SaveParameterFile(0));
-
   const std::string text = ReadFile(ParameterPath(0));
   EXPECT_THAT(text, HasSubstr("[VERSION]\r\nVER=1.0\r\n"));
   EXPECT_THAT(text, HasSubstr("+SOFTLIMIT=1000.000000\r\n"));
   EXPECT_THAT(text, HasSubstr("MULTIPLE=-294967296\r\n"));
-  EXPECT_EQ(os::GetFileAttributes(ParameterPath(0).c_str()) & os::kFileAttributeReadOnly, 1u);
 
   memset(&b, 0, sizeof b);
   ASSERT_TRUE(LoadParameterFile(0));
@@ -164,21 +137,13 @@ TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
                            x.home_dir, x.home_mode, x.comp_width, x.fixed_range, x.mpg_rate);
   };
   EXPECT_EQ(kept(b), kept(saved));
-  EXPECT_EQ(b.wr4, 0);             // saved as 0
-  EXPECT_EQ(b.home_ok, 0);         // never survives a reload
-  EXPECT_EQ(b.acc_offset, 65236);  // low 16 bits of -300
-  EXPECT_EQ(axis_block(0, 0).di_filter, 0);
-  EXPECT_EQ(axis_block(0, 0).di_filter_time, 15);
-  EXPECT_EQ(shared().log_level, 1u);
-  EXPECT_EQ(sim::Pld(0, pld::kLhome0), 0x24);
-  EXPECT_EQ(sim::Pld(0, pld::kEmgCmp), 0x11);
-  EXPECT_EQ(sim::Pld(0, pld::kOrgSel), 0x03);
-  EXPECT_EQ(sim::Pld(0, pld::kLhome1), 0x00);
-
-  // A second save rewrites the read-only file.
-  b.range = 77;
-  ASSERT_TRUE(SaveParameterFile(0));
-  EXPECT_THAT(ReadFile(ParameterPath(0)), HasSubstr("RANGE=77\r\n"));
+  // WR4 is saved as 0, a home verdict never survives a reload, the offset keeps 16 bits.
+  EXPECT_EQ(std::make_tuple(b.wr4, b.home_ok, b.acc_offset, axis_block(0, 0).di_filter,
+                            axis_block(0, 0).di_filter_time, shared().log_level),
+            std::make_tuple(u16{0}, u16{0}, u16{65236}, u16{0}, u16{15}, 1u));
+  EXPECT_EQ(std::vector<u8>({sim::Pld(0, pld::kLhome0), sim::Pld(0, pld::kEmgCmp),
+                             sim::Pld(0, pld::kOrgSel), sim::Pld(0, pld::kLhome1)}),
+            std::vector<u8>({0x24, 0x11, 0x03, 0x00}));
 }
 
 TEST_F(ParamFileTest, SaveKeepsUnknownLinesAndOpensEachFileOnce) {
@@ -191,17 +156,16 @@ TEST_F(ParamFileTest, SaveKeepsUnknownLinesAndOpensEachFileOnce) {
   axis_block(0, 2).range = 6;
   const u32 before_save = process().seams.files_opened;
   ASSERT_TRUE(SaveParameterFile(0));
-  // Each file read once and written once.
-  EXPECT_EQ(process().seams.files_opened - before_save, 4u);
+  EXPECT_EQ(process().seams.files_opened - before_save, 4u);  // each read once, written once
   const std::string text = ReadFile(ParameterPath(0));
   EXPECT_EQ(
       text.rfind("; site notes\r\n[CUSTOM]\r\nX=1\r\n[2-axis]\r\nrange=6\r\nUSER_KEY=abc\r\n", 0),
       0u)
       << text;
-  // The existing key was rewritten in place, not added again.
+  // The existing key rewritten in place, not added again.
   const size_t axis2 = text.find("[2-axis]");
-  const std::string section = text.substr(axis2, text.find('[', axis2 + 1) - axis2);
-  EXPECT_EQ(section.find("\r\nRANGE="), std::string::npos) << section;
+  EXPECT_EQ(text.substr(axis2, text.find('[', axis2 + 1) - axis2).find("\r\nRANGE="),
+            std::string::npos);
 }
 
 TEST_F(ParamFileTest, SaveStoppedAtAnyPointLeavesTheOldFile) {
@@ -214,12 +178,13 @@ TEST_F(ParamFileTest, SaveStoppedAtAnyPointLeavesTheOldFile) {
   for (size_t i = 0; i <= kPoints; ++i) {
     process().seams.save_stops_after = static_cast<int64_t>(old_text.size() * i / kPoints);
     SaveParameterFile(0);
-    if (ReadFile(ParameterPath(0)) != old_text) ++bad;
+    bad += ReadFile(ParameterPath(0)) != old_text;
   }
   EXPECT_EQ(bad, 0u) << "of " << kPoints + 1 << " stopped saves";
+  // A whole save then rewrites the read-only file.
   process().seams.save_stops_after = -1;
   ASSERT_TRUE(SaveParameterFile(0));
-  EXPECT_NE(ReadFile(ParameterPath(0)).find("MULTIPLE=12345\r\n"), std::string::npos);
+  EXPECT_THAT(ReadFile(ParameterPath(0)), HasSubstr("MULTIPLE=12345\r\n"));
   EXPECT_EQ(os::GetFileAttributes(ParameterPath(0).c_str()) & os::kFileAttributeReadOnly, 1u);
 }
 

@@ -1,19 +1,19 @@
-// Speed profile arithmetic: the worked examples, and the rounding, clamping
-// and multiplier edges.
+// Speed profile arithmetic (the worked examples, the rounding, clamping and
+// multiplier edges) and the stored speed settings: limits in argument order,
+// stored caller values and computed parameters, and the two settings that
+// reach the chip at once.
 #include "motion/profile.h"
 
-#include <gtest/gtest.h>
+#include "tests/motion_support.h"
 
-#include <array>
-
-namespace rvx {
+namespace rvx::test {
 namespace {
 
 constexpr ProfileKind kPos = ProfileKind::kPositioning;
 constexpr ProfileKind kCont = ProfileKind::kContinuous;
 
 // R, K, L, A, D, initial, drive: the parameters in loading order.
-std::array<u32, 7> Params(const SpeedProfile& p) {
+std::array<u32, 7> Ordered(const SpeedProfile& p) {
   return {p.range, p.acc_jerk, p.dec_jerk, p.acc, p.dec, p.initial, p.drive};
 }
 
@@ -37,8 +37,8 @@ TEST(ProfileTest, WorkedExamples) {
        {80000, 391, 391, 8000, 8000, 100, 8000}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Params(ComputeProfile(kPos, false, c.in, 100, 0)), c.trapezoid) << c.in.drive_pps;
-    EXPECT_EQ(Params(ComputeProfile(kPos, true, c.in, 100, 0)), c.s_curve) << c.in.drive_pps;
+    EXPECT_EQ(Ordered(ComputeProfile(kPos, false, c.in, 100, 0)), c.trapezoid) << c.in.drive_pps;
+    EXPECT_EQ(Ordered(ComputeProfile(kPos, true, c.in, 100, 0)), c.s_curve) << c.in.drive_pps;
   }
 }
 
@@ -52,10 +52,6 @@ struct Outcome {
 
 TEST(ProfileTest, RoundingClampingAndMultiplier) {
   const Outcome cases[] = {
-      {"7692.3", RoundHalfUp(7692.3, 0), 7692},
-      {"76.92", RoundHalfUp(76.92, 0), 77},
-      {"609.23", RoundHalfUp(609.23, 0), 609},
-      {"20.52", RoundHalfUp(20.52, 0), 21},
       {"halves go up", RoundHalfUp(-2.5, 0), -2},
       {"one digit", RoundHalfUp(12.25, 1), 12.3},
       {"V 7999", SpeedMultiplier(7999, 100, 0), 1},
@@ -68,22 +64,89 @@ TEST(ProfileTest, RoundingClampingAndMultiplier) {
       {"RANGE 0 counts as 1", SpeedMultiplier(8001, 0, 0), 1},
       {"drive ceiling", DriveSpeedParameter(100, 4000000), 8000},
       {"drive floor", DriveSpeedParameter(100, 50), 1},
-      {"S-curve positioning floor", InitialSpeedParameter(2, 1, true, true), 100},
       {"continuous floor", InitialSpeedParameter(2, 1, true, false), 1},
       {"trapezoid floor", InitialSpeedParameter(2, 1, false, true), 1},
       {"SV above V", ComputeProfile(kPos, false, {9000, 4000, 100, 100}, 100, 0).initial, 4000},
       {"S-curve floor under drive", ComputeProfile(kPos, true, {0, 50, 9, 9}, 100, 0).initial, 50},
       {"continuous D = A", ComputeProfile(kCont, false, {100, 10000, 50, 200}, 100, 0).dec, 792},
       {"continuous: no L", ComputeProfile(kCont, true, {1, 10000, 50, 200}, 100, 0).dec_jerk, 0},
-      {"A equal speeds", AccelerationParameter(1, 7000, 7000, 100), 1},
       {"A time 0", AccelerationParameter(1, 100, 7000, 0), 8000},
       {"A 0 / 0", AccelerationParameter(1, 7000, 7000, 0), 1},
-      {"K equal speeds", JerkParameter(1, 7000, 7000, 100), 65535},
       {"K time 0", JerkParameter(1, 100, 7000, 0), 1},
       {"K 0 / 0", JerkParameter(1, 7000, 7000, 0), 65535},
   };
   for (const Outcome& c : cases) EXPECT_DOUBLE_EQ(c.actual, c.expected) << c.what;
 }
 
+using SpeedSettingsTest = LoadedTest<>;
+
+TEST_F(SpeedSettingsTest, ShapeAndOffsetReachTheChip) {
+  // Setting; result, writes, WR3 shadow and offset afterwards.
+  const std::tuple<void (*)(), i32, Strings, u16, i32> cases[] = {
+      {[] { RVX406A_SetSpeedMode(0, 2, 1); }, 0, Strings{"WR0=040F", "WR3=00FF"}, 0xFF, 5},
+      {[] { RVX406A_SetSpeedMode(0, 2, 0); }, 0, Strings{"WR0=040F", "WR3=00FB"}, 0xFB, 5},
+      {[] { RVX406A_SetSpeedMode(0, 2, 2); }, ERR_INVALID_PARAMETER, Strings(), 0xFB, 5},
+      {[] { RVX406A_SetAccOffset(0, 2, -32768); }, 0, Param(0x40D, 0x8000), 0xFB, -32768},
+      {[] { RVX406A_SetAccOffset(0, 2, 32767); }, 0, Param(0x40D, 0x7FFF), 0xFB, 32767},
+      {[] { RVX406A_SetAccOffset(0, 2, -32769); }, ERR_INVALID_PARAMETER, Strings(), 0xFB, 32767}};
+  axis_block(0, 2).wr3 = 0xFB;
+  axis_block(0, 2).acc_offset = 5;
+  sim::SetDriving(0, 2, true);  // neither waits for the axis
+  for (const auto& [set, result, writes, wr3, offset] : cases) {
+    sim::StartTrace();
+    set();
+    EXPECT_EQ(RVX406A_GetErrorCode(), result) << wr3 << " " << offset;
+    EXPECT_EQ(TracedWrites(), writes) << wr3 << " " << offset;
+    EXPECT_EQ(RVX406A_GetSpeedMode(0, 2), (wr3 >> 2) & 1);
+    EXPECT_EQ(axis_block(0, 2).wr3, wr3);
+    EXPECT_EQ(RVX406A_GetAccOffset(0, 2), offset);
+  }
+}
+
+TEST_F(SpeedSettingsTest, ProfilesAreCheckedInArgumentOrderAndStored) {
+  // Jog or not, S-curve or not, start, drive, acc and dec times; result;
+  // computed initial, drive, A, D, K, L (jog: no D, no L).
+  const std::tuple<bool, bool, u32, u32, u32, u32, i32, u32, u32, u32, u32, u32, u32> cases[] = {
+      {false, false, 4000000, 4000000, 64000, 64000, 0, 8000, 8000, 1, 1, 0, 0},
+      {false, true, 4000001, 1000, 100, 100, ERR_MAX_STARTV, 0, 0, 0, 0, 0, 0},
+      {false, true, ~0u, ~0u, ~0u, ~0u, ERR_MAX_STARTV, 0, 0, 0, 0, 0, 0},
+      {false, true, 1000, 4000001, 64001, 100, ERR_MAX_WORKV, 0, 0, 0, 0, 0, 0},
+      {false, true, 1000, 2000, 64001, 64001, ERR_MAX_ACC, 0, 0, 0, 0, 0, 0},
+      {false, true, 1000, 2000, 100, 64001, ERR_MAX_DEC, 0, 0, 0, 0, 0, 0},
+      {true, true, 1000, 4000001, 64001, 0, ERR_MAX_WORKV, 0, 0, 0, 0, 0, 0},
+      {true, true, 1000, 2000, 64001, 0, ERR_MAX_ACC, 0, 0, 0, 0, 0, 0},
+      {false, true, 100, 10000, 50, 200, 0, 100, 5000, 8000, 8000, 8, 126},
+      {false, false, 100, 10000, 50, 200, 0, 50, 5000, 792, 198, 0, 0},
+      {false, true, 0, 0, 0, 0, 0, 1, 1, 8000, 8000, 65535, 65535},  // zeros compute as 1
+      {false, false, 5000, 1000, 100, 200, 0, 1000, 1000, 1, 1, 0, 0},
+      {false, false, 0, 1063, 1000, 1000, 0, 1, 1063, 8, 8, 0, 0},  // 1062 PPS in 1 s
+      {true, true, 1, 10000, 50, 0, 0, 1, 5000, 8000, 0, 8, 0},
+      {true, false, 1, 10000, 50, 0, 0, 1, 5000, 800, 0, 0, 0},
+      {true, false, 4000000, 4000000, 64000, 0, 0, 8000, 8000, 1, 0, 0, 0}};
+  AxisBlock& b = axis_block(0, 3);
+  b.fixed_range = 0;
+  for (const auto& [jog, s, sv, v, ta, td, result, p0, p1, p2, p3, p4, p5] : cases) {
+    SCOPED_TRACE(testing::Message() << jog << s << " " << sv << "/" << v << "/" << ta << "/" << td);
+    b.wr3 = s ? 0x84 : 0x80;
+    b.pos_acc_jerk = b.pos_dec_jerk = b.jog_jerk = 99;
+    const AxisBlock before = b;
+    jog ? RVX406A_SetJogSpeed(0, 3, sv, v, ta) : RVX406A_SetPosSpeed(0, 3, sv, v, ta, td);
+    EXPECT_EQ(RVX406A_GetErrorCode(), result);
+    EXPECT_EQ(memcmp(&before, &b, sizeof before) != 0, result == ERR_SUCCESS);  // stored or not
+    if (result != ERR_SUCCESS) continue;
+    u32 got[4] = {};
+    jog ? RVX406A_GetJogSpeed(0, 3, &got[0], &got[1], &got[2])
+        : RVX406A_GetPosSpeed(0, 3, &got[0], &got[1], &got[2], &got[3]);
+    EXPECT_THAT(got, ElementsAre(sv, v, ta, td));
+    EXPECT_EQ(jog ? std::vector<u32>({b.jog_start, b.jog_drive, b.jog_acc, 0, b.jog_jerk, 0})
+                  : std::vector<u32>({b.pos_start, b.pos_drive, b.pos_acc, b.pos_dec,
+                                      b.pos_acc_jerk, b.pos_dec_jerk}),
+              std::vector<u32>({p0, p1, p2, p3, p4, p5}));
+  }
+  u32 out[4] = {7, 7, 7, 7};  // a refused getter leaves zeros
+  RVX406A_GetPosSpeed(1, 0, &out[0], &out[1], &out[2], &out[3]);
+  EXPECT_THAT(out, ElementsAre(0, 0, 0, 0));
+}
+
 }  // namespace
-}  // namespace rvx
+}  // namespace rvx::test

@@ -21,46 +21,41 @@ class RvxctlTest : public LibraryTest {};
 TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
   const std::string path = install_dir_ + "path.txt";
   WriteFile(path, "# corner\nline 1000 0\n\narc 1500 500 1000 500 1\nline 1500 1500\n");
-  const std::tuple<std::string, int, std::vector<const char*>> cases[] = {
-      {"--sim=2 --modules=3 --type=3 info",
-       0,
-       {"board 1: type 196, version 33, ID 0x00, modules 1,2\n",
-        "  BoardInfo: 4 axes, 32 DI, 32 DO\n", "  counts:    4 axes, 32 DI, 32 DO\n"}},
-      {"--sim --sim-inputs=0:3:0x52 status 0 3",
-       0,
-       {"    0    3  0x0029 ", " HOME INPOS +LIMIT\n"}},
-      {"--sim --modules=1 --sim-di=0:2:0xFF00 io 0", 0, {"DI word 1 (channels 16-31): 0x00FF\n"}},
-      {"--sim --swap --modules=1 io 0 out 1 0xA55A", 0, {"DO word 1 = 0xA55A\n"}},
-      {"--sim --sim-position=0:0:50 move 0 0,3 100,-200",
-       0,
-       {"Multi_Inc_Move ended: ERR_SUCCESS (0)\n", "board 0 axis 0: command 150, actual 150\n",
-        "board 0 axis 3: command -200, actual -200\n"}},
-      {"--sim --sim-errors=0:2:0x08 move 0 2 10 --abs",
-       1,
-       {"Abs_Move ended: ERR_STOP_BY_HLMT (-630)\n"}},
-      {"--sim --sim-drive=4 home 0 2",
-       0,
-       {"Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: 5\n"}},
-      {"--sim --sim-errors=0:2:0x10 arc 0 2,3 0,100 0,200 0",
-       1,
-       {"Inc_Arc ended: ERR_STOP_BY_ALM (-640)\n", "board 0 axis 3: command 200, actual 200\n"}},
-      {"--sim --sim-drive=5 conti 0 0,1 " + path + " --lead 100,0",
-       0,
-       {"segment 1: arc 0x33 end +500,+500  centre +0,+500\n",
-        "segment 0 handed over (table of 3)\n", "board 0 axis 0: command 1100, actual 1100\n"}},
-      {"--sim io 0 out 8 1", 1, {"rvxctl: PutDOWord: -201 (no name)\n"}},
-      {"--sim move 0 1 300000000", 1, {"rvxctl: Inc_Move: ERR_INVALID_PARAMETER (-300)\n"}},
-      {"--sim status 0 4", 1, {"rvxctl: GetCardStatus: ERR_AXIS_NUM (-540)\n"}},
-      {"--sim move 0 1,2 5", 2, {"as many distances as axes"}},
-      {"--sim-drive=1 status", 2, {"bad option"}},
+  // Arguments, exit status, a part of the output.
+  const std::tuple<std::string, int, const char*> cases[] = {
+      {"--sim=2 --modules=3 --type=3 info", 0,
+       "board 1: type 196, version 33, ID 0x00, modules 1,2\n"
+       "  BoardInfo: 4 axes, 32 DI, 32 DO\n  counts:    4 axes, 32 DI, 32 DO\n"},
+      {"--sim --sim-inputs=0:3:0x52 status 0 3", 0,
+       "    0    3  0x0029          0          0        0  ERR_SUCCESS (0)          HOME INPOS "
+       "+LIMIT\n"},
+      {"--sim --modules=1 --sim-di=0:2:0xFF00 io 0", 0, "DI word 1 (channels 16-31): 0x00FF\n"},
+      {"--sim --swap --modules=1 io 0 out 1 0xA55A", 0, "DO word 1 = 0xA55A\n"},
+      {"--sim --sim-position=0:0:50 move 0 0,3 100,-200", 0,
+       "Multi_Inc_Move ended: ERR_SUCCESS (0)\nboard 0 axis 0: command 150, actual 150\n"
+       "board 0 axis 3: command -200, actual -200\n"},
+      {"--sim --sim-errors=0:2:0x08 move 0 2 10 --abs", 1,
+       "Abs_Move ended: ERR_STOP_BY_HLMT (-630)\n"},
+      {"--sim --sim-drive=4 home 0 2", 0,
+       "Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: 5\n"},
+      {"--sim --sim-errors=0:2:0x10 arc 0 2,3 0,100 0,200 0", 1,
+       "Inc_Arc ended: ERR_STOP_BY_ALM (-640)\nboard 0 axis 2: command 0, actual 0\n"
+       "board 0 axis 3: command 200, actual 200\n"},
+      {"--sim --sim-drive=5 conti 0 0,1 " + path + " --lead 100,0", 0,
+       "segment 1: arc 0x33 end +500,+500  centre +0,+500\nsegment 2: line     end +0,+1000\n"
+       "segment 0 handed over (table of 3)\nConti_Move ended: ERR_SUCCESS (0)\n"
+       "board 0 axis 0: command 1100, actual 1100\n"},
+      {"--sim io 0 out 8 1", 1, "rvxctl: PutDOWord: -201 (no name)\n"},
+      {"--sim move 0 1 300000000", 1, "rvxctl: Inc_Move: ERR_INVALID_PARAMETER (-300)\n"},
+      {"--sim status 0 4", 1, "rvxctl: GetCardStatus: ERR_AXIS_NUM (-540)\n"},
+      {"--sim move 0 1,2 5", 2, "as many distances as axes"},
+      {"--sim-drive=1 status", 2, "bad option"},
   };
   for (const auto& [args, status, expected] : cases) {
     SCOPED_TRACE(args);
     const auto [exit_status, output] = RunTool(args);
     EXPECT_EQ(exit_status, status) << output;
-    for (const char* text : expected) {
-      EXPECT_NE(output.find(text), std::string::npos) << "missing: " << text << "\n" << output;
-    }
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
   }
 }
 

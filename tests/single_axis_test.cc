@@ -1,25 +1,17 @@
-// Single-axis moves, completion and stops.
-#include <gmock/gmock.h>
-
-#include <cstring>
-#include <tuple>
+// Single-axis moves, completion, stops, and the override of a running drive.
 
 #include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
 
-using ::testing::ElementsAre;
-
 constexpr uint32_t kForever = 0xFFFFFFFF;  // RR0 polls a drive stays busy
 
-class SingleAxisTest : public LibraryTest {
+class SingleAxisTest : public LoadedTest<> {
  protected:
   // Axis 1, M 2: positioning A 792, D 198, K 8, L 126, initial 50 (S-curve 100).
   void SetUp() override {
-    LibraryTest::SetUp();
-    Load();
-    shared().log_level = 1;
+    LoadedTest::SetUp();
     AxisBlock& b = axis_block(0, 1);
     b.fixed_range = 0;
     b.pos_start_pps = 100, b.pos_drive_pps = 10000, b.pos_acc_ms = 50, b.pos_dec_ms = 200;
@@ -86,7 +78,6 @@ TEST_F(SingleAxisTest, LimitsAndRefusals) {  // a refusal leaves the running mov
   const Strings max = Param32(0x206, 0x0FFFFFFF), zero = Param32(0x206, 0), none;
   const std::tuple<MoveKind, i32, i32, bool, bool, i32, Strings> cases[] = {
       {kRelativeMove, 268435455, 0, false, false, 0, Join({max, {"WR0=0220"}})},
-      {kRelativeMove, -268435455, 0, false, false, 0, Join({max, {"WR0=0221"}})},
       {kRelativeMove, 0, 0, false, false, 0, Join({zero, {"WR0=0220"}})},
       {kRelativeMove, 268435456, 0, true, true, ERR_INVALID_PARAMETER, none},
       {kAbsoluteMove, -300, -300, false, false, 0, Join({zero, {"WR0=0220"}})},
@@ -95,10 +86,7 @@ TEST_F(SingleAxisTest, LimitsAndRefusals) {  // a refusal leaves the running mov
       {kAbsoluteMove, -268435356, 100, false, false, ERR_MAX_DISTANCE, none},
       {kAbsoluteMove, 2147483647, INT32_MIN, false, false, ERR_MAX_DISTANCE, none},
       {kRelativeMove, 100, 0, true, true, ERR_AXIS_DRV_BUSY, none},
-      {kAbsoluteMove, 100, 0, true, false, ERR_AXIS_DRV_BUSY, none},
-      {kContinuousMove, 1, 0, false, true, ERR_MPG_MODE, none},
-      {kAbsoluteMove, 100, 0, false, true, ERR_MPG_MODE, none},
-      {kContinuousMove, 2, 0, true, true, ERR_INVALID_PARAMETER, none}};
+      {kContinuousMove, 1, 0, false, true, ERR_MPG_MODE, none}};
   sim::SetDriveDuration(0, 1, kForever);
   AxisBlock& b = axis_block(0, 1);
   for (const auto& [kind, value, logical, driving, pulser, result, tail] : cases) {
@@ -219,6 +207,82 @@ TEST_F(SingleAxisTest, Stops) {
     RVX406A_Done(0, 1);
     RVX406A_Done(0, 1);
     EXPECT_EQ(LoggedCalls().size(), 1u) << write;
+  }
+}
+
+using OverrideTest = LoadedTest<>;
+
+TEST_F(OverrideTest, Speed) {
+  auto loads = [](unsigned drive) { return Join({{"RR0"}, Param(0x205, drive)}); };
+  // RANGE, FIXED_RANGE, driving, speed; requests, last drive speed, result, logged speed.
+  const std::tuple<u16, u16, bool, u32, Strings, u32, i32, u32> cases[] = {
+      {100, 1, true, 50000, loads(500), 50000, 0, 50000},
+      {100, 0, true, 50, loads(1), 50, 0, 50},  // RANGE also when not fixed
+      {100, 1, true, 0, loads(1), 1, 0, 1},
+      {7, 1, true, 7004, loads(1001), 7004, 0, 7004},
+      {3, 0, true, 4000000, loads(8000), 4000000, 0, 4000000},
+      {100, 1, false, 50000, Strings{"RR0"}, 9, ERR_AXIS_STEADY, 50000},
+      {100, 1, false, 4000001, Strings(), 9, ERR_MAX_WORKV, 4000001}};
+  AxisBlock& b = axis_block(0, 1);
+  for (const auto& [range, fixed, driving, speed, requests, last_speed, result, logged] : cases) {
+    b.range = range, b.fixed_range = fixed, b.last_drive_speed = 9;
+    sim::SetDriving(0, 1, driving);  // any drive, whoever started it
+    ClearLog();
+    sim::StartTrace();
+    RVX406A_OverrideSpeed(0, 1, speed);
+    EXPECT_EQ(TracedRequests(), requests) << speed;
+    EXPECT_EQ(b.last_drive_speed, last_speed) << speed;
+    EXPECT_EQ(LoggedCalls(),
+              Strings{Logged(result, "OverrideSpeed (0, 1, " + std::to_string(logged) + ")")});
+  }
+}
+
+TEST_F(OverrideTest, Position) {
+  enum State { kRunning, kEnded, kReported };
+  auto loads = [](unsigned count) { return Join({{"RR0"}, Param32(0x106, count)}); };
+  const Strings none, busy_test = {"RR0"};
+  // Move started and its state, absolute override or not and its value;
+  // requests, start and distance recorded afterwards, result, log line.
+  const std::tuple<MoveKind, State, bool, i32, Strings, i32, i32, i32, const char*> cases[] = {
+      {kRelativeMove, kRunning, false, -5000, loads(5000), 0, -5000, 0,
+       "Inc_OverrideMove (0, 0, -5000)"},  // the direction stays
+      {kRelativeMove, kRunning, false, 268435456, none, 0, 10000, -300,
+       "Inc_OverrideMove (0, 0, 268435456)"},
+      {kContinuousMove, kRunning, false, 1, none, 0, 0, -549, "Inc_OverrideMove (0, 0, 1)"},
+      {kRelativeMove, kReported, false, 1, none, 0, 10000, -549, "Inc_OverrideMove (0, 0, 1)"},
+      {kRelativeMove, kEnded, false, 1, busy_test, 0, 10000, -548, "Inc_OverrideMove (0, 0, 1)"},
+      {kAbsoluteMove, kRunning, true, -2000, loads(3000), 1000, -3000, 0,
+       "Abs_OverrideMove (0, 0, 1000, -2000, -3000)"},  // from the recorded start
+      {kAbsoluteMove, kRunning, true, 268436455, loads(0x0FFFFFFF), 1000, 268435455, 0,
+       "Abs_OverrideMove (0, 0, 1000, 268436455, 268435455)"},
+      {kAbsoluteMove, kRunning, true, 268436456, busy_test, 1000, 4000, -541,
+       "Abs_OverrideMove (0, 0, 1000, 268436456, 268435456)"},
+      {kAbsoluteMove, kRunning, true, INT32_MIN, none, 1000, 4000, -300,
+       "Abs_OverrideMove (0, 0, 0, -2147483648, 0)"},
+      {kRelativeMove, kRunning, true, 1, none, 0, 10000, -549, "Abs_OverrideMove (0, 0, 0, 1, 0)"},
+      {kAbsoluteMove, kEnded, true, 1, busy_test, 1000, 4000, -548,
+       "Abs_OverrideMove (0, 0, 0, 1, 0)"}};
+  sim::SetDriveDuration(0, 0, 0xFFFFFFFF);
+  AxisBlock& b = axis_block(0, 0);
+  for (const auto& [kind, state, abs, value, requests, start, distance, result, call] : cases) {
+    SCOPED_TRACE(call);
+    sim::SetDriving(0, 0, false);
+    sim::SetPosition(0, 0, 1000, 1000);
+    b.move_start = b.move_distance = 0;
+    Start(kind, 0, kind == kRelativeMove ? 10000 : kind == kAbsoluteMove ? 5000 : 1);
+    if (state != kRunning) sim::SetDriving(0, 0, false);
+    if (state == kReported) RVX406A_Done(0, 0);
+    sim::SetPosition(0, 0, 3000, 2990);  // the drive has gone on since
+    const i32 target = b.move_target;
+    const u16 command = sim::Axis(0, 0).last_drive_command;
+    ClearLog();
+    sim::StartTrace();
+    abs ? RVX406A_Abs_OverrideMove(0, 0, value) : RVX406A_Inc_OverrideMove(0, 0, value);
+    EXPECT_EQ(TracedRequests(), requests);
+    EXPECT_EQ(std::vector<i32>({b.move_start, b.move_distance, b.move_target}),
+              std::vector<i32>({start, distance, target}));
+    EXPECT_EQ(sim::Axis(0, 0).last_drive_command, command);
+    EXPECT_EQ(LoggedCalls(), Strings{Logged(result, call)});
   }
 }
 

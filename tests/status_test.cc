@@ -1,20 +1,13 @@
 // Status words, position counters and the current drive speed.
-#include <array>
-#include <cstdio>
 #include <limits>
-#include <string>
-#include <tuple>
-#include <vector>
 
-#include "tests/support.h"
+#include "tests/motion_support.h"
 
 namespace rvx::test {
 namespace {
 
-using Strings = std::vector<std::string>;
 constexpr i32 kMin = std::numeric_limits<i32>::min();
-
-class StatusTest : public LibraryTest {};
+using StatusTest = LoadedTest<>;
 
 TEST_F(StatusTest, CardStatusBitByBit) {
   // Active-high inputs, WR1 and WR2 shadows, RR2, RR0 (bit 0 stands for the axis's bit a, bit 4
@@ -30,7 +23,6 @@ TEST_F(StatusTest, CardStatusBitByBit) {
       {0x00, 0, 0, 0, 0, 0, 0x8, 0x0000},
       {0x00, 0, 0, 0, 0x7E10, 2, 0xA, 0x4200}};         // bit 1 of HOME_OK, output 3: unreported
   // clang-format on
-  Load();
   for (u32 a = 0; a < 4; ++a) {
     const std::string select = "WR0=0" + std::to_string(1 << a) + "0F";
     for (const auto& c : cases) {
@@ -50,7 +42,6 @@ TEST_F(StatusTest, CardStatusBitByBit) {
 }
 
 TEST_F(StatusTest, RawStatusWords) {
-  Load();
   sim::SetMainStatusBits(0, 0x7FF0);
   const u8 inputs[4] = {0x5B, 0xFF, 0x81, 0x3C};
   for (u32 a = 0; a < 4; ++a) {
@@ -83,8 +74,6 @@ TEST_F(StatusTest, SettingAndReadingPositionCounters) {
       {false, 0, kMin + 1, {"WR7=8000", "WR6=0001", "WR0=0109"}},
       {true, 2, -2, {"WR7=FFFF", "WR6=FFFE", "WR0=040A"}},
       {true, 2, kMin, {}}};
-  Load();
-  shared().log_level = 1;  // setters log every call at level 1
   for (const auto& [real, axis, position, writes] : cases) {
     const i32 result = writes.empty() ? ERR_INVALID_PARAMETER : ERR_SUCCESS;
     sim::SetPosition(0, axis, 77, 88);
@@ -92,10 +81,8 @@ TEST_F(StatusTest, SettingAndReadingPositionCounters) {
     sim::StartTrace();
     (real ? RVX406A_SetActualPos : RVX406A_SetCommandPos)(0, axis, position);
     EXPECT_EQ(TracedWrites(), writes);
-    char line[96];
-    snprintf(line, sizeof line, " RV = %5d : RVX406A_Set%sPos (0, %d, %d)", result,
-             real ? "Actual" : "Command", axis, position);
-    EXPECT_EQ(LoggedCalls(), Strings{line});  // its result too
+    const std::string call = real ? "SetActualPos" : "SetCommandPos";
+    EXPECT_EQ(LoggedCalls(), Strings{Logged(result, call + Args({0, axis, position}))});
     EXPECT_EQ(RVX406A_GetCommandPos(0, axis), result == 0 && !real ? position : 77);
     EXPECT_EQ(RVX406A_GetActualPos(0, axis), result == 0 && real ? position : 88);
   }
@@ -110,7 +97,6 @@ TEST_F(StatusTest, CommandSpeedMultiplier) {
       {0, 100, 8001, 7, 14},        {0, 500, 10000000, 3, 1500}, {0, 3, 80000, 5, 15},
       {0, 100, 10000, -300, -600},  {0, 500, 4000000, 2147483647, kMin}};
   // clang-format on
-  Load();
   AxisBlock& b = axis_block(0, 2);
   for (const auto& [fixed_range, range, drive_speed, reading, speed] : cases) {
     std::tie(b.fixed_range, b.range, b.last_drive_speed) =
