@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -198,11 +199,29 @@ ViewTable& Views() {
   return table;
 }
 
+// The object of a named mutex: the mutex and the process that last took it.
+struct MutexObject {
+  pthread_mutex_t mutex;
+  pid_t owner;
+};
+
 struct NamedMutex {
   int fd;
-  pthread_mutex_t* mutex;
+  MutexObject* object;
   std::string path;
 };
+
+// Whether a process still holds what it opened. A dying process wakes the
+// waiters of its robust mutexes before its descriptors close; a zombie has
+// closed them all.
+bool HoldsItsObjects(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z' &&
+         line[close + 2] != 'X';
+}
 
 void InitMutex(pthread_mutex_t* mutex) {
   pthread_mutexattr_t attr;
@@ -222,32 +241,39 @@ Handle CreateNamedMutex(const char* name, bool initial_owner, bool* already_exis
   const std::string path = ShmPath(name);
   Guard guard(path);
   if (!guard.locked()) return nullptr;
-  Held held = OpenHeld(path, sizeof(pthread_mutex_t));
+  Held held = OpenHeld(path, sizeof(MutexObject));
   if (held.view == nullptr) return nullptr;
-  auto* mutex = static_cast<pthread_mutex_t*>(held.view);
+  auto* object = static_cast<MutexObject*>(held.view);
   if (held.created) {
-    InitMutex(mutex);
+    InitMutex(&object->mutex);
     // Still under the guard, so no other process can take it first.
-    if (initial_owner) pthread_mutex_lock(mutex);
+    if (initial_owner) {
+      pthread_mutex_lock(&object->mutex);
+      object->owner = getpid();
+    }
   }
   if (already_existed != nullptr) *already_existed = !held.created;
-  return new NamedMutex{held.fd, mutex, path};
+  return new NamedMutex{held.fd, object, path};
 }
 
 bool WaitMutex(Handle mutex) {
   if (mutex == nullptr) return false;
-  pthread_mutex_t* m = static_cast<NamedMutex*>(mutex)->mutex;
-  int rc = pthread_mutex_lock(m);
+  MutexObject* object = static_cast<NamedMutex*>(mutex)->object;
+  int rc = pthread_mutex_lock(&object->mutex);
   if (rc == EOWNERDEAD) {
-    // The owner died inside a call; like an abandoned Windows mutex, go on.
-    pthread_mutex_consistent(m);
+    // The owner died inside a call; like an abandoned Windows mutex, go on,
+    // once the dead process holds nothing more (at most a few seconds), so
+    // that the objects only it held count as absent.
+    for (int waited = 0; waited < 5000 && HoldsItsObjects(object->owner); ++waited) usleep(1000);
+    pthread_mutex_consistent(&object->mutex);
     rc = 0;
   }
+  if (rc == 0) object->owner = getpid();
   return rc == 0;
 }
 
 void ReleaseMutex(Handle mutex) {
-  if (mutex != nullptr) pthread_mutex_unlock(static_cast<NamedMutex*>(mutex)->mutex);
+  if (mutex != nullptr) pthread_mutex_unlock(&static_cast<NamedMutex*>(mutex)->object->mutex);
 }
 
 void CloseMutex(Handle mutex) {
@@ -258,7 +284,7 @@ void CloseMutex(Handle mutex) {
     const Guard guard(m->path);
     if (guard.locked() && Flock(m->fd, LOCK_EX | LOCK_NB) == 0) guard.Remove(m->path);
   }
-  munmap(m->mutex, sizeof(pthread_mutex_t));
+  munmap(m->object, sizeof(MutexObject));
   Holders().Drop(m->fd);
   close(m->fd);
   delete m;
