@@ -138,14 +138,15 @@ void Axis::SetSyncWords(u16 sm6, u16 sm7) const {
   block_.sm7 = sm7;
 }
 
-Call::Call(LogRule rule, Boards boards) : process_(rvx::process()), rule_(rule) {
-  if (process_.mutex != nullptr) os::WaitMutex(process_.mutex);
+Call::Call(LogRule rule, Boards boards)
+    : process_(rvx::process()), serial_(process_.calls), mutex_(process_.mutex), rule_(rule) {
+  if (mutex_ != nullptr) os::WaitMutex(mutex_);
   if (boards == Boards::kRequired && process_.table.count == 0) result_ = ERR_DEVICE_LOAD;
 }
 
 Call::~Call() {
   process_.last_result = result_;
-  if (process_.mutex != nullptr) os::ReleaseMutex(process_.mutex);
+  if (mutex_ != nullptr) os::ReleaseMutex(mutex_);
 }
 
 void Call::LogLine(const char* format, std::initializer_list<LogArg> args) {

@@ -138,6 +138,8 @@ class Call {
   void LogLine(const char* format, std::initializer_list<LogArg> args);
 
   Process& process_;
+  std::unique_lock<os::ThreadLock> serial_;
+  os::Handle mutex_;  // the library mutex this call holds
   LogRule rule_;
   i32 result_ = ERR_SUCCESS;
 };

@@ -141,6 +141,15 @@ bool MapSharedSection(Process& p) {
   return true;
 }
 
+// A named object the system refused: the log file names it and the reason,
+// whatever the log level, as no result code can.
+void ReportObjectFailure(Process& p) {
+  const std::string reason = os::TakeNamedObjectFailure();
+  if (reason.empty()) return;
+  if (p.install_dir[0] == '\0') SetDefaultInstallDir(p);
+  WriteLogLine((" RVX406A_LoadDevice: " + reason).c_str());
+}
+
 // Opens, checks, identifies and (as first loader) initialises the boards.
 i32 OpenBoards(Process& p) {
   const rvx_driver_ops* driver = DriverPort();
@@ -198,9 +207,13 @@ extern "C" {
 
 RVX406A_API int32_t RVX406A_LoadDevice(void) {
   Process& p = process();
+  const std::lock_guard<os::ThreadLock> serial(p.calls);
+  os::TakeNamedObjectFailure();
   const bool have_mutex = OpenLibraryMutex(p);
   Call call(LogRule::kLifecycle, Boards::kNotRequired);
-  if (call.Check(have_mutex && HoldLoadedMarker(p), ERR_CREATE_KERNEL_DRIVER_FAIL)) {
+  if (!call.Check(have_mutex && HoldLoadedMarker(p), ERR_CREATE_KERNEL_DRIVER_FAIL)) {
+    ReportObjectFailure(p);
+  } else {
     if (p.first_loader && p.seams.in_first_load != nullptr) p.seams.in_first_load();
     const u16 arch = Architecture(p);
     if (call.Check(arch != kArchX86, ERR_SUPPORT_PROCESS)) {
@@ -213,6 +226,8 @@ RVX406A_API int32_t RVX406A_LoadDevice(void) {
         } else {
           memset(&p.table, 0, sizeof p.table);
         }
+      } else {
+        ReportObjectFailure(p);
       }
     }
   }
@@ -225,6 +240,7 @@ RVX406A_API int32_t RVX406A_LoadDevice(void) {
 
 RVX406A_API void RVX406A_UnloadDevice(void) {
   Process& p = process();
+  const std::lock_guard<os::ThreadLock> serial(p.calls);
   os::Handle mutex = p.mutex;
   {
     Call call(LogRule::kLifecycle);

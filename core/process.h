@@ -4,6 +4,7 @@
 #define RVX_CORE_PROCESS_H_
 
 #include <atomic>
+#include <mutex>
 
 #include "core/shared_state.h"
 #include "core/types.h"
@@ -67,6 +68,10 @@ struct Process {
   char install_dir[kPathSize];
   std::atomic<i32> last_result{0};
 
+  // Taken before the library mutex by every call of the process, so that
+  // Load and Unload can replace the mutex handle and the board table while
+  // other threads queue for them. Lives as long as the process.
+  os::ThreadLock calls;
   os::Handle mutex = nullptr;
   os::Handle loaded = nullptr;  // the marker of a finished or running first load
   os::Handle section = nullptr;

@@ -61,6 +61,7 @@ RVX406A_API void RVX406A_SetSyncMode(uint16_t board, uint16_t axis, uint16_t axi
 
 // Always 1; it only waits until no other call holds the library.
 RVX406A_API int16_t RVX406A_GetSyncMode(uint16_t, uint16_t) {
+  const std::lock_guard<os::ThreadLock> serial(process().calls);
   const os::Handle mutex = process().mutex;
   if (mutex != nullptr && os::WaitMutex(mutex)) os::ReleaseMutex(mutex);
   return 1;

@@ -35,10 +35,16 @@ struct Section {
 };
 // Creates the named section of `size` bytes, or opens it when it exists.
 // On failure handle and view are null. A created section reads as zeros.
+// A process maps each section once: its view, and with it the section under
+// its name, stays for the life of the process, and a later call for the same
+// name returns a new handle on that view.
 Section CreateOrOpenSection(const char* name, size_t size);
 // Closes the handle; the view stays mapped for the life of the process.
 void CloseSection(Handle section);
 void FlushView(void* view, size_t size);
+// Why this thread's last named-object call failed: the object's name, the
+// system call and its reason; "" when none failed since the last take.
+std::string TakeNamedObjectFailure();
 // Removes a leftover named object that no process holds any more, so tests
 // leave nothing behind (POSIX keeps such objects as files; Windows does not).
 void RemoveNamedObject(const char* name);
@@ -57,6 +63,21 @@ Handle LoadModule(const char* path);
 void* ModuleSymbol(Handle module, const char* name);
 
 // ---- Events and threads ----
+
+// A recursive lock among the threads of this process; usable with
+// std::lock_guard and std::unique_lock.
+class ThreadLock {
+ public:
+  ThreadLock();
+  ~ThreadLock();
+  ThreadLock(const ThreadLock&) = delete;
+  ThreadLock& operator=(const ThreadLock&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  alignas(16) unsigned char storage_[64];
+};
 
 // Unnamed, auto-reset, initially not signalled.
 Handle CreateEvent();

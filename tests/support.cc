@@ -72,8 +72,11 @@ void LibraryTest::SetUp() {
 void LibraryTest::TearDown() {
   RVX406A_UnloadDevice();
   sim::RemoveNamedObjects();
-  os::RemoveNamedObject((ns_ + "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA").c_str());
-  os::RemoveNamedObject((ns_ + "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635").c_str());
+  for (const char* name :
+       {"B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA", "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635",
+        "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635.loaded"}) {
+    os::RemoveNamedObject((ns_ + name).c_str());
+  }
   if (!install_dir_.empty()) RemoveTree(install_dir_);
 }
 

@@ -196,4 +196,16 @@ LocalTime GetLocalTime() {
       static_cast<uint16_t>(now.tv_nsec / 1000000)};
 }
 
+ThreadLock::ThreadLock() {
+  static_assert(sizeof storage_ >= sizeof(pthread_mutex_t), "lock storage too small");
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+ThreadLock::~ThreadLock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void ThreadLock::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void ThreadLock::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+
 }  // namespace rvx::os

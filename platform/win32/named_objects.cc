@@ -1,15 +1,51 @@
 // Named mutex and paging-file section: the Windows kernel objects themselves,
 // whose lifetime (alive while any process holds a handle) is the contract.
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/win32/win32.h"
 
 namespace rvx::os {
+namespace {
+
+// Sections this process has mapped: each once, for the life of the process,
+// with a handle of its own. Windows drops an object's name with its last
+// handle even while views stay mapped; the kept handle holds the name as long
+// as the view, and later opens of the name get a new handle on the same view.
+struct MappedView {
+  std::string name;
+  void* view;
+  size_t size;
+  HANDLE keeper;
+};
+struct ViewTable {
+  ThreadLock lock;
+  std::vector<MappedView> views;
+};
+ViewTable& Views() {
+  static ViewTable table;
+  return table;
+}
+
+std::string& FailureText() {
+  thread_local std::string text;
+  return text;
+}
+
+void NoteFailure(const char* name, const char* operation) {
+  FailureText() =
+      std::string("\"") + name + "\" " + operation + ": error " + std::to_string(::GetLastError());
+}
+
+}  // namespace
 
 Handle CreateNamedMutex(const char* name, bool initial_owner, bool* already_existed) {
   HANDLE mutex = ::CreateMutexA(nullptr, initial_owner ? TRUE : FALSE, name);
   // Read at once: any later call may overwrite the last error.
   const bool existed = mutex != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS;
+  if (mutex == nullptr) NoteFailure(name, "CreateMutexA");
   if (already_existed != nullptr) *already_existed = existed;
   return mutex;
 }
@@ -27,6 +63,19 @@ void CloseMutex(Handle mutex) {
 }
 
 Section CreateOrOpenSection(const char* name, size_t size) {
+  if (name == nullptr) return {};
+  ViewTable& table = Views();
+  std::lock_guard<ThreadLock> hold(table.lock);
+  for (const MappedView& mapped : table.views) {
+    if (mapped.name != name || mapped.size < size) continue;
+    HANDLE handle = ::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+    if (handle == nullptr) return {};
+    Section section;
+    section.handle = handle;
+    section.view = mapped.view;
+    return section;
+  }
+
   const uint64_t size64 = size;
   HANDLE handle =
       ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
@@ -39,7 +88,10 @@ Section CreateOrOpenSection(const char* name, size_t size) {
     if (handle != nullptr) ::CloseHandle(handle);
     handle = opened;
   }
-  if (handle == nullptr) return {};
+  if (handle == nullptr) {
+    NoteFailure(name, "CreateFileMappingA");
+    return {};
+  }
 
   void* view = ::MapViewOfFile(handle, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   // A section someone made smaller than asked would let callers run off the
@@ -50,11 +102,18 @@ Section CreateOrOpenSection(const char* name, size_t size) {
     ::UnmapViewOfFile(view);
     view = nullptr;
   }
+  HANDLE keeper = nullptr;
+  if (view != nullptr && !::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(),
+                                            &keeper, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    ::UnmapViewOfFile(view);
+    view = nullptr;
+  }
   if (view == nullptr) {
     ::CloseHandle(handle);
     return {};
   }
   if (created) std::memset(view, 0, size);
+  table.views.push_back(MappedView{name, view, size, keeper});
 
   Section section;
   section.handle = handle;
@@ -65,6 +124,12 @@ Section CreateOrOpenSection(const char* name, size_t size) {
 
 void CloseSection(Handle section) {
   if (section != nullptr) ::CloseHandle(section);
+}
+
+std::string TakeNamedObjectFailure() {
+  std::string text;
+  text.swap(FailureText());
+  return text;
 }
 
 void FlushView(void* view, size_t size) {

@@ -74,4 +74,14 @@ LocalTime GetLocalTime() {
   return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
+ThreadLock::ThreadLock() {
+  static_assert(sizeof storage_ >= sizeof(CRITICAL_SECTION), "lock storage too small");
+  ::InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
+ThreadLock::~ThreadLock() {
+  ::DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
+void ThreadLock::lock() { ::EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void ThreadLock::unlock() { ::LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+
 }  // namespace rvx::os
