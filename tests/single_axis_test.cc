@@ -146,7 +146,8 @@ TEST_F(SingleAxisTest, DoneReportsOncePerMoveAndTheFirstCause) {
               ElementsAre(" RV =  -620 : RVX406A_Done (0, 0)  : COMM[1250.00], FEED[1240.00]",
                           " RV =  -410 : RVX406A_Done (1, 2)  : COMM[0.00], FEED[0.00]",
                           " RV =  -300 : RVX406A_Wait (0, 0, 2)  : COMM[0.00], FEED[0.00]"));
-  EXPECT_EQ(process().move_table[1][2] + process().move_table[0][0], 0u);
+  EXPECT_EQ(std::make_pair(process().move_table[1][2], process().move_table[0][0]),
+            std::make_pair(0u, 0u));
 }
 
 std::vector<uint32_t> dispatched;
