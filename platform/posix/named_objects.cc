@@ -262,9 +262,13 @@ bool WaitMutex(Handle mutex) {
   int rc = pthread_mutex_lock(&object->mutex);
   if (rc == EOWNERDEAD) {
     // The owner died inside a call; like an abandoned Windows mutex, go on,
-    // once the dead process holds nothing more (at most a few seconds), so
-    // that the objects only it held count as absent.
-    for (int waited = 0; waited < 5000 && HoldsItsObjects(object->owner); ++waited) usleep(1000);
+    // once a dead process holds nothing more (at most a few seconds), so that
+    // the objects only it held count as absent. A thread of this process
+    // that ended holding it leaves nothing to wait for.
+    const pid_t owner = object->owner;
+    for (int waited = 0; waited < 5000 && owner != getpid() && HoldsItsObjects(owner); ++waited) {
+      usleep(1000);
+    }
     pthread_mutex_consistent(&object->mutex);
     rc = 0;
   }
