@@ -88,6 +88,7 @@ TEST(PlatformTest, NamedMutexAndSectionAcrossProcesses) {
   EXPECT_EQ(RunChild("ProbeMutex", {name, "close"}), 0);  // closing a handle removes nothing
   os::CloseMutex(second);
   EXPECT_EQ(RunChild("ProbeMutex", {name}), 2);  // gone with its last holder
+  os::RemoveNamedObject(name.c_str());           // the probe ended holding a new one
 
   const os::Section section = os::CreateOrOpenSection(section_name.c_str(), kSectionSize);
   auto* bytes = static_cast<unsigned char*>(section.view);
