@@ -1,64 +1,67 @@
-// The simulated axis against the chip's speed model, with parameters that the
-// library's own profile arithmetic computes: ramp times, top speeds, stopping
-// distances and exact end points.
+// The simulated axis against the chip's speed model, run from the library's own profile
+// arithmetic: ramp times, top speeds, stopping distances and exact end points.
 #include "sim/motion_engine.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "motion/profile.h"
 
 namespace rvx::sim {
 namespace {
 
-// The model's ramp between the initial and the drive speed of `p`.
-struct Model {
-  double sv, v, time, distance;
-};
-Model RampOf(const MotionParams& p, bool down) {
-  const double m = 8e6 / p.range, sv = std::min(p.initial, p.drive) * m, v = p.drive * m;
-  const bool sep = down && p.separate_decel;
-  const double limit = (sep ? p.dec : p.acc) * 125 * m,
-               jerk = 62.5e6 / (sep ? p.dec_jerk : p.acc_jerk) * m;
-  double t = (v - sv) / limit;
-  if (p.s_curve)
-    t = std::sqrt((v - sv) * jerk) <= limit ? 2 * std::sqrt((v - sv) / jerk) : t + limit / jerk;
-  return {sv, v, t, (v + sv) / 2 * t};
-}
-
-MotionParams ParamsOf(ProfileKind kind, bool s_curve, const ProfileInput& in) {
-  const SpeedProfile p = ComputeProfile(kind, s_curve, in, 100, 0);
-  auto u16 = [](u32 v) { return static_cast<uint16_t>(v); };
-  // The library's fixed-pulse mode words ask for a separate down ramp in trapezoid only.
-  return {p.range,         u16(p.initial), u16(p.drive),
-          u16(p.acc),      u16(p.dec),     u16(p.acc_jerk),
-          u16(p.dec_jerk), s_curve,        kind == ProfileKind::kPositioning && !s_curve};
-}
-
-// Ticks until the axis stops, the highest speed read on the way and the last one read while busy.
-struct Trace {
-  uint64_t ticks;
-  uint16_t top, last;
-};
-Trace RunToEnd(AxisMotion* axis) {
-  Trace t{0, axis->speed, axis->speed};
-  while (axis->busy && t.ticks < 100000) {
-    t.last = axis->speed;
-    Advance(axis, 1);
-    ++t.ticks;
-    t.top = std::max(t.top, axis->speed);
-  }
-  return t;
-}
-
 constexpr ProfileInput kExamples[] = {{1000, 100000, 100, 100},
                                       {100, 10000, 50, 200},
                                       {500, 5000, 300, 300},
                                       {1, 4000000, 1000, 1000}};
 
-TEST(MotionEngineTest, WorkedExamplesReachTopSpeedInTimeAndEndExactly) {
+// The model's ramp between the initial (or `low`) and the drive speed of `p`.
+struct Model {
+  double m, sv, v, time, distance;
+};
+Model RampOf(const MotionParams& p, bool down, uint16_t low = 0) {
+  const double m = 8e6 / p.range, sv = std::max(low, std::min(p.initial, p.drive)) * m;
+  const double v = p.drive * m;
+  const bool sep = down && p.separate_decel;
+  const double a = (sep ? p.dec : p.acc) * 125 * m,
+               j = 62.5e6 / (sep ? p.dec_jerk : p.acc_jerk) * m;
+  double t = (v - sv) / a;
+  if (p.s_curve) t = std::sqrt((v - sv) * j) <= a ? 2 * std::sqrt((v - sv) / j) : t + a / j;
+  return {m, sv, v, t, (v + sv) / 2 * t};
+}
+
+MotionParams ParamsOf(ProfileKind kind, bool s_curve, const ProfileInput& in) {
+  const SpeedProfile p = ComputeProfile(kind, s_curve, in, 100, 0);
+  auto n = [](u32 v) { return static_cast<uint16_t>(v); };
+  // The library's fixed-pulse mode words ask for a separate down ramp in trapezoid only.
+  const bool separate = kind == ProfileKind::kPositioning && !s_curve;
+  return {p.range,       n(p.initial),  n(p.drive), n(p.acc), n(p.dec),
+          n(p.acc_jerk), n(p.dec_jerk), s_curve,    separate};
+}
+
+uint64_t Settle(AxisMotion* axis, double pps) {
+  uint64_t ticks = 0;
+  while ((std::fabs(axis->velocity - pps) > 1e-6 || axis->accel != 0) && ticks < 100000)
+    ticks += Advance(axis, 1) >= 0;
+  return ticks;
+}
+
+// Runs the axis until it stops: the highest speed read and the last one read while busy.
+std::pair<uint16_t, uint16_t> RunToEnd(AxisMotion* axis) {
+  uint16_t top = axis->speed, last = top;
+  for (int i = 0; axis->busy && i < 100000; ++i, top = std::max(top, axis->speed)) {
+    last = axis->speed;
+    Advance(axis, 1);
+  }
+  return {top, last};
+}
+
+// Per worked example and profile: the time to the drive speed, then a move that
+// cruises for 50 ms towards - and one of 5000 pulses that turns back early.
+TEST(MotionEngineTest, WorkedExamplesAndShortMoves) {
   for (const bool s_curve : {false, true}) {
     for (const ProfileInput& in : kExamples) {
       SCOPED_TRACE(testing::Message() << in.drive_pps << (s_curve ? " S-curve" : " trapezoid"));
@@ -66,43 +69,27 @@ TEST(MotionEngineTest, WorkedExamplesReachTopSpeedInTimeAndEndExactly) {
       const Model up = RampOf(p, false), down = RampOf(p, true);
       AxisMotion axis{};
       ASSERT_TRUE(StartContinuousDrive(&axis, p, 1));
-      uint64_t ticks = 0;
-      while (!(std::fabs(axis.velocity - up.v) < 1e-6 && axis.accel == 0) && ticks < 100000)
-        ticks += Advance(&axis, 1) >= 0;
-      EXPECT_NEAR(ticks * kTickSeconds, up.time, kTickSeconds);
+      EXPECT_NEAR(Settle(&axis, up.v) * kTickSeconds, up.time, kTickSeconds);
 
-      // A fixed-pulse move that cruises for 50 ms between its ramps, towards -.
       const uint32_t count = static_cast<uint32_t>(up.distance + down.distance + up.v * 0.05);
       axis = AxisMotion{};
       ASSERT_TRUE(StartFixedDrive(&axis, p, count, -1));
-      const Trace t = RunToEnd(&axis);
-      EXPECT_EQ(axis.output, count);
+      EXPECT_EQ(RunToEnd(&axis).first, p.drive);
       EXPECT_EQ(axis.position, -static_cast<int32_t>(count));
-      EXPECT_EQ(t.top, p.drive);
       const double cruise = (count - up.distance - down.distance) / up.v;
-      EXPECT_NEAR(t.ticks * kTickSeconds, up.time + cruise + down.time, kTickSeconds);
-    }
-  }
-}
+      EXPECT_NEAR(axis.elapsed * kTickSeconds, up.time + cruise + down.time, kTickSeconds);
 
-TEST(MotionEngineTest, ShortMovesTurnBackBeforeTheDriveSpeedAndEndOnTheirCount) {
-  for (const bool s_curve : {false, true}) {
-    SCOPED_TRACE(s_curve);
-    const MotionParams p = ParamsOf(ProfileKind::kPositioning, s_curve, kExamples[0]);
-    const Model ramp = RampOf(p, false);
-    AxisMotion axis{};
-    StartFixedDrive(&axis, p, 5000, 1);
-    const Trace t = RunToEnd(&axis);
-    EXPECT_EQ(axis.position, 5000);
-    // Readings are a tick apart: within a tick's worth of ramp of the true extremes.
-    const double m = 8e6 / p.range, a = p.acc * 125 * m, slack = s_curve ? 1 : a * kTickSeconds / m;
-    EXPECT_LE(t.last, p.initial + slack);  // down at the initial speed, no abrupt end
-    if (!s_curve) {                        // a triangle: half the pulses up, half down
-      const double peak = std::sqrt(ramp.sv * ramp.sv + a * 5000);
-      EXPECT_NEAR(t.top, peak / m, slack);
-      EXPECT_NEAR(t.ticks * kTickSeconds, 2 * (peak - ramp.sv) / a, kTickSeconds);
-    } else {
-      EXPECT_LT(t.top, p.drive);
+      if (in.drive_pps != 100000) continue;
+      StartFixedDrive(&axis, p, 5000, 1);
+      const auto [top, last] = RunToEnd(&axis);
+      EXPECT_EQ(axis.position, -static_cast<int32_t>(count) + 5000);
+      // Readings are a tick apart: within a tick's ramp of the true extremes.
+      const double a = p.acc * 125 * up.m, slack = s_curve ? 1 : a * kTickSeconds / up.m;
+      EXPECT_LE(last, p.initial + slack);  // down at the initial speed, no abrupt end
+      if (s_curve) continue;
+      const double peak = std::sqrt(up.sv * up.sv + a * 5000);  // a triangle: half up, half down
+      EXPECT_NEAR(top, peak / up.m, slack);
+      EXPECT_NEAR(axis.elapsed * kTickSeconds, 2 * (peak - up.sv) / a, kTickSeconds);
     }
   }
 }
@@ -123,21 +110,14 @@ TEST(MotionEngineTest, StopsAndOverrides) {
       if (action == kSudden) SuddenStop(&axis);
       if (action == kSlower) OverrideDriveSpeed(&axis, 2000);
       if (fixed) OverridePulseCount(&axis, action == kCountPassed ? at / 2 : at + 300);
-      if (action == kSlower) {  // settles at the new speed after the model's ramp, keeps going
-        MotionParams slow = p;
-        slow.initial = 2000;
-        uint64_t ticks = 0;
-        while ((axis.accel != 0 || axis.speed != 2000) && ticks < 100000)
-          ticks += Advance(&axis, 1) >= 0;
-        EXPECT_NEAR(ticks * kTickSeconds, RampOf(slow, true).time, kTickSeconds);
-        EXPECT_TRUE(axis.busy);
+      if (action == kSlower) {  // the model's ramp down to the new speed, and on it goes
+        const Model ramp = RampOf(p, true, 2000);
+        EXPECT_NEAR(Settle(&axis, ramp.sv) * kTickSeconds, ramp.time, kTickSeconds);
         continue;
       }
       RunToEnd(&axis);
-      EXPECT_FALSE(axis.busy);
-      EXPECT_EQ(Advance(&axis, 10), 0);
-      // Sudden: not a pulse more; ahead (nearer than the stop needs): exactly on the count;
-      // otherwise the model's down ramp.
+      EXPECT_TRUE(!axis.busy && Advance(&axis, 10) == 0);
+      // Sudden: no pulse more; a count ahead, nearer than a stop needs: on it; else the down ramp.
       const bool ramp = action == kDecel || action == kCountPassed;
       const double travel = ramp ? RampOf(p, true).distance : action == kCountAhead ? 300 : 0;
       EXPECT_NEAR(axis.position - at, travel, ramp ? 1 : 0);
