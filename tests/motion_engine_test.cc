@@ -1,0 +1,129 @@
+// The simulated axis against the chip's speed model, run from the library's own profile
+// arithmetic: ramp times, top speeds, stopping distances and exact end points.
+#include "sim/motion_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "motion/profile.h"
+
+namespace rvx::sim {
+namespace {
+
+constexpr ProfileInput kExamples[] = {{1000, 100000, 100, 100},
+                                      {100, 10000, 50, 200},
+                                      {500, 5000, 300, 300},
+                                      {1, 4000000, 1000, 1000}};
+
+// The model's ramp between the initial (or `low`) and the drive speed of `p`.
+struct Model {
+  double m, sv, v, time, distance;
+};
+Model RampOf(const MotionParams& p, bool down, uint16_t low = 0) {
+  const double m = 8e6 / p.range, sv = std::max(low, std::min(p.initial, p.drive)) * m;
+  const double v = p.drive * m;
+  const bool sep = down && p.separate_decel;
+  const double a = (sep ? p.dec : p.acc) * 125 * m,
+               j = 62.5e6 / (sep ? p.dec_jerk : p.acc_jerk) * m;
+  double t = (v - sv) / a;
+  if (p.s_curve) t = std::sqrt((v - sv) * j) <= a ? 2 * std::sqrt((v - sv) / j) : t + a / j;
+  return {m, sv, v, t, (v + sv) / 2 * t};
+}
+
+MotionParams ParamsOf(ProfileKind kind, bool s_curve, const ProfileInput& in) {
+  const SpeedProfile p = ComputeProfile(kind, s_curve, in, 100, 0);
+  auto n = [](u32 v) { return static_cast<uint16_t>(v); };
+  // The library's fixed-pulse mode words ask for a separate down ramp in trapezoid only.
+  const bool separate = kind == ProfileKind::kPositioning && !s_curve;
+  return {p.range,       n(p.initial),  n(p.drive), n(p.acc), n(p.dec),
+          n(p.acc_jerk), n(p.dec_jerk), s_curve,    separate};
+}
+
+uint64_t Settle(AxisMotion* axis, double pps) {
+  uint64_t ticks = 0;
+  while ((std::fabs(axis->velocity - pps) > 1e-6 || axis->accel != 0) && ticks < 100000)
+    ticks += Advance(axis, 1) >= 0;
+  return ticks;
+}
+
+// Runs the axis until it stops: the highest speed read and the last one read while busy.
+std::pair<uint16_t, uint16_t> RunToEnd(AxisMotion* axis) {
+  uint16_t top = axis->speed, last = top;
+  for (int i = 0; axis->busy && i < 100000; ++i, top = std::max(top, axis->speed)) {
+    last = axis->speed;
+    Advance(axis, 1);
+  }
+  return {top, last};
+}
+
+// Per worked example and profile: the time to the drive speed, then a move that
+// cruises for 50 ms towards - and one of 5000 pulses that turns back early.
+TEST(MotionEngineTest, WorkedExamplesAndShortMoves) {
+  for (const bool s_curve : {false, true}) {
+    for (const ProfileInput& in : kExamples) {
+      SCOPED_TRACE(testing::Message() << in.drive_pps << (s_curve ? " S-curve" : " trapezoid"));
+      const MotionParams p = ParamsOf(ProfileKind::kPositioning, s_curve, in);
+      const Model up = RampOf(p, false), down = RampOf(p, true);
+      AxisMotion axis{};
+      ASSERT_TRUE(StartContinuousDrive(&axis, p, 1));
+      EXPECT_NEAR(Settle(&axis, up.v) * kTickSeconds, up.time, kTickSeconds);
+
+      const uint32_t count = static_cast<uint32_t>(up.distance + down.distance + up.v * 0.05);
+      axis = AxisMotion{};
+      ASSERT_TRUE(StartFixedDrive(&axis, p, count, -1));
+      EXPECT_EQ(RunToEnd(&axis).first, p.drive);
+      EXPECT_EQ(axis.position, -static_cast<int32_t>(count));
+      const double cruise = (count - up.distance - down.distance) / up.v;
+      EXPECT_NEAR(axis.elapsed * kTickSeconds, up.time + cruise + down.time, kTickSeconds);
+
+      if (in.drive_pps != 100000) continue;
+      StartFixedDrive(&axis, p, 5000, 1);
+      const auto [top, last] = RunToEnd(&axis);
+      EXPECT_EQ(axis.position, -static_cast<int32_t>(count) + 5000);
+      // Readings are a tick apart: within a tick's ramp of the true extremes.
+      const double a = p.acc * 125 * up.m, slack = s_curve ? 1 : a * kTickSeconds / up.m;
+      EXPECT_LE(last, p.initial + slack);  // down at the initial speed, no abrupt end
+      if (s_curve) continue;
+      const double peak = std::sqrt(up.sv * up.sv + a * 5000);  // a triangle: half up, half down
+      EXPECT_NEAR(top, peak / up.m, slack);
+      EXPECT_NEAR(axis.elapsed * kTickSeconds, 2 * (peak - up.sv) / a, kTickSeconds);
+    }
+  }
+}
+
+TEST(MotionEngineTest, StopsAndOverrides) {
+  enum Action { kDecel, kSudden, kSlower, kCountPassed, kCountAhead };
+  for (const bool s_curve : {false, true}) {
+    for (const Action action : {kDecel, kSudden, kSlower, kCountPassed, kCountAhead}) {
+      SCOPED_TRACE(testing::Message() << s_curve << " " << action);
+      const bool fixed = action >= kCountPassed;
+      const MotionParams p = ParamsOf(fixed ? ProfileKind::kPositioning : ProfileKind::kContinuous,
+                                      s_curve, kExamples[0]);
+      AxisMotion axis{};
+      fixed ? StartFixedDrive(&axis, p, 1000000, 1) : StartContinuousDrive(&axis, p, 1);
+      Advance(&axis, 8000);  // 0.8 s: at the drive speed
+      const int32_t at = axis.position;
+      if (action == kDecel) DecelerateStop(&axis);
+      if (action == kSudden) SuddenStop(&axis);
+      if (action == kSlower) OverrideDriveSpeed(&axis, 2000);
+      if (fixed) OverridePulseCount(&axis, action == kCountPassed ? at / 2 : at + 300);
+      if (action == kSlower) {  // the model's ramp down to the new speed, and on it goes
+        const Model ramp = RampOf(p, true, 2000);
+        EXPECT_NEAR(Settle(&axis, ramp.sv) * kTickSeconds, ramp.time, kTickSeconds);
+        continue;
+      }
+      RunToEnd(&axis);
+      EXPECT_TRUE(!axis.busy && Advance(&axis, 10) == 0);
+      // Sudden: no pulse more; a count ahead, nearer than a stop needs: on it; else the down ramp.
+      const bool ramp = action == kDecel || action == kCountPassed;
+      const double travel = ramp ? RampOf(p, true).distance : action == kCountAhead ? 300 : 0;
+      EXPECT_NEAR(axis.position - at, travel, ramp ? 1 : 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace rvx::sim
