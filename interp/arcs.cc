@@ -39,6 +39,23 @@ bool LoadArc(BoardCall& call, const Group& group, const i32 (&centre)[2], const 
   return true;
 }
 
+// An arc by centre and end point, relative to the start or absolute; the
+// first axis's positions as read for the log line.
+Positions Arc(BoardCall& call, u16 map, const i32 (&centre)[2], const i32 (&end)[2], u16 direction,
+              bool absolute) {
+  // Absolute values are checked against the start once it is read.
+  const auto valid = [absolute](i32 v) { return absolute ? v != INT32_MIN : WithinDistance(v); };
+  Positions at;
+  Group group;
+  if (CheckMapNumber(call, map) &&
+      call.Check(valid(centre[0]) && valid(centre[1]) && valid(end[0]) && valid(end[1]) &&
+                 direction <= 1) &&
+      CheckGroup(call, map, 2, 2, &group) && LoadArc(call, group, centre, end, absolute, &at)) {
+    StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
+  }
+  return at;
+}
+
 u16 ThetaCommand(i32 angle) { return angle >= 0 ? cmd::kArcCcw : cmd::kArcCw; }
 
 bool ValidAngle(i32 angle) { return angle >= -kMaxAngle && angle <= kMaxAngle; }
@@ -71,15 +88,7 @@ extern "C" {
 RVX406A_API void RVX406A_Inc_Arc(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
                                  int32_t end1, int32_t end2, uint16_t direction) {
   BoardCall call(board, LogRule::kSetter);
-  Positions at;
-  Group group;
-  if (CheckMapNumber(call, map) &&
-      call.Check(WithinDistance(center1) && WithinDistance(center2) && WithinDistance(end1) &&
-                 WithinDistance(end2) && direction <= 1) &&
-      CheckGroup(call, map, 2, 2, &group) &&
-      LoadArc(call, group, {center1, center2}, {end1, end2}, false, &at)) {
-    StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
-  }
+  const Positions at = Arc(call, map, {center1, center2}, {end1, end2}, direction, false);
   call.Log(
       " RV = %5d : RVX406A_Inc_Arc (%ld, %ld, %ld, %ld, %ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]",
       board, map, center1, center2, end1, end2, direction, at.logical, at.real);
@@ -88,17 +97,9 @@ RVX406A_API void RVX406A_Inc_Arc(uint16_t board, uint16_t map, int32_t center1, 
 RVX406A_API void RVX406A_Abs_Arc(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
                                  int32_t end1, int32_t end2, uint16_t direction) {
   BoardCall call(board, LogRule::kSetter);
-  Positions first_at;
-  Group group;
-  if (CheckMapNumber(call, map) &&
-      call.Check(center1 != INT32_MIN && center2 != INT32_MIN && end1 != INT32_MIN &&
-                 end2 != INT32_MIN && direction <= 1) &&
-      CheckGroup(call, map, 2, 2, &group) &&
-      LoadArc(call, group, {center1, center2}, {end1, end2}, true, &first_at)) {
-    StartArc(call, group, map, direction == 1 ? cmd::kArcCcw : cmd::kArcCw);
-  }
+  const Positions at = Arc(call, map, {center1, center2}, {end1, end2}, direction, true);
   call.Log(" RV = %5d : RVX406A_Abs_Arc (%ld, %ld, %ld, %ld, %ld, %ld) : COMM[%.2f], FEED[%.2f]",
-           board, map, center1, center2, end1, end2, first_at.logical, first_at.real);
+           board, map, center1, center2, end1, end2, at.logical, at.real);
 }
 
 RVX406A_API void RVX406A_Inc_Theta(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
