@@ -102,6 +102,7 @@ constexpr u32 kThirdSyncAxis = 15;
 }  // namespace sm6
 
 namespace em7 {
+constexpr u32 kHomeStepShift = 0;  // 2 bits per step: enable, minus direction
 constexpr u32 kHomeOffsetEnable = 6;
 constexpr u32 kHomeOffsetMinus = 7;
 constexpr u32 kLimitAsHome = 10;
@@ -121,6 +122,7 @@ constexpr u32 OutputBit(u32 axis, u32 output) { return 4 * axis + output; }
 // The axis's input byte of RR4 (axes 0, 1) or RR5 (axes 2, 3), taken active
 // high.
 namespace input {
+constexpr u32 kNearHome = 0;
 constexpr u32 kHome = 1;
 constexpr u32 kEncoderZ = 2;
 constexpr u32 kHardLimitPlus = 4;

@@ -107,6 +107,9 @@ void WakeSharedWord(std::atomic<uint32_t>* word);
 
 void Sleep(uint32_t ms);
 uint32_t TickCount();  // milliseconds, wrapping
+// Microseconds of a clock that every process of the machine shares and that
+// never goes back.
+uint64_t MonotonicMicros();
 
 struct LocalTime {
   uint16_t year, month, day, hour, minute, second, millisecond;

@@ -94,7 +94,10 @@ void PowerOn(const BoardConfig& config, BoardModel* board) {
     board->pld[pld::ModuleBase(m) + pld::kModuleDi + 1] = 0xFF;
   }
   board->stuck_bus_bits = config.stuck_bus_bits;
-  for (AxisModel& axis : board->chip.axis) axis.inputs = 0xFF;
+  for (uint32_t a = 0; a < kAxes; ++a) {
+    board->chip.axis[a].inputs = 0xFF;
+    board->chip.axis[a].machine = config.machine[a];
+  }
   for (uint16_t& inputs : board->di_scanned) inputs = 0xFFFF;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "sim/motion_engine.h"
 #include "sim/sim.h"
 
 namespace rvx::sim {
@@ -18,17 +19,30 @@ constexpr uint32_t kPldSize = 0x500;
 constexpr uint32_t kLocalSize = 1024;  // bytes of the local register file
 constexpr uint32_t kEventSize = 32;    // bytes of the event register window
 
+// The automatic home search in progress: the step running (1..4, 0 when
+// none) and, in step 2, whether the axis is first backing off a home sensor
+// it started on.
+struct HomeSearch {
+  uint8_t step;
+  bool backing_off;
+};
+
 struct AxisModel {
   AxisState reg;
-  int32_t speed;          // reported by command 0x12
-  uint32_t duration;      // RR0 polls that a drive started from now on lasts
-  uint32_t polls_left;    // of the running drive; 0 while driving: until stopped
-  int32_t direction;      // pulse-count multiplier applied when the drive ends
+  AxisMotion motion;     // the running drive as its profile shapes it
+  MachineModel machine;  // sensors and drive around the axis
+  int32_t place;         // where the axis stands on its machine, in pulses
+  HomeSearch home;
+  uint16_t stop_cause;    // RR2 bits the chip set when it stopped the last drive
+  int32_t speed;          // command 0x12 while no profiled drive runs
+  uint32_t duration;      // polled drives: RR0 polls that a drive started from now on lasts
+  uint32_t polls_left;    // of the running polled drive; 0 while driving: until stopped
+  int32_t direction;      // pulse-count multiplier applied when a polled drive ends
   uint16_t pending;       // drive command held back by 0x24, 0 when none
   bool interpolating;     // the drive is part of an interpolation
   int32_t interp_travel;  // end point of the running interpolation segment
   int32_t queued_travel;  // end point of the segment waiting for it
-  uint8_t inputs;         // RR4/RR5 byte as the chip reports it (active low)
+  uint8_t inputs;         // RR4/RR5 byte set through the control interface (active low)
   uint8_t events;         // motion events that occurred, bit k = WR1 bit 13 + k
   int32_t scanned;        // logical position at the last interrupt scan
 };
@@ -42,6 +56,8 @@ struct ChipModel {
   uint8_t interp_axes;      // axes of the running interpolation, 0 when none
   uint8_t queued_axes;      // axes of the segment started in continuous mode (WR5 bit 14)
   uint16_t queued_command;  // its start command, 0 when none waits
+  bool polled;              // drives end by RR0 polls (a test shortcut), not by profile
+  bool emergency;           // the emergency input is on
 };
 
 struct BoardModel {
@@ -82,6 +98,25 @@ uint16_t ChipRead(ChipModel* chip, uint32_t offset);
 void ChipWrite(ChipModel* chip, uint32_t offset, uint16_t value);
 // Forces the driving bit; clearing it ends the running drive as completed.
 void ForceDriving(ChipModel* chip, uint32_t axis, bool driving);
+// Lets `ticks` ticks of the motion engine pass; false when no axis drives by
+// its profile any more (later ticks would change nothing).
+bool AdvanceChip(ChipModel* chip, uint64_t ticks);
+bool ProfiledDriveRunning(const ChipModel& chip);
+void SetChipEmergency(ChipModel* chip, bool on);
+
+// The machine model (machine.cc).
+bool OnEncoderZ(const AxisModel& axis);
+// The axis's input byte as RR4/RR5 shows it (active low).
+uint8_t InputByte(const AxisModel& axis);
+// What stops the axis in its direction, as RR2 bits (0: it may go on):
+// limits ahead, an enabled alarm, the emergency input.
+uint16_t StopCause(const AxisModel& axis, bool emergency);
+// The home search (machine.cc): starts it, and after each tick looks at the
+// sensor of the running step; a step whose drive ended starts the next.
+void StartHomeSearch(AxisModel* axis);
+void FollowHomeSearch(AxisModel* axis);
+// The chip's speed registers as a drive runs from them.
+MotionParams ParamsOf(const AxisState& reg);
 
 }  // namespace rvx::sim
 

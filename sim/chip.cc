@@ -1,6 +1,6 @@
 // The motion-controller chip: per-axis registers behind axis selection,
-// commands with their data latches, and drives that end after a number of
-// RR0 polls so that callers see a busy axis for a while.
+// commands with their data latches, and drives that run by their profile in
+// simulated time (or, as a test shortcut, end after a number of RR0 polls).
 #include "core/registers.h"
 #include "sim/board.h"
 
@@ -26,6 +26,7 @@ void Finish(AxisModel* axis) {
                               : axis->reg.pulse_count * static_cast<uint32_t>(axis->direction);
   axis->reg.logical = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.logical) + travel);
   axis->reg.real = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.real) + travel);
+  axis->place = static_cast<int32_t>(static_cast<uint32_t>(axis->place) + travel);
   axis->reg.driving = false;
   axis->polls_left = 0;
   axis->direction = 0;
@@ -59,21 +60,61 @@ int32_t DirectionOf(uint16_t code) {
   return 0;  // continuous drives and home searches end without travel
 }
 
-void StartDrive(AxisModel* axis, uint16_t code) {
+// A profiled drive that has come to its end.
+void EndDrive(AxisModel* axis) {
+  axis->reg.driving = false;
+  axis->home.step = 0;
+  axis->interpolating = false;
+  axis->events |= kDriveEndEvent;
+}
+
+void StartProfiledDrive(ChipModel* chip, AxisModel* axis, uint16_t code) {
+  axis->stop_cause = 0;
+  const MotionParams params = ParamsOf(axis->reg);
+  switch (code) {
+    case cmd::kFixedPlus:
+    case cmd::kFixedMinus:
+      StartFixedDrive(&axis->motion, params, axis->reg.pulse_count, DirectionOf(code));
+      break;
+    case cmd::kContinuousPlus:
+    case cmd::kContinuousMinus:
+      StartContinuousDrive(&axis->motion, params, code == cmd::kContinuousPlus ? 1 : -1);
+      break;
+    default:
+      StartHomeSearch(axis);
+      break;
+  }
+  axis->reg.driving = axis->motion.busy || axis->home.step != 0;
+  if (!axis->reg.driving) {  // nothing to output
+    EndDrive(axis);
+    return;
+  }
+  if (const uint16_t cause = StopCause(*axis, chip->emergency)) {
+    SuddenStop(&axis->motion);
+    axis->stop_cause = cause;
+    EndDrive(axis);
+  }
+}
+
+void StartDrive(ChipModel* chip, AxisModel* axis, uint16_t code) {
   axis->reg.last_drive_command = code;
   if (axis->reg.held) {
     axis->pending = code;
     return;
   }
-  axis->direction = DirectionOf(code);
-  Run(axis, axis->duration);
+  if (chip->polled) {
+    axis->direction = DirectionOf(code);
+    Run(axis, axis->duration);
+  } else if (!axis->reg.driving) {  // a running drive takes new parameters as it goes
+    StartProfiledDrive(chip, axis, code);
+  }
 }
 
 // Interpolation commands carry no axis bits: WR5 names the group (two-bit
 // fields from bit 0), each axis travels to its signed end point (0x06), and
 // the first axis's duration rules.
 void RunInterpolation(ChipModel* chip, uint16_t code, uint8_t group, bool queued) {
-  const uint32_t duration = chip->axis[chip->wr5 & 3u].duration;
+  const uint32_t duration = chip->polled ? chip->axis[chip->wr5 & 3u].duration : 0;
   for (uint32_t a = 0; a < kAxes; ++a) {
     if (!(group & (1u << a))) continue;
     AxisModel& axis = chip->axis[a];
@@ -103,15 +144,29 @@ void StartInterpolation(ChipModel* chip, uint16_t code) {
   RunInterpolation(chip, code, group, false);
 }
 
-void StopAxis(ChipModel* chip, uint32_t a) {
+void StopOne(AxisModel* axis, bool sudden) {
+  if (!axis->motion.busy) {  // a polled or forced drive
+    Stop(axis);
+    return;
+  }
+  axis->home.step = 0;  // a stopped home search does not go on to its next step
+  if (!sudden) {
+    DecelerateStop(&axis->motion);
+    return;
+  }
+  SuddenStop(&axis->motion);
+  EndDrive(axis);
+}
+
+void StopAxis(ChipModel* chip, uint32_t a, bool sudden) {
   if (chip->interp_axes & (1u << a)) {  // stopping one axis ends the whole interpolation
     for (uint32_t g = 0; g < kAxes; ++g) {
-      if (chip->interp_axes & (1u << g)) Stop(&chip->axis[g]);
+      if (chip->interp_axes & (1u << g)) StopOne(&chip->axis[g], sudden);
     }
     chip->interp_axes = 0;
     chip->queued_command = 0;
   } else {
-    Stop(&chip->axis[a]);
+    StopOne(&chip->axis[a], sudden);
   }
 }
 
@@ -150,9 +205,6 @@ void AxisCommand(ChipModel* chip, uint32_t a, uint16_t code) {
     case cmd::kRange:
       reg.range = static_cast<uint32_t>(Data32(*chip));
       break;
-    case cmd::kPulseCount:
-      reg.pulse_count = static_cast<uint32_t>(Data32(*chip));
-      break;
     case cmd::kAccOffset:
       reg.acc_offset = static_cast<int16_t>(wr6);
       break;
@@ -169,7 +221,7 @@ void AxisCommand(ChipModel* chip, uint32_t a, uint16_t code) {
     case cmd::kContinuousPlus:
     case cmd::kContinuousMinus:
     case cmd::kHomeSearch:
-      StartDrive(&chip->axis[a], code);
+      StartDrive(chip, &chip->axis[a], code);
       break;
     case cmd::kHold:
       reg.held = true;
@@ -179,16 +231,48 @@ void AxisCommand(ChipModel* chip, uint32_t a, uint16_t code) {
         reg.held = false;
         const uint16_t pending = chip->axis[a].pending;
         chip->axis[a].pending = 0;
-        if (pending) StartDrive(&chip->axis[a], pending);
+        if (pending) StartDrive(chip, &chip->axis[a], pending);
       }
       break;
     case cmd::kDecelStop:
     case cmd::kSuddenStop:
-      StopAxis(chip, a);
+      StopAxis(chip, a, code == cmd::kSuddenStop);
+      break;
+    case cmd::kDriveSpeed:
+      if (chip->axis[a].motion.busy) OverrideDriveSpeed(&chip->axis[a].motion, wr6);
+      break;
+    case cmd::kPulseCount:
+      reg.pulse_count = static_cast<uint32_t>(Data32(*chip));
+      if (chip->axis[a].motion.busy) OverridePulseCount(&chip->axis[a].motion, reg.pulse_count);
       break;
     default:
       break;  // parameters above; select, deviation clear and unknown codes do nothing
   }
+}
+
+// One tick of a profiled drive: the counters follow the pulses output, then
+// the sensors have their say.
+void Tick(ChipModel* chip, AxisModel* axis) {
+  const uint32_t moved = static_cast<uint32_t>(Advance(&axis->motion, 1));
+  axis->reg.logical = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.logical) + moved);
+  axis->reg.real = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.real) + moved);
+  axis->place = static_cast<int32_t>(static_cast<uint32_t>(axis->place) + moved);
+  if (axis->home.step != 0) {
+    FollowHomeSearch(axis);
+  } else if (axis->motion.busy) {
+    if (const uint16_t cause = StopCause(*axis, chip->emergency)) {
+      axis->stop_cause |= cause;
+      const bool sudden = cause & Mask({rr2::kAlarm, rr2::kEmergency}) ||
+                          (cause & Mask({rr2::kHardLimitPlus, rr2::kHardLimitMinus}) &&
+                           !(axis->reg.wr2 & 1u << wr2::kHardLimitMode));
+      sudden ? SuddenStop(&axis->motion) : DecelerateStop(&axis->motion);
+    }
+  }
+  if (!axis->motion.busy && axis->home.step == 0) EndDrive(axis);
+}
+
+uint16_t DriveStatus(const AxisModel& axis) {
+  return static_cast<uint16_t>(axis.reg.rr1 | (OnEncoderZ(axis) ? 1u << rr1::kOnZPhase : 0));
 }
 
 void ReadCommand(ChipModel* chip, uint16_t code) {
@@ -198,6 +282,7 @@ void ReadCommand(ChipModel* chip, uint16_t code) {
     const AxisModel& axis = chip->axis[a];
     value = code == cmd::kReadLogical ? axis.reg.logical
             : code == cmd::kReadReal  ? axis.reg.real
+            : axis.motion.busy        ? axis.motion.speed
                                       : axis.speed;
   }
   chip->rr6 = static_cast<uint16_t>(value);
@@ -216,6 +301,8 @@ void ResetChip(ChipModel* chip) {
     fresh.speed = axis.speed;
     fresh.duration = axis.duration;
     fresh.inputs = axis.inputs;
+    fresh.machine = axis.machine;
+    fresh.place = axis.place;
     axis = fresh;
   }
   chip->selected = 0;
@@ -286,15 +373,15 @@ uint16_t ChipRead(ChipModel* chip, uint32_t offset) {
     case chip::kRr0:
       return ReadMainStatus(chip);
     case chip::kRr1:
-      return a < 0 ? 0 : chip->axis[a].reg.rr1;
+      return a < 0 ? 0 : DriveStatus(chip->axis[a]);
     case chip::kRr2:
-      return a < 0 ? 0 : chip->axis[a].reg.rr2;
+      return a < 0 ? 0 : chip->axis[a].reg.rr2 | chip->axis[a].stop_cause;
     case chip::kRr3:
       return a < 0 ? 0 : chip->axis[a].reg.rr3;
     case chip::kRr4:
-      return static_cast<uint16_t>(chip->axis[0].inputs | chip->axis[1].inputs << 8);
+      return static_cast<uint16_t>(InputByte(chip->axis[0]) | InputByte(chip->axis[1]) << 8);
     case chip::kRr5:
-      return static_cast<uint16_t>(chip->axis[2].inputs | chip->axis[3].inputs << 8);
+      return static_cast<uint16_t>(InputByte(chip->axis[2]) | InputByte(chip->axis[3]) << 8);
     case chip::kRr6:
       return chip->rr6;
     case chip::kRr7:
@@ -332,6 +419,33 @@ void ChipWrite(ChipModel* chip, uint32_t offset, uint16_t value) {
       break;
     default:
       break;
+  }
+}
+
+bool ProfiledDriveRunning(const ChipModel& chip) {
+  for (const AxisModel& axis : chip.axis) {
+    if (axis.motion.busy || axis.home.step != 0) return true;
+  }
+  return false;
+}
+
+bool AdvanceChip(ChipModel* chip, uint64_t ticks) {
+  for (uint64_t t = 0; t < ticks; ++t) {
+    if (!ProfiledDriveRunning(*chip)) return false;
+    for (AxisModel& axis : chip->axis) {
+      if (axis.motion.busy || axis.home.step != 0) Tick(chip, &axis);
+    }
+  }
+  return ProfiledDriveRunning(*chip);
+}
+
+void SetChipEmergency(ChipModel* chip, bool on) {
+  chip->emergency = on;
+  if (!on) return;
+  for (AxisModel& axis : chip->axis) {
+    if (!axis.motion.busy && axis.home.step == 0) continue;
+    axis.stop_cause |= 1u << rr2::kEmergency;
+    StopOne(&axis, true);
   }
 }
 

@@ -32,10 +32,20 @@ static_assert(std::is_trivially_copyable_v<Request>, "trace entries live in shar
 
 constexpr uint32_t kForwardTimeoutMs = 1000;  // a missed wake costs at most this
 
+// Simulated time in ticks of the motion engine. In real time it follows the
+// machine's monotonic clock from `origin` (microseconds); in stepped time it
+// moves only when told.
+struct Time {
+  Clock clock;
+  uint64_t ticks;
+  uint64_t origin;
+};
+
 struct Shared {
   uint32_t magic;
   uint32_t size;  // sizeof(Shared) of the creator, so a foreign layout counts as fresh
   Config config;
+  Time time;
   BoardModel board[kBoards];
   // Interrupts raised per board, and a word bumped with each of them that
   // the forwarders of every process sleep on.
@@ -49,12 +59,26 @@ struct Shared {
 void Initialise(const Config& config, Shared* shared) {
   shared->config = config;
   if (shared->config.board_count > kBoards) shared->config.board_count = kBoards;
-  for (uint32_t b = 0; b < kBoards; ++b) PowerOn(config.board[b], &shared->board[b]);
+  for (uint32_t b = 0; b < kBoards; ++b) {
+    PowerOn(config.board[b], &shared->board[b]);
+    shared->board[b].chip.polled = config.polled_drives;
+  }
+  shared->time = {config.clock, 0, os::MonotonicMicros()};
   shared->tracing = 0;
   shared->trace_count = 0;
   for (auto& raised : shared->interrupts) raised.store(0);
   shared->size = sizeof(Shared);
   shared->magic = kMagic;
+}
+
+// The boards an application asked for through RVX_SIM; a text that cannot
+// be used is reported once and the default boards are built.
+Config ConfigFromEnvironment() {
+  Config config;
+  const std::string text = os::GetEnv("RVX_SIM");
+  const std::string error = ParseConfig(text, &config);
+  if (!error.empty()) std::fprintf(stderr, "RVX_SIM: %s\n", error.c_str());
+  return config;
 }
 
 // This process's handles on one namespace's simulator. Never freed: devices
@@ -66,6 +90,7 @@ struct Connection {
   os::Handle section = nullptr;
   Shared* shared = nullptr;
   bool forwarding = false;  // the forwarder runs; set with the first registered event
+  os::Handle forwarder = nullptr;
   std::atomic<bool> closing{false};
 };
 
@@ -130,7 +155,7 @@ Connection* Connect(const std::string& ipc_namespace) {
       c->section = section.handle;
       c->shared = static_cast<Shared*>(section.view);
       if (c->shared->magic != kMagic || c->shared->size != sizeof(Shared)) {
-        Initialise(Config{}, c->shared);
+        Initialise(ConfigFromEnvironment(), c->shared);
       }
     }
     os::ReleaseMutex(c->lock);
@@ -162,11 +187,15 @@ Connection* Current() {
   return fresh;
 }
 
-// Holds the simulator lock of a connection for one request or control call.
+void Elapse(Shared* shared);
+
+// Holds the simulator lock of a connection for one request or control call;
+// the boards have moved on to the present when it begins.
 class Session {
  public:
   explicit Session(Connection* c) {
     if (c && c->lock && os::WaitMutex(c->lock)) connection_ = c;
+    if (connection_) Elapse(connection_->shared);
   }
   ~Session() {
     if (connection_) os::ReleaseMutex(connection_->lock);
@@ -192,6 +221,34 @@ void Interrupt(Shared* shared, uint32_t board, uint16_t cause) {
 
 void ScanBoard(Shared* shared, uint32_t board) {
   if (const uint8_t cause = ScanInterrupts(&shared->board[board])) Interrupt(shared, board, cause);
+}
+
+bool Moving(const Shared& shared) {
+  for (uint32_t b = 0; b < shared.config.board_count && b < kBoards; ++b) {
+    if (ProfiledDriveRunning(shared.board[b].chip)) return true;
+  }
+  return false;
+}
+
+// Lets `ticks` ticks pass on every board. The interrupt logic looks after
+// each tick, so that no event of a moving axis is missed; idle time passes at
+// once.
+void Run(Shared* shared, uint64_t ticks) {
+  for (uint64_t t = 0; t < ticks && Moving(*shared); ++t) {
+    for (uint32_t b = 0; b < shared->config.board_count && b < kBoards; ++b) {
+      if (!ProfiledDriveRunning(shared->board[b].chip)) continue;
+      AdvanceChip(&shared->board[b].chip, 1);
+      ScanBoard(shared, b);
+    }
+  }
+  shared->time.ticks += ticks;
+}
+
+void Elapse(Shared* shared) {
+  Time& time = shared->time;
+  if (time.clock != Clock::kReal) return;
+  const uint64_t now = (os::MonotonicMicros() - time.origin) / kTickMicros;
+  if (now > time.ticks) Run(shared, now - time.ticks);
 }
 
 template <typename Fn>
@@ -314,14 +371,21 @@ void Forward(Connection* c) {
   }
 }
 
+// In real time the forwarder also keeps moving axes going while nobody else
+// looks, so that their interrupts come when they are due.
 uint32_t ForwardInterrupts(void* arg) {
   auto* c = static_cast<Connection*>(arg);
   std::atomic<uint32_t>* wake = &c->shared->wake;
   for (;;) {
     const uint32_t seen = wake->load(std::memory_order_acquire);
     if (c->closing.load()) return 0;
+    bool moving = false;
+    {
+      Session session(c);
+      moving = session && session->time.clock == Clock::kReal && Moving(*session.get());
+    }
     Forward(c);
-    os::WaitSharedWord(wake, seen, kForwardTimeoutMs);
+    os::WaitSharedWord(wake, seen, moving ? 1 : kForwardTimeoutMs);
   }
 }
 
@@ -352,8 +416,9 @@ bool EventRequest(Device* device, uint32_t code, uint64_t event) {
         return false;
     }
   }
-  // Nobody waits for the forwarder: it ends when the connection closes.
-  if (start_forwarder) os::CloseThread(os::CreateThread(ForwardInterrupts, device->connection));
+  // The forwarder ends when the connection closes, which waits for it.
+  if (start_forwarder)
+    device->connection->forwarder = os::CreateThread(ForwardInterrupts, device->connection);
   return true;
 }
 
@@ -479,6 +544,11 @@ void RemoveNamedObjects() {
   if (!c) return;
   c->closing = true;
   os::WakeSharedWord(&c->shared->wake);
+  if (c->forwarder) {
+    os::WaitThread(c->forwarder, 0xFFFFFFFF);
+    os::CloseThread(c->forwarder);
+    c->forwarder = nullptr;
+  }
   os::CloseSection(c->section);
   os::CloseMutex(c->lock);
   c->section = c->lock = nullptr;  // devices still open on it now fail every request
@@ -562,8 +632,13 @@ void SetEventStatus(uint32_t board, uint32_t axis, uint16_t rr3) {
 void SetPosition(uint32_t board, uint32_t axis, int32_t logical, int32_t real) {
   UpdateAxis(board, axis, [&](AxisModel* a) {
     a->reg.logical = logical;
-    a->reg.real = real;
+    a->reg.real = a->place = real;
   });
+}
+
+int32_t MachinePosition(uint32_t board, uint32_t axis) {
+  return QueryBoard<int32_t>(
+      board, [&](const BoardModel& b) { return axis < kAxes ? b.chip.axis[axis].place : 0; });
 }
 
 void SetCurrentSpeed(uint32_t board, uint32_t axis, int32_t speed) {
@@ -572,6 +647,33 @@ void SetCurrentSpeed(uint32_t board, uint32_t axis, int32_t speed) {
 
 void SetDriveDuration(uint32_t board, uint32_t axis, uint32_t polls) {
   UpdateAxis(board, axis, [&](AxisModel* a) { a->duration = polls; });
+}
+
+bool SetMachine(uint32_t board, uint32_t axis, const MachineModel& machine, std::string* error) {
+  const std::string why = CheckMachine(machine);
+  if (error) *error = why;
+  if (!why.empty()) return false;
+  UpdateAxis(board, axis, [&](AxisModel* a) { a->machine = machine; });
+  return true;
+}
+
+MachineModel Machine(uint32_t board, uint32_t axis) {
+  return QueryBoard<MachineModel>(board, [&](const BoardModel& b) {
+    return axis < kAxes ? b.chip.axis[axis].machine : MachineModel{};
+  });
+}
+
+void SetAlarm(uint32_t board, uint32_t axis, bool on) {
+  UpdateAxis(board, axis, [&](AxisModel* a) {
+    a->machine.alarm = on;
+    if (on && a->motion.busy && (a->reg.wr2 & 1u << wr2::kAlarmEnable)) {
+      a->stop_cause |= 1u << rr2::kAlarm;  // the next tick stops it
+    }
+  });
+}
+
+void SetEmergency(uint32_t board, bool on) {
+  UpdateBoard(board, [&](BoardModel* b) { SetChipEmergency(&b->chip, on); });
 }
 
 void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high) {
@@ -591,6 +693,41 @@ void RaiseInterrupt(uint32_t board, uint16_t cause) {
 
 void SetMotionEvents(uint32_t board, uint32_t axis, uint8_t events) {
   UpdateAxis(board, axis, [&](AxisModel* a) { a->events |= events; });
+}
+
+// ---- Time ----
+
+void SetClock(Clock clock) {
+  Session session(Current());
+  if (!session) return;
+  Time& time = session->time;
+  time.clock = clock;
+  time.origin = os::MonotonicMicros() - time.ticks * kTickMicros;
+}
+
+Clock CurrentClock() {
+  Session session(Current());
+  return session ? session->time.clock : Clock::kReal;
+}
+
+uint64_t Now() {
+  Session session(Current());
+  return session ? session->time.ticks * kTickMicros : 0;
+}
+
+void AdvanceTime(uint64_t micros) {
+  Session session(Current());
+  if (session && session->time.clock == Clock::kStepped) Run(session.get(), micros / kTickMicros);
+}
+
+uint64_t Settle(uint64_t limit_micros) {
+  Session session(Current());
+  if (!session || session->time.clock != Clock::kStepped) return 0;
+  const uint64_t start = session->time.ticks;
+  const uint64_t limit = limit_micros / kTickMicros;
+  for (uint64_t passed = 0; passed < limit && Moving(*session.get()); ++passed)
+    Run(session.get(), 1);
+  return (session->time.ticks - start) * kTickMicros;
 }
 
 // ---- Trace ----

@@ -18,6 +18,30 @@
 
 namespace rvx::sim {
 
+// The machine around one axis, in real-position pulses. Only what is fitted
+// shows in the input registers and stops the axis.
+struct SensorWindow {
+  bool fitted = false;
+  int32_t from = 0, to = 0;  // on while the real position lies within [from, to]
+};
+struct MachineModel {
+  bool limits = false;      // hardware limit switches fitted
+  int32_t limit_minus = 0;  // the - limit is on at or below this position
+  int32_t limit_plus = 0;   // the + limit is on at or above this position
+  SensorWindow near_home;   // near-home sensor (first home search step)
+  SensorWindow home;        // home sensor
+  uint32_t z_period = 0;    // encoder Z at every real position divisible by it; 0: none
+  bool servo = false;       // a servo drive is wired: its in-position and alarm outputs show
+  bool alarm = false;       // the drive's alarm output
+};
+// Why a machine model cannot be, or "" when it can.
+std::string CheckMachine(const MachineModel& machine);
+
+// Real time: the boards move as the machine's clock goes (applications and
+// tools). Stepped time: they move only when AdvanceTime or Settle lets time
+// pass, so that tests are deterministic.
+enum class Clock : uint8_t { kReal, kStepped };
+
 struct BoardConfig {
   bool present = true;          // false: open_device fails for this board number
   uint8_t type_code = 1;        // PLD register 1 bits 4..6
@@ -26,12 +50,27 @@ struct BoardConfig {
   uint32_t stuck_bus_bits = 0;  // bits of the bus-test register that always read 0
   uint8_t board_id = 0;         // PLD register 2
   uint8_t pld_version = 0x21;   // PLD register 14
+  MachineModel machine[4];      // per axis
 };
 
 struct Config {
   uint32_t board_count = 1;  // boards 0..board_count-1 exist (unless not present)
   BoardConfig board[16];
+  Clock clock = Clock::kReal;
+  // A test shortcut: drives end after a number of RR0 reads (SetDriveDuration,
+  // 0 by default: at once) instead of when their profile says.
+  bool polled_drives = false;
 };
+
+// Reads a configuration text, as RVX_SIM holds it, over `config`: items
+// separated by ';' or whitespace, each "key=value":
+//   boards=N  clock=real|stepped  board<b>.type=T  board<b>.modules=BITS
+//   board<b>.swap=0|1  board<b>.id=N  board<b>.absent=1
+//   axis<b>.<a>.limits=MINUS:PLUS  axis<b>.<a>.home=FROM:TO
+//   axis<b>.<a>.near=FROM:TO  axis<b>.<a>.z=PERIOD  axis<b>.<a>.servo=0|1
+//   axis<b>.<a>.alarm=0|1
+// Returns "" or why the text cannot be used (config then unchanged).
+std::string ParseConfig(const std::string& text, Config* config);
 
 // The built-in backend (RVX_DRIVER=sim); also what the driver module exports.
 const rvx_driver_ops* DriverEntry(const rvx_driver_host* host);
@@ -85,10 +124,21 @@ void SetMainStatusBits(uint32_t board, uint16_t bits);
 void SetDriveStatus(uint32_t board, uint32_t axis, uint16_t rr1);
 void SetErrorStatus(uint32_t board, uint32_t axis, uint16_t rr2);
 void SetEventStatus(uint32_t board, uint32_t axis, uint16_t rr3);
+// Sets both counters and places the axis on its machine at `real`.
 void SetPosition(uint32_t board, uint32_t axis, int32_t logical, int32_t real);
+// Where the axis stands on its machine (the sensors' positions count from
+// there); the counters move with it until something sets them.
+int32_t MachinePosition(uint32_t board, uint32_t axis);
 void SetCurrentSpeed(uint32_t board, uint32_t axis, int32_t speed);  // read with 0x12
-// Drives started from now on stay busy for `polls` reads of RR0 (0: end at once).
+// With polled drives: drives started from now on stay busy for `polls` reads
+// of RR0 (0: end at once).
 void SetDriveDuration(uint32_t board, uint32_t axis, uint32_t polls);
+// The machine of an axis; false (and `error` says why) when it cannot be.
+bool SetMachine(uint32_t board, uint32_t axis, const MachineModel& machine, std::string* error);
+MachineModel Machine(uint32_t board, uint32_t axis);
+void SetAlarm(uint32_t board, uint32_t axis, bool on);
+// The board's emergency input: every axis stops at once and none starts while on.
+void SetEmergency(uint32_t board, bool on);
 // Digital inputs of module m (1..4) as the module register holds them.
 void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 
@@ -107,6 +157,18 @@ void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 void RaiseInterrupt(uint32_t board, uint16_t cause);
 // Motion events of an axis as the chip would report them (bit k = WR1 bit 13 + k).
 void SetMotionEvents(uint32_t board, uint32_t axis, uint8_t events);
+
+// ---- Time ----
+
+void SetClock(Clock clock);  // the simulated time goes on from where it stands
+Clock CurrentClock();
+// Simulated microseconds since the boards were reset.
+uint64_t Now();
+// Stepped time: lets `micros` pass (in whole 100 us ticks); no effect in real time.
+void AdvanceTime(uint64_t micros);
+// Stepped time: lets time pass until no axis of any board drives, at most
+// `limit_micros`; returns the microseconds that passed.
+uint64_t Settle(uint64_t limit_micros = 600000000);
 
 // ---- Request trace ----
 

@@ -23,8 +23,8 @@ TEST_F(BoardInfoTest, BoardInfoAndCountsByBoardType) {
       {1, 0x0, 80, 16}, {1, 0x3, 80, 48}, {3, 0x0, 14, 0}, {3, 0xF, 14, 64}};
   for (const auto& [type, bits, version, channels] : cases) {
     sim::Config config;
-    config.board[0] = {true, type, bits, false, 0, 0xA7, 14};
-    sim::Reset(config);
+    config.board[0] = {true, type, bits, false, 0, 0xA7, 14, {}};
+    ResetBoards(config);
     Load();
     u32 out[5] = {};
     sim::StartTrace();

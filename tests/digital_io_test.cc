@@ -10,7 +10,7 @@ class DigitalIoTest : public LibraryTest {
   // A board whose PLD register 1 reads `identity`: module bits, type code, byte swap flag.
   void LoadBoard(u8 identity) {
     RVX406A_UnloadDevice();
-    sim::Reset(sim::Config{});
+    ResetBoards(sim::Config{});
     sim::SetPld(0, pld::kIdentity, identity);
     Load();
   }

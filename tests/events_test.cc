@@ -28,7 +28,7 @@ class EventsTest : public LibraryTest {
   }
   void LoadBoard(u8 identity) {
     RVX406A_UnloadDevice();
-    sim::Reset(sim::Config{});
+    ResetBoards(sim::Config{});
     sim::SetPld(0, pld::kIdentity, identity);
     Load();
   }
@@ -144,7 +144,7 @@ TEST_F(EventsTest, InterruptReachesAnotherProcess) {
 TEST_F(EventsTest, NineBoardsHaveNoWatcher) {
   sim::Config nine;
   nine.board_count = 9;
-  sim::Reset(nine);
+  ResetBoards(nine);
   Load();
   RVX406A_SetEventHandler(0, 1, reinterpret_cast<void*>(&Record), 0);
   RVX406A_SetEventEnable(8, 1);

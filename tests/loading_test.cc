@@ -42,7 +42,7 @@ TEST_F(LoadingTest, IdentificationByTypeCodeAndModuleBits) {
     sim::BoardConfig board;
     board.type_code = type;
     board.module_bits = bits;
-    sim::Reset(BoardList({board}));
+    ResetBoards(BoardList({board}));
     EXPECT_EQ(RVX406A_LoadDevice(), result) << int(type) << "/" << int(bits);
     const BoardRecord& r = process().table.board[0];
     EXPECT_EQ(std::make_pair(r.di_count, r.do_count), std::make_pair(channels, channels));
@@ -73,7 +73,7 @@ TEST_F(LoadingTest, LoadResultsWatchersAndTheLogLine) {
       {eight, -1, 7, 8, 7, ERR_SUCCESS},
       {nine, -1, 8, 9, 8, ERR_SUCCESS}};
   for (const auto& [boards, architecture, result, count, board, reset] : cases) {
-    sim::Reset(boards);
+    ResetBoards(boards);
     process().seams.architecture = architecture;
     ClearLog();
     EXPECT_EQ(RVX406A_LoadDevice(), result);
@@ -91,7 +91,7 @@ TEST_F(LoadingTest, LoadResultsWatchersAndTheLogLine) {
 TEST_F(LoadingTest, BusTestFailureWritesTheKeptValueBack) {
   sim::BoardConfig stuck;
   stuck.stuck_bus_bits = 1u << 5;
-  sim::Reset(BoardList({stuck}));
+  ResetBoards(BoardList({stuck}));
   sim::SetLocal(0, local::kBusTest, 0x12345678);
   sim::StartTrace();
   EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_PCI_BUS);
@@ -106,12 +106,12 @@ TEST_F(LoadingTest, BusTestFailureWritesTheKeptValueBack) {
               ElementsAre("L48=00000001", "L48=00000000", "L48=00000020", "L48=12345678"));
   RVX406A_UnloadDevice();
   stuck.stuck_bus_bits = 1u << 31;  // the top bit is tested too
-  sim::Reset(BoardList({stuck}));
+  ResetBoards(BoardList({stuck}));
   EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_PCI_BUS);
 }
 
 TEST_F(LoadingTest, LoadProgramsTheBoardAndUnloadReleasesItButKeepsTheCount) {
-  sim::Reset(BoardList({{}, {}}));
+  ResetBoards(BoardList({{}, {}}));
   sim::SetLocal(0, local::kServoRun, 0xFFFF);
   sim::StartTrace();
   Load();
@@ -175,7 +175,7 @@ RVX_TEST_CHILD(JoinAndReport) {
 TEST_F(LoadingTest, SecondProcessJoinsTheFirstOnesState) {
   sim::BoardConfig with_module2;
   with_module2.module_bits = 1;
-  sim::Reset(BoardList({{}, with_module2}));
+  ResetBoards(BoardList({{}, with_module2}));
   Load();
   axis_block(1, 2).range = 321;
   shared().log_level = 3;

@@ -81,7 +81,7 @@ TEST_F(ParamFileTest, RegisterKeysAreMaskedAndAdjusted) {
 TEST_F(ParamFileTest, BrokenValuesLoadWithoutHarm) {
   sim::Config config;
   config.board[0].module_bits = 1;  // modules 1 and 2, programmed command by command
-  sim::Reset(config);
+  ResetBoards(config);
   const Strings writes = LoadWithFile(
       "[0-AXIS]\r\nRANGE=0\r\nPOS_DRIVE[PPS]=fast\r\nJOG_ACC[ms]=12abc\r\n"
       "[1-AXIS]\r\nRANGE=9999\r\n[2-axis]\r\nrange=250\r\n"

@@ -94,7 +94,7 @@ TEST_F(ResetTest, ModuleSequencesFollowTheFittedModules) {
     sim::Config config;
     config.board[0].type_code = c.type;
     config.board[0].module_bits = c.bits;
-    sim::Reset(config);
+    ResetBoards(config);
     Load();
     sim::StartTrace();
     RVX406A_Reset(0);

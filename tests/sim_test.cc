@@ -39,7 +39,8 @@ class SimTest : public ::testing::Test {
     for (void* device : devices_) ops_->close_device(device);
     RemoveNamedObjects();
   }
-  void Open(const Config& config = {}, uint32_t board = 0) {
+  void Open(Config config = {}, uint32_t board = 0) {
+    config.clock = Clock::kStepped;
     if (board == 0) Reset(config);
     devices_.push_back(d_ = ops_->open_device(board));
   }
@@ -64,8 +65,10 @@ class SimTest : public ::testing::Test {
   void* d_ = nullptr;
 };
 
-TEST_F(SimTest, TimedHeldAndInterpolatedDrives) {
-  Open();
+TEST_F(SimTest, PolledHeldAndInterpolatedDrives) {
+  Config polled;
+  polled.polled_drives = true;
+  Open(polled);
   SetDriveDuration(0, 2, 2);
   Command(AxisSelectBit(2) | cmd::kPulseCount, 100);
   Command(AxisSelectBit(2) | cmd::kFixedMinus);
@@ -92,7 +95,7 @@ TEST_F(SimTest, TimedHeldAndInterpolatedDrives) {
 TEST_F(SimTest, ModulesBusFaultInterruptsAndTrace) {
   Config config;
   config.board_count = 2;
-  config.board[0] = {true, 1, 3, true, 1u << 5, 6};
+  config.board[0] = {true, 1, 3, true, 1u << 5, 6, 0x21, {}};
   Open(config);
   EXPECT_EQ(Io(ioctl::kReadByte, 2, pld::kIdentity), 0x93u);  // swap, type 1, modules 2 and 3
   SetDiBytes(0, 2, 0x12, 0x34);

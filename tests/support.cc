@@ -66,7 +66,13 @@ void LibraryTest::SetUp() {
   memset(p.home_table, 0, sizeof p.home_table);
   p.first_loader = true;
   p.last_result = 0;
-  sim::Reset(Boards());
+  ResetBoards(Boards());
+}
+
+void ResetBoards(sim::Config config) {
+  config.clock = sim::Clock::kStepped;
+  config.polled_drives = true;
+  sim::Reset(config);
 }
 
 void LibraryTest::TearDown() {

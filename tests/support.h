@@ -40,6 +40,11 @@ class LibraryTest : public ::testing::Test {
   std::string install_dir_;  // ends with the path separator
 };
 
+// New boards of `config` as the register-level tests want them: stepped
+// time, and drives that end after the RR0 polls SetDriveDuration gives (at
+// once unless set).
+void ResetBoards(sim::Config config);
+
 // Driver requests rendered for assertions:
 //   writes  "WR7=C000" (chip), "P103=FF" (PLD bank), "L48=00000001" (local),
 //           "E12=0000" (event window)

@@ -935,6 +935,7 @@ int main(int argc, char** argv) {
     rvx::os::SetEnv("RVX_DRIVER", "sim");
     // Simulated boards that another process has loaded are joined as they
     // stand, as a second program joins a real board.
+    options.boards.polled_drives = options.drive_polls >= 0;
     if (!LibraryInUse()) rvx::sim::Reset(options.boards);
   }
   int status = 1;

@@ -184,6 +184,12 @@ uint32_t TickCount() {
                                static_cast<uint64_t>(now.tv_nsec) / 1000000);
 }
 
+uint64_t MonotonicMicros() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+}
+
 LocalTime GetLocalTime() {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);

@@ -68,6 +68,15 @@ void Sleep(uint32_t ms) { ::Sleep(ms); }
 
 uint32_t TickCount() { return ::GetTickCount(); }
 
+uint64_t MonotonicMicros() {
+  LARGE_INTEGER frequency, now;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&now);
+  const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
+  const uint64_t n = static_cast<uint64_t>(now.QuadPart);
+  return n / f * 1000000 + n % f * 1000000 / f;
+}
+
 LocalTime GetLocalTime() {
   SYSTEMTIME now;
   ::GetLocalTime(&now);

@@ -1,0 +1,162 @@
+// The simulated board in stepped time, through the library: drives take the
+// time their profile says and end where the chip would end them.
+#include <cmath>
+#include <string>
+
+#include "tests/support.h"
+
+namespace rvx::test {
+namespace {
+
+constexpr u16 kAxis = 1;
+
+class VirtualBoardTest : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    sim::Config config = Boards();
+    config.clock = sim::Clock::kStepped;
+    sim::Reset(config);
+    Load();
+    RVX406A_SetPosSpeed(0, kAxis, 1000, 100000, 100, 100);
+    RVX406A_SetJogSpeed(0, kAxis, 1000, 20000, 10);
+    RVX406A_SetHomeSpeed(0, kAxis, 500, 20000, 10);
+  }
+  // The machine of axis 1: limits at -200,000 and +200,000, home between 1,000
+  // and 1,200, near-home from 800 to 3,000, Z every 500 pulses.
+  sim::Config Boards() const override {
+    sim::Config config;
+    sim::MachineModel& m = config.board[0].machine[kAxis];
+    m.limits = true, m.limit_minus = -200000, m.limit_plus = 200000;
+    m.home = {true, 1000, 1200}, m.near_home = {true, 800, 3000};
+    m.z_period = 500, m.servo = true;
+    return config;
+  }
+  static i32 Position() { return RVX406A_GetCommandPos(0, kAxis); }
+  static double Seconds(uint64_t micros) { return micros / 1e6; }
+};
+
+TEST_F(VirtualBoardTest, AFixedMoveTakesItsProfilesTimeAndEndsOnItsCount) {
+  // Trapezoid: 0.1 s up and down covering 5,050 pulses each, 89,900 at
+  // 100,000 PPS: 1.099 s in all.
+  RVX406A_Inc_Move(0, kAxis, 100000);
+  sim::AdvanceTime(50000);
+  EXPECT_NEAR(RVX406A_GetCommandSpeed(0, kAxis), 50500, 1000);  // half way up the ramp
+  sim::AdvanceTime(450000);
+  EXPECT_NEAR(RVX406A_GetCommandSpeed(0, kAxis), 100000, 100);
+  EXPECT_EQ(RVX406A_Done(0, kAxis), 1);
+  EXPECT_NEAR(Seconds(sim::Settle() + 500000), 1.099, 0.002);
+  EXPECT_EQ(RVX406A_Done(0, kAxis), 0);
+  EXPECT_EQ(Position(), 100000);
+  EXPECT_EQ(RVX406A_GetActualPos(0, kAxis), 100000);
+  // Too short to reach the drive speed: a triangle, still on its count.
+  RVX406A_SetSpeedMode(0, kAxis, 1);  // S-curve
+  RVX406A_Inc_Move(0, kAxis, -3001);
+  sim::Settle();
+  EXPECT_EQ(Position(), 100000 - 3001);
+}
+
+TEST_F(VirtualBoardTest, HeldAxesStartInOneTickAndOverridesActAtOnce) {
+  const u16 axes[] = {0, kAxis};
+  const i32 distances[] = {4000, 4000};
+  RVX406A_SetPosSpeed(0, 0, 1000, 100000, 100, 100);
+  RVX406A_Multi_Inc_Move(0, 2, axes, distances);
+  sim::AdvanceTime(20000);
+  EXPECT_GT(RVX406A_GetCommandPos(0, 0), 0);
+  EXPECT_EQ(RVX406A_GetCommandPos(0, 0), Position());
+  sim::Settle();
+  RVX406A_Inc_Move(0, kAxis, 100000);
+  sim::AdvanceTime(500000);
+  RVX406A_OverrideSpeed(0, kAxis, 50000);
+  sim::AdvanceTime(200000);
+  EXPECT_NEAR(RVX406A_GetCommandSpeed(0, kAxis), 50000, 100);
+  RVX406A_Inc_OverrideMove(0, kAxis, 60000);
+  sim::Settle();
+  EXPECT_EQ(Position(), 4000 + 60000);
+}
+
+TEST_F(VirtualBoardTest, TheMachineStopsTheAxisAndSaysWhy) {
+  struct Case {
+    const char* what;
+    void (*arrange)();
+    i32 distance;
+    i32 result;
+    i32 lowest, highest;  // where the axis may come to rest
+  };
+  const Case cases[] = {
+      {"+ limit, sudden", [] { RVX406A_SetHlmt(0, kAxis, 0, 0); }, 300000, ERR_STOP_BY_HLPT, 200000,
+       200011},
+      {"+ limit, decelerating", [] { RVX406A_SetHlmt(0, kAxis, 1, 0); }, 300000, ERR_STOP_BY_HLPT,
+       205000, 205100},
+      {"- software limit", [] { RVX406A_SetSlmt(0, kAxis, 40000, -30000, 1); }, -60000,
+       ERR_STOP_BY_SLMT, -35100, -35000},
+      {"alarm before the start",
+       [] { RVX406A_SetSvAlm(0, kAxis, 1, 0), sim::SetAlarm(0, kAxis, true); }, 20000,
+       ERR_STOP_BY_ALM, 0, 0},
+      {"no cause", [] {}, 20000, ERR_SUCCESS, 20000, 20000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::SetPosition(0, kAxis, 0, 0);
+    c.arrange();
+    RVX406A_Inc_Move(0, kAxis, c.distance);
+    sim::Settle();
+    EXPECT_EQ(RVX406A_GetMotionErrCod(0, kAxis), c.result);
+    EXPECT_GE(Position(), c.lowest);
+    EXPECT_LE(Position(), c.highest);
+    sim::SetAlarm(0, kAxis, false);
+  }
+  // An alarm and the emergency input in mid-move stop at once.
+  RVX406A_SetSvAlm(0, kAxis, 1, 0);
+  for (const bool emergency : {false, true}) {
+    RVX406A_Jog_Move(0, kAxis, 0);
+    sim::AdvanceTime(100000);
+    const i32 at = Position();
+    emergency ? sim::SetEmergency(0, true) : sim::SetAlarm(0, kAxis, true);
+    sim::AdvanceTime(100000);
+    EXPECT_EQ(RVX406A_Done(0, kAxis), 0);
+    EXPECT_LE(Position() - at, 2);
+    EXPECT_EQ(RVX406A_GetMotionErrCod(0, kAxis), emergency ? ERR_STOP_BY_EMG : ERR_STOP_BY_ALM);
+    sim::SetAlarm(0, kAxis, false), sim::SetEmergency(0, false);
+  }
+}
+
+TEST_F(VirtualBoardTest, HomeSearchesEndWhereTheChipWould) {
+  struct Case {
+    u16 mode, dir;
+    i32 from, offset;
+    i32 lowest, highest;  // the home position before the counters are cleared
+  };
+  // The home sensor's edge towards the search is 1,000 from below, 1,200
+  // from above; Z marks lie on multiples of 500; the + limit at 200,000.
+  const Case cases[] = {
+      {0, 0, -20000, 0, 1000, 1001},      // low speed onto the home sensor
+      {0, 1, 20000, 0, 1199, 1200},       // from above
+      {2, 0, -20000, 0, 1000, 1001},      // near-home at speed first, then home
+      {1, 0, -20000, 0, 999, 1000},       // then back to a Z mark
+      {0, 0, -20000, 300, 1300, 1301},    // and an offset drive
+      {4, 0, 190000, 0, 200000, 200001},  // the limit as home
+      {8, 0, 1750, 0, 2000, 2000},        // the next Z mark
+      {0, 0, 1100, 0, 1000, 1001},        // starting on the sensor: off first
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << " dir " << c.dir << " from " << c.from);
+    sim::SetPosition(0, kAxis, c.from, c.from);
+    RVX406A_SetHomeMode(0, kAxis, c.mode);
+    RVX406A_SetHomeDir(0, kAxis, c.dir);
+    RVX406A_SetHomeOffset(0, kAxis, c.offset);
+    RVX406A_Home_Move(0, kAxis);
+    sim::AdvanceTime(1000);
+    EXPECT_EQ(RVX406A_HomeIsBusy(0, kAxis), 1);
+    sim::Settle();
+    EXPECT_EQ(RVX406A_HomeIsBusy(0, kAxis), 0);
+    EXPECT_EQ(RVX406A_GetHomeSuccess(0, kAxis), 1);
+    EXPECT_GE(sim::MachinePosition(0, kAxis), c.lowest);
+    EXPECT_LE(sim::MachinePosition(0, kAxis), c.highest);
+    EXPECT_EQ(Position(), 0);  // the search ends by clearing the counters
+    EXPECT_EQ(RVX406A_GetActualPos(0, kAxis), 0);
+  }
+}
+
+}  // namespace
+}  // namespace rvx::test
