@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix: the library with its headers,
-# a CMake package and a pkg-config file, rvxctl, the simulator module,
-# and the Parameter/ and Debug/ folders the library reads and
+# a CMake package and a pkg-config file, rvxctl, the simulator module, the
+# Python package, and the Parameter/ and Debug/ folders the library reads and
 # logs into (the prefix is then the library's install directory).
 include(CMakePackageConfigHelpers)
 
@@ -39,6 +39,10 @@ string(REGEX REPLACE "/$" "" RVX_PC_TO_PREFIX "${RVX_PC_TO_PREFIX}")
 configure_file(cmake/rvxMApiBrd.pc.in ${CMAKE_CURRENT_BINARY_DIR}/rvxMApiBrd.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rvxMApiBrd.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# PYTHONPATH=PREFIX/lib/python; the package finds the library from there.
+install(DIRECTORY python/rvx406a DESTINATION ${CMAKE_INSTALL_LIBDIR}/python
+  FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)
 
 install(DIRECTORY DESTINATION Parameter)
 install(DIRECTORY DESTINATION Debug)
