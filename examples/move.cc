@@ -17,7 +17,8 @@ struct Error : std::runtime_error {
                            std::to_string(code) + ")") {}
 };
 
-// Setters and moves return nothing: their outcome is the last result.
+// Setters and moves return nothing: their outcome is the last result, which
+// the next call replaces, so each call is checked on its own.
 void Check(const char* what) {
   if (const int32_t code = RVX406A_GetErrorCode(); code != ERR_SUCCESS) throw Error(what, code);
 }
@@ -44,9 +45,11 @@ int main() try {
   std::printf("boards: %d; board 0: %u axes\n", boards.count(), RVX406A_GetAxisNum(board));
 
   RVX406A_SetPulseMode(board, axis, 0);
+  Check("SetPulseMode");
   RVX406A_PutSvOn(board, axis, 1);
+  Check("PutSvOn");
   RVX406A_SetPosSpeed(board, axis, 1000, 20000, 20, 20);
-  Check("configure axis");
+  Check("SetPosSpeed");
 
   RVX406A_Inc_Move(board, axis, -3000);
   Check("Inc_Move");
@@ -57,7 +60,9 @@ int main() try {
 
   RVX406A_PutDOBit(board, 1, 1);
   Check("PutDOBit");
-  std::printf("DO 1 = %u, DI 1 = %u\n", RVX406A_GetDOBit(board, 1), RVX406A_GetDIBit(board, 1));
+  const uint16_t input = RVX406A_GetDIBit(board, 1);
+  Check("GetDIBit");
+  std::printf("DO 1 = %u, DI 1 = %u\n", RVX406A_GetDOBit(board, 1), input);
   RVX406A_PutSvOn(board, axis, 0);
   return 0;
 } catch (const std::exception& e) {
