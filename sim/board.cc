@@ -2,6 +2,8 @@
 // identity and expansion modules, and the event register window.
 #include "sim/board.h"
 
+#include <algorithm>
+
 #include "core/registers.h"
 
 namespace rvx::sim {
@@ -67,14 +69,16 @@ uint16_t ModuleInputs(const BoardModel& board, uint32_t module) {
   return static_cast<uint16_t>(board.pld[di] | board.pld[di + 1] << 8);
 }
 
-// True when the counter stands strictly between COMP- and COMP+ now and did
-// not at the last scan. Counters jump in this model (a drive ends at once on
-// its target), so only where they stand counts, not what they passed.
-bool EntersWindow(int32_t from, int32_t to, const AxisState& reg) {
-  auto inside = [&reg](int32_t p) {
-    return static_cast<int64_t>(p) > reg.comp_minus && static_cast<int64_t>(p) < reg.comp_plus;
-  };
-  return inside(to) && !inside(from);
+// True when the counter was outside the window strictly between COMP- and
+// COMP+ at the last scan and now stands in it or, when it moved there pulse
+// by pulse (`passing`), went through it. A counter set or jumped to a target
+// counts only where it stands.
+bool EntersWindow(int32_t from, int32_t to, const AxisState& reg, bool passing) {
+  const int64_t low = static_cast<int64_t>(reg.comp_minus) + 1, high = reg.comp_plus - 1LL;
+  auto inside = [&](int64_t p) { return p >= low && p <= high; };
+  if (inside(from)) return false;
+  if (inside(to)) return true;
+  return passing && low <= high && std::min(from, to) < low && std::max(from, to) > high;
 }
 
 uint32_t* LocalRegister(BoardModel* board, uint32_t offset) {
@@ -101,7 +105,7 @@ void PowerOn(const BoardConfig& config, BoardModel* board) {
   for (uint16_t& inputs : board->di_scanned) inputs = 0xFFFF;
 }
 
-uint8_t ScanInterrupts(BoardModel* board) {
+uint8_t ScanInterrupts(BoardModel* board, bool passing) {
   const uint8_t enables = board->pld[pld::kInterruptEnable];
   uint8_t cause = 0;
   for (uint32_t a = 0; a < kAxes; ++a) {
@@ -115,7 +119,7 @@ uint8_t ScanInterrupts(BoardModel* board) {
     }
     const int32_t from = axis.scanned;
     axis.scanned = axis.reg.logical;
-    if ((axis.reg.wr1 & (1u << 12)) && EntersWindow(from, axis.reg.logical, axis.reg)) {
+    if ((axis.reg.wr1 & (1u << 12)) && EntersWindow(from, axis.reg.logical, axis.reg, passing)) {
       EventWrite(board, kCompareStatusWord, EventRead(*board, kCompareStatusWord, 2) | 1u << a, 2);
       cause |= enables & kCompareCauses;
     }

@@ -42,9 +42,24 @@ struct AxisModel {
   bool interpolating;     // the drive is part of an interpolation
   int32_t interp_travel;  // end point of the running interpolation segment
   int32_t queued_travel;  // end point of the segment waiting for it
+  int32_t queued_center;  // its circle centre
   uint8_t inputs;         // RR4/RR5 byte set through the control interface (active low)
   uint8_t events;         // motion events that occurred, bit k = WR1 bit 13 + k
   int32_t scanned;        // logical position at the last interrupt scan
+};
+
+// An interpolation the chip runs by its profile: one drive along the path,
+// in path pulses, that the group axes follow. A line's path is as long as its
+// longest axis travel; an arc's is its length, for a constant path speed.
+struct PathModel {
+  AxisMotion motion;
+  uint8_t count;  // group axes, in group order below
+  uint8_t axis[3];
+  bool arc;
+  int32_t end[3];               // travel of each group axis, relative to the start
+  int32_t applied[3];           // travel already added to its counters
+  double centre[2];             // of an arc, relative to the start
+  double radius, angle, sweep;  // start angle and signed sweep, radians
 };
 
 struct ChipModel {
@@ -56,6 +71,7 @@ struct ChipModel {
   uint8_t interp_axes;      // axes of the running interpolation, 0 when none
   uint8_t queued_axes;      // axes of the segment started in continuous mode (WR5 bit 14)
   uint16_t queued_command;  // its start command, 0 when none waits
+  PathModel path;           // the running profiled interpolation
   bool polled;              // drives end by RR0 polls (a test shortcut), not by profile
   bool emergency;           // the emergency input is on
 };
@@ -88,10 +104,10 @@ constexpr uint8_t kDriveEndEvent = 0x01;
 
 // Looks at what changed since the last scan, as the board's interrupt logic
 // does after every bus cycle: enabled motion events, watched input changes
-// and compare windows reached are latched in the event register window, and
-// the interrupt cause (the PLD register 7 enables that apply) is returned;
-// 0 when no interrupt is due.
-uint8_t ScanInterrupts(BoardModel* board);
+// and compare windows reached (or, after a tick of motion, `passing`, gone
+// through) are latched in the event register window, and the interrupt cause
+// (the PLD register 7 enables that apply) is returned; 0 when none is due.
+uint8_t ScanInterrupts(BoardModel* board, bool passing);
 
 // The chip alone (chip.cc).
 uint16_t ChipRead(ChipModel* chip, uint32_t offset);
@@ -104,6 +120,13 @@ bool AdvanceChip(ChipModel* chip, uint64_t ticks);
 bool ProfiledDriveRunning(const ChipModel& chip);
 void SetChipEmergency(ChipModel* chip, bool on);
 
+// Profiled interpolation (path.cc): starts the group's path from the end
+// points (and centres) given per axis; each tick moves the group along it.
+void StartPath(ChipModel* chip, uint16_t code, uint8_t group, const int32_t* ends,
+               const int32_t* centres);
+void TickPath(ChipModel* chip);
+void StopPath(ChipModel* chip, bool sudden);
+
 // The machine model (machine.cc).
 bool OnEncoderZ(const AxisModel& axis);
 // The axis's input byte as RR4/RR5 shows it (active low).
@@ -111,6 +134,9 @@ uint8_t InputByte(const AxisModel& axis);
 // What stops the axis in its direction, as RR2 bits (0: it may go on):
 // limits ahead, an enabled alarm, the emergency input.
 uint16_t StopCause(const AxisModel& axis, bool emergency);
+// An alarm, the emergency input and a hard limit in its sudden mode stop at
+// once; the rest decelerate.
+bool StopsAtOnce(const AxisModel& axis, uint16_t cause);
 // The home search (machine.cc): starts it, and after each tick looks at the
 // sensor of the running step; a step whose drive ended starts the next.
 void StartHomeSearch(AxisModel* axis);

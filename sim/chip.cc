@@ -137,11 +137,22 @@ void StartInterpolation(ChipModel* chip, uint16_t code) {
     chip->queued_axes = group;
     for (uint32_t a = 0; a < kAxes; ++a) {
       AxisModel& axis = chip->axis[a];
-      if (group & (1u << a)) axis.queued_travel = static_cast<int32_t>(axis.reg.pulse_count);
+      if (!(group & (1u << a))) continue;
+      axis.queued_travel = static_cast<int32_t>(axis.reg.pulse_count);
+      axis.queued_center = axis.reg.center;
     }
     return;
   }
-  RunInterpolation(chip, code, group, false);
+  if (chip->polled) {
+    RunInterpolation(chip, code, group, false);
+    return;
+  }
+  int32_t ends[kAxes], centres[kAxes];
+  for (uint32_t a = 0; a < kAxes; ++a) {
+    ends[a] = static_cast<int32_t>(chip->axis[a].reg.pulse_count);
+    centres[a] = chip->axis[a].reg.center;
+  }
+  StartPath(chip, code, group, ends, centres);
 }
 
 void StopOne(AxisModel* axis, bool sudden) {
@@ -159,7 +170,9 @@ void StopOne(AxisModel* axis, bool sudden) {
 }
 
 void StopAxis(ChipModel* chip, uint32_t a, bool sudden) {
-  if (chip->interp_axes & (1u << a)) {  // stopping one axis ends the whole interpolation
+  if ((chip->interp_axes & (1u << a)) && chip->path.motion.busy) {
+    StopPath(chip, sudden);
+  } else if (chip->interp_axes & (1u << a)) {  // stopping one axis ends the whole interpolation
     for (uint32_t g = 0; g < kAxes; ++g) {
       if (chip->interp_axes & (1u << g)) StopOne(&chip->axis[g], sudden);
     }
@@ -262,10 +275,7 @@ void Tick(ChipModel* chip, AxisModel* axis) {
   } else if (axis->motion.busy) {
     if (const uint16_t cause = StopCause(*axis, chip->emergency)) {
       axis->stop_cause |= cause;
-      const bool sudden = cause & Mask({rr2::kAlarm, rr2::kEmergency}) ||
-                          (cause & Mask({rr2::kHardLimitPlus, rr2::kHardLimitMinus}) &&
-                           !(axis->reg.wr2 & 1u << wr2::kHardLimitMode));
-      sudden ? SuddenStop(&axis->motion) : DecelerateStop(&axis->motion);
+      StopsAtOnce(*axis, cause) ? SuddenStop(&axis->motion) : DecelerateStop(&axis->motion);
     }
   }
   if (!axis->motion.busy && axis->home.step == 0) EndDrive(axis);
@@ -309,6 +319,7 @@ void ResetChip(ChipModel* chip) {
   chip->wr4 = chip->wr5 = chip->wr6 = chip->wr7 = 0;
   chip->rr6 = chip->rr7 = 0;
   chip->interp_axes = chip->queued_axes = 0;
+  chip->path = PathModel{};
   chip->queued_command = 0;
 }
 
@@ -356,7 +367,7 @@ uint16_t ReadMainStatus(ChipModel* chip) {
   for (AxisModel& axis : chip->axis) {
     if (axis.reg.driving && axis.polls_left > 0 && --axis.polls_left == 0) Finish(&axis);
   }
-  if (!InterpolationDriving(*chip)) {
+  if (chip->polled && !InterpolationDriving(*chip)) {
     chip->interp_axes = 0;
     const uint16_t queued = chip->queued_command;
     chip->queued_command = 0;
@@ -423,6 +434,7 @@ void ChipWrite(ChipModel* chip, uint32_t offset, uint16_t value) {
 }
 
 bool ProfiledDriveRunning(const ChipModel& chip) {
+  if (chip.path.motion.busy) return true;
   for (const AxisModel& axis : chip.axis) {
     if (axis.motion.busy || axis.home.step != 0) return true;
   }
@@ -432,6 +444,7 @@ bool ProfiledDriveRunning(const ChipModel& chip) {
 bool AdvanceChip(ChipModel* chip, uint64_t ticks) {
   for (uint64_t t = 0; t < ticks; ++t) {
     if (!ProfiledDriveRunning(*chip)) return false;
+    if (chip->path.motion.busy) TickPath(chip);
     for (AxisModel& axis : chip->axis) {
       if (axis.motion.busy || axis.home.step != 0) Tick(chip, &axis);
     }
@@ -442,6 +455,12 @@ bool AdvanceChip(ChipModel* chip, uint64_t ticks) {
 void SetChipEmergency(ChipModel* chip, bool on) {
   chip->emergency = on;
   if (!on) return;
+  if (chip->path.motion.busy) {
+    for (int i = 0; i < chip->path.count; ++i) {
+      chip->axis[chip->path.axis[i]].stop_cause |= 1u << rr2::kEmergency;
+    }
+    StopPath(chip, true);
+  }
   for (AxisModel& axis : chip->axis) {
     if (!axis.motion.busy && axis.home.step == 0) continue;
     axis.stop_cause |= 1u << rr2::kEmergency;

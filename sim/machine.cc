@@ -157,6 +157,12 @@ uint16_t StopCause(const AxisModel& axis, bool emergency) {
   return cause;
 }
 
+bool StopsAtOnce(const AxisModel& axis, uint16_t cause) {
+  const bool hard_limit = cause & Mask({rr2::kHardLimitPlus, rr2::kHardLimitMinus});
+  return (cause & Mask({rr2::kAlarm, rr2::kEmergency})) ||
+         (hard_limit && !Set(axis.reg.wr2, wr2::kHardLimitMode));
+}
+
 void StartHomeSearch(AxisModel* axis) { StartStep(axis, 1); }
 
 void FollowHomeSearch(AxisModel* axis) {

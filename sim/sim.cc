@@ -219,8 +219,10 @@ void Interrupt(Shared* shared, uint32_t board, uint16_t cause) {
   os::WakeSharedWord(&shared->wake);
 }
 
-void ScanBoard(Shared* shared, uint32_t board) {
-  if (const uint8_t cause = ScanInterrupts(&shared->board[board])) Interrupt(shared, board, cause);
+void ScanBoard(Shared* shared, uint32_t board, bool passing = false) {
+  if (const uint8_t cause = ScanInterrupts(&shared->board[board], passing)) {
+    Interrupt(shared, board, cause);
+  }
 }
 
 bool Moving(const Shared& shared) {
@@ -238,7 +240,7 @@ void Run(Shared* shared, uint64_t ticks) {
     for (uint32_t b = 0; b < shared->config.board_count && b < kBoards; ++b) {
       if (!ProfiledDriveRunning(shared->board[b].chip)) continue;
       AdvanceChip(&shared->board[b].chip, 1);
-      ScanBoard(shared, b);
+      ScanBoard(shared, b, true);
     }
   }
   shared->time.ticks += ticks;

@@ -150,8 +150,9 @@ void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 // that brings one about: a motion event of an axis enabled by its WR1 bits
 // 13..15 (bit 13: a drive ended), a change of a module input whose module
 // event mask (module command 0xC4) watches it, or the logical position of an
-// axis with WR1 bit 12 set coming to stand in the window between its compare
-// registers (where it stands counts, not what it passed). The event register
+// axis with WR1 bit 12 set coming into the window between its compare
+// registers (a moving axis going through it counts; a counter set or jumped
+// counts only where it stands). The event register
 // window latches them (word 12 bits 5..7, bytes 20..27, word 24 bit a) and the
 // cause takes the PLD register 7 enables that apply (bit 0, bit m, bits 6..7).
 void RaiseInterrupt(uint32_t board, uint16_t cause);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/registers.h"
+#include "sim/motion_engine.h"
 #include "tests/support.h"
 
 namespace rvx::sim {
@@ -133,6 +134,36 @@ TEST_F(SimTest, ModulesBusFaultInterruptsAndTrace) {
   const std::vector<Request> trace = Trace();
   ASSERT_EQ(trace.size(), 65536u);
   EXPECT_EQ(trace.front().value, 10u);  // the newest requests
+}
+
+TEST_F(SimTest, AMovingAxisInterruptsWhereItGoesThroughItsCompareWindow) {
+  Open();
+  const uint16_t axis = AxisSelectBit(1);
+  Command(axis | cmd::kRange, 800000);  // multiplier 10: 80,000 PPS, 8 pulses a tick
+  Command(axis | cmd::kInitialSpeed, 8000);
+  Command(axis | cmd::kDriveSpeed, 8000);
+  Command(axis | cmd::kCompMinus, 999);  // a window of 1,000..1,002, narrower than a tick
+  Command(axis | cmd::kCompPlus, 1003);
+  Command(axis | cmd::kSelect);
+  Io(ioctl::kWriteWord, 1, chip::kWr1, 1u << wr1::kCompareEvent);
+  Io(ioctl::kWriteByte, 2, pld::kInterruptEnable, 0xC0);
+  ASSERT_NE(Event(ioctl::kRegisterEvent, 0x77), 0);
+  signal_count = 0;
+  Command(axis | cmd::kPulseCount, 2000);
+  Command(axis | cmd::kFixedPlus);
+  int32_t before = 0;
+  while (Axis(0, 1).logical < 1000) {
+    before = Axis(0, 1).logical;
+    EXPECT_EQ(SignalsBy(1, 0), 0);
+    AdvanceTime(kTickMicros);
+  }
+  EXPECT_EQ(SignalsBy(1, 2000), 1);
+  EXPECT_LT(before, 1000);
+  EXPECT_GT(Axis(0, 1).logical, 1002);  // it went through, it did not stop in it
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0xC0u);
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 24), 0x2u);
+  Settle();
+  EXPECT_EQ(Axis(0, 1).logical, 2000);
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ void LibraryTest::SetUp() {
   memset(p.move_table, 0, sizeof p.move_table);
   memset(p.home_table, 0, sizeof p.home_table);
   p.first_loader = true;
+  p.driver_chosen = false;  // SimTest points the simulator's signal at its own host
   p.last_result = 0;
   ResetBoards(Boards());
 }

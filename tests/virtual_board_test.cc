@@ -1,7 +1,9 @@
 // The simulated board in stepped time, through the library: drives take the
 // time their profile says and end where the chip would end them.
 #include <cmath>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tests/support.h"
 
@@ -156,6 +158,60 @@ TEST_F(VirtualBoardTest, HomeSearchesEndWhereTheChipWould) {
     EXPECT_EQ(Position(), 0);  // the search ends by clearing the counters
     EXPECT_EQ(RVX406A_GetActualPos(0, kAxis), 0);
   }
+}
+
+TEST_F(VirtualBoardTest, PathsKeepTheirShapeAndEndOnTheirPoints) {
+  RVX406A_SetIPMapAxes(0, 0, 0x03);
+  RVX406A_SetIPPosSpeed(0, 0, 1000, 10000, 10, 10);
+  // A line as long as its longest travel: 4,000 pulses, 55 on each 10 ms
+  // ramp and 3,890 at 10,000 PPS: 0.409 s.
+  const i32 line[] = {3000, -4000};
+  RVX406A_Inc_Line(0, 0, line);
+  sim::AdvanceTime(200000);
+  EXPECT_EQ(RVX406A_IPDone(0, 0), 1);
+  const i32 x = RVX406A_GetCommandPos(0, 0), y = Position();
+  EXPECT_NEAR(-4.0 * x / 3.0, y, 1.0);
+  EXPECT_NEAR(Seconds(sim::Settle() + 200000), 0.409, 0.002);
+  EXPECT_EQ(RVX406A_IPDone(0, 0), 0);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  EXPECT_EQ(std::vector<i32>({RVX406A_GetCommandPos(0, 0), Position()}),
+            std::vector<i32>({3000, -4000}));
+  // A clockwise quarter circle of radius 5,000 around (8000, -4000).
+  RVX406A_Inc_Arc(0, 0, 5000, 0, 5000, 5000, 0);
+  for (int step = 0; step < 8; ++step) {
+    sim::AdvanceTime(100000);
+    const double dx = RVX406A_GetCommandPos(0, 0) - 8000.0, dy = Position() + 4000.0;
+    EXPECT_NEAR(std::hypot(dx, dy), 5000, 1.5);
+    EXPECT_LE(dy, 5000);
+  }
+  sim::Settle();
+  EXPECT_EQ(std::vector<i32>({RVX406A_GetCommandPos(0, 0), Position()}),
+            std::vector<i32>({8000, 1000}));
+}
+
+RVX_TEST_CHILD(StartMoveAndDie) {
+  if (RVX406A_LoadDevice() < 0) return 2;
+  RVX406A_Inc_Move(0, kAxis, 50000);
+  std::_Exit(RVX406A_GetErrorCode() == ERR_SUCCESS ? 0 : 3);
+}
+
+RVX_TEST_CHILD(WritePosition) {
+  if (RVX406A_LoadDevice() < 0) return 2;
+  WriteFile(args.at(0), std::to_string(RVX406A_GetCommandPos(0, kAxis)));
+  RVX406A_UnloadDevice();
+  return 0;
+}
+
+TEST_F(VirtualBoardTest, ProcessesShareOneMotionThatOutlivesTheOneWhoStartedIt) {
+  ASSERT_EQ(RunChild("StartMoveAndDie"), 0);
+  sim::AdvanceTime(300000);
+  EXPECT_EQ(RVX406A_Done(0, kAxis), 1);
+  const std::string file = install_dir_ + "position.txt";
+  ASSERT_EQ(RunChild("WritePosition", {file}), 0);
+  EXPECT_EQ(ReadFile(file), std::to_string(Position()));
+  EXPECT_GT(Position(), 0);
+  sim::Settle();
+  EXPECT_EQ(Position(), 50000);
 }
 
 }  // namespace
