@@ -166,5 +166,61 @@ TEST_F(SimTest, AMovingAxisInterruptsWhereItGoesThroughItsCompareWindow) {
   EXPECT_EQ(Axis(0, 1).logical, 2000);
 }
 
+TEST_F(SimTest, InRealTimeADriveEndsAndInterruptsWithNobodyLooking) {
+  Config config;
+  Open(config);
+  SetClock(Clock::kReal);
+  const uint16_t axis = AxisSelectBit(2);
+  Command(axis | cmd::kRange, 8000000);  // 8,000 PPS: 100 pulses take 12.5 ms
+  Command(axis | cmd::kInitialSpeed, 8000);
+  Command(axis | cmd::kDriveSpeed, 8000);
+  Command(axis | cmd::kSelect);
+  Io(ioctl::kWriteWord, 1, chip::kWr1, 1u << wr1::kMotionEventShift);
+  Io(ioctl::kWriteByte, 2, pld::kInterruptEnable, 0x01);
+  ASSERT_NE(Event(ioctl::kRegisterEvent, 0x55), 0);
+  signal_count = 0;
+  Command(axis | cmd::kPulseCount, 100);
+  const uint64_t start = Now();
+  Command(axis | cmd::kFixedMinus);
+  EXPECT_EQ(SignalsBy(1, 3000), 1);
+  EXPECT_EQ(Axis(0, 2).logical, -100);
+  EXPECT_GE(Now() - start, 12000u);
+}
+
+TEST_F(SimTest, ConfigurationTextsAndMachinesThatCannotBe) {
+  Config config;
+  EXPECT_EQ(ParseConfig("boards=2; clock=stepped board1.modules=0x5 axis1.3.limits=-10:20 "
+                        "axis1.3.home=1:2 axis1.3.z=500 axis1.3.servo=1",
+                        &config),
+            "");
+  const MachineModel& m = config.board[1].machine[3];
+  EXPECT_EQ(config.board_count, 2u);
+  EXPECT_EQ(config.clock, Clock::kStepped);
+  EXPECT_EQ(config.board[1].module_bits, 5u);
+  EXPECT_TRUE(m.limits && m.home.fitted && m.servo && !m.near_home.fitted);
+  EXPECT_EQ(std::vector<int32_t>({m.limit_minus, m.limit_plus, m.home.from, m.home.to}),
+            std::vector<int32_t>({-10, 20, 1, 2}));
+  EXPECT_EQ(m.z_period, 500u);
+  const std::pair<const char*, const char*> refused[] = {
+      {"axis0.1.limits=5:-5", "axis0.1.limits: the - limit (5) must lie below the + limit (-5)"},
+      {"axis0.0.z=0", "bad value \"0\" for axis0.0.z"},
+      {"axis0.4.z=10", "unknown key axis0.4.z"},
+      {"boards=17", "bad value \"17\" for boards (0..16)"},
+      {"clock", "\"clock\" is not key=value"},
+  };
+  for (const auto& [text, error] : refused) {
+    Config unchanged = config;
+    EXPECT_EQ(ParseConfig(text, &unchanged), error);
+    EXPECT_EQ(unchanged.board_count, 2u);
+  }
+  Open();
+  MachineModel reversed;
+  reversed.home = {true, 10, 9};
+  std::string why;
+  EXPECT_FALSE(SetMachine(0, 0, reversed, &why));
+  EXPECT_EQ(why, "a sensor window from 10 to 9 is empty");
+  EXPECT_FALSE(Machine(0, 0).home.fitted);
+}
+
 }  // namespace
 }  // namespace rvx::sim
