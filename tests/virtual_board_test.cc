@@ -24,13 +24,13 @@ class VirtualBoardTest : public LibraryTest {
     RVX406A_SetJogSpeed(0, kAxis, 1000, 20000, 10);
     RVX406A_SetHomeSpeed(0, kAxis, 500, 20000, 10);
   }
-  // The machine of axis 1: limits at -200,000 and +200,000, home between 1,000
-  // and 1,200, near-home from 800 to 3,000, Z every 500 pulses.
+  // The machine of axis 1: limits at -200,000 and +200,000, home between 1,100
+  // and 1,300, near-home from 800 to 3,000, Z every 500 pulses.
   sim::Config Boards() const override {
     sim::Config config;
     sim::MachineModel& m = config.board[0].machine[kAxis];
     m.limits = true, m.limit_minus = -200000, m.limit_plus = 200000;
-    m.home = {true, 1000, 1200}, m.near_home = {true, 800, 3000};
+    m.home = {true, 1100, 1300}, m.near_home = {true, 800, 3000};
     m.z_period = 500, m.servo = true;
     return config;
   }
@@ -129,17 +129,19 @@ TEST_F(VirtualBoardTest, HomeSearchesEndWhereTheChipWould) {
     i32 from, offset;
     i32 lowest, highest;  // the home position before the counters are cleared
   };
-  // The home sensor's edge towards the search is 1,000 from below, 1,200
+  // The home sensor's edge towards the search is 1,100 from below, 1,300
   // from above; Z marks lie on multiples of 500; the + limit at 200,000.
   const Case cases[] = {
-      {0, 0, -20000, 0, 1000, 1001},      // low speed onto the home sensor
-      {0, 1, 20000, 0, 1199, 1200},       // from above
-      {2, 0, -20000, 0, 1000, 1001},      // near-home at speed first, then home
-      {1, 0, -20000, 0, 999, 1000},       // then back to a Z mark
-      {0, 0, -20000, 300, 1300, 1301},    // and an offset drive
+      {0, 0, -20000, 0, 1100, 1101},      // low speed onto the home sensor
+      {0, 1, 20000, 0, 1299, 1300},       // from above
+      {2, 0, -20000, 0, 1100, 1101},      // near-home at speed first, then home
+      {1, 0, -20000, 0, 1000, 1000},      // then back to a Z mark
+      {3, 0, -20000, 0, 1000, 1000},      // all three searches
+      {0, 0, -20000, 300, 1400, 1401},    // and an offset drive
       {4, 0, 190000, 0, 200000, 200001},  // the limit as home
       {8, 0, 1750, 0, 2000, 2000},        // the next Z mark
-      {0, 0, 1100, 0, 1000, 1001},        // starting on the sensor: off first
+      {9, 0, 0, 500, 500, 500},           // the offset drive alone
+      {0, 0, 1200, 0, 1100, 1101},        // starting on the sensor: off it first
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "mode " << c.mode << " dir " << c.dir << " from " << c.from);
