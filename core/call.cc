@@ -149,11 +149,12 @@ Call::~Call() {
   if (mutex_ != nullptr) os::ReleaseMutex(mutex_);
 }
 
+// Most calls write nothing at the usual log levels: the line is formatted
+// only when it will be written.
 void Call::LogLine(const char* format, std::initializer_list<LogArg> args) {
+  if (process_.shared == nullptr || !ShouldLog(rule_, process_.shared->log_level, result_)) return;
   FormatLine(process_.line, sizeof process_.line, format, args);
-  if (process_.shared != nullptr && ShouldLog(rule_, process_.shared->log_level, result_)) {
-    WriteLogLine(process_.line);
-  }
+  WriteLogLine(process_.line);
 }
 
 BoardCall::BoardCall(u16 board, LogRule rule) : Call(rule), board_(board), io_(nullptr) {
