@@ -112,7 +112,8 @@ uint8_t ScanInterrupts(BoardModel* board, bool passing);
 // The chip alone (chip.cc).
 uint16_t ChipRead(ChipModel* chip, uint32_t offset);
 void ChipWrite(ChipModel* chip, uint32_t offset, uint16_t value);
-// Forces the driving bit; clearing it ends the running drive as completed.
+// Forces the driving bit; clearing it ends the running drive: a polled one
+// as completed, a profiled one where it stands.
 void ForceDriving(ChipModel* chip, uint32_t axis, bool driving);
 // Lets `ticks` ticks of the motion engine pass; false when no axis drives by
 // its profile any more (later ticks would change nothing).

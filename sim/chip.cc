@@ -473,6 +473,8 @@ void ForceDriving(ChipModel* chip, uint32_t axis, bool driving) {
   if (driving) {
     model.reg.driving = true;
     model.polls_left = 0;
+  } else if (model.motion.busy || model.home.step != 0) {
+    StopOne(&model, true);  // a profiled drive ends where it stands
   } else if (model.reg.driving) {
     Finish(&model);
   }
