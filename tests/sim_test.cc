@@ -61,6 +61,18 @@ class SimTest : public ::testing::Test {
     uint32_t returned;
     return ops_->io_control(d_, code, &event, 8, nullptr, 0, &returned);
   }
+  // Drives of the axis at its top speed parameter from the start, the axis's
+  // WR1 and the board's interrupt enables set, an event registered.
+  void ConstantSpeedWithEvents(uint16_t axis, int32_t range, uint16_t wr1, uint8_t enables) {
+    Command(axis | cmd::kRange, range);
+    Command(axis | cmd::kInitialSpeed, 8000);
+    Command(axis | cmd::kDriveSpeed, 8000);
+    Command(axis | cmd::kSelect);
+    Io(ioctl::kWriteWord, 1, chip::kWr1, wr1);
+    Io(ioctl::kWriteByte, 2, pld::kInterruptEnable, enables);
+    ASSERT_NE(Event(ioctl::kRegisterEvent, 0x77), 0);
+    signal_count = 0;
+  }
   const rvx_driver_ops* ops_ = DriverEntry(&kHost);
   std::vector<void*> devices_;
   void* d_ = nullptr;
@@ -139,16 +151,10 @@ TEST_F(SimTest, ModulesBusFaultInterruptsAndTrace) {
 TEST_F(SimTest, AMovingAxisInterruptsWhereItGoesThroughItsCompareWindow) {
   Open();
   const uint16_t axis = AxisSelectBit(1);
-  Command(axis | cmd::kRange, 800000);  // multiplier 10: 80,000 PPS, 8 pulses a tick
-  Command(axis | cmd::kInitialSpeed, 8000);
-  Command(axis | cmd::kDriveSpeed, 8000);
   Command(axis | cmd::kCompMinus, 999);  // a window of 1,000..1,002, narrower than a tick
   Command(axis | cmd::kCompPlus, 1003);
-  Command(axis | cmd::kSelect);
-  Io(ioctl::kWriteWord, 1, chip::kWr1, 1u << wr1::kCompareEvent);
-  Io(ioctl::kWriteByte, 2, pld::kInterruptEnable, 0xC0);
-  ASSERT_NE(Event(ioctl::kRegisterEvent, 0x77), 0);
-  signal_count = 0;
+  // Multiplier 10: 80,000 PPS, 8 pulses a tick.
+  ConstantSpeedWithEvents(axis, 800000, 1u << wr1::kCompareEvent, 0xC0);
   Command(axis | cmd::kPulseCount, 2000);
   Command(axis | cmd::kFixedPlus);
   int32_t before = 0;
@@ -171,14 +177,8 @@ TEST_F(SimTest, InRealTimeADriveEndsAndInterruptsWithNobodyLooking) {
   Open(config);
   SetClock(Clock::kReal);
   const uint16_t axis = AxisSelectBit(2);
-  Command(axis | cmd::kRange, 8000000);  // 8,000 PPS: 100 pulses take 12.5 ms
-  Command(axis | cmd::kInitialSpeed, 8000);
-  Command(axis | cmd::kDriveSpeed, 8000);
-  Command(axis | cmd::kSelect);
-  Io(ioctl::kWriteWord, 1, chip::kWr1, 1u << wr1::kMotionEventShift);
-  Io(ioctl::kWriteByte, 2, pld::kInterruptEnable, 0x01);
-  ASSERT_NE(Event(ioctl::kRegisterEvent, 0x55), 0);
-  signal_count = 0;
+  // 8,000 PPS: 100 pulses take 12.5 ms.
+  ConstantSpeedWithEvents(axis, 8000000, 1u << wr1::kMotionEventShift, 0x01);
   Command(axis | cmd::kPulseCount, 100);
   const uint64_t start = Now();
   Command(axis | cmd::kFixedMinus);
