@@ -6,7 +6,6 @@
 #include <tuple>
 #include <vector>
 
-#include "core/registers.h"
 #include "tests/support.h"
 
 namespace rvx::test {
@@ -37,23 +36,6 @@ TEST_F(BoardInfoTest, BoardInfoAndCountsByBoardType) {
     EXPECT_THAT(sim::Trace(), IsEmpty());  // from the board record
     RVX406A_UnloadDevice();
   }
-}
-
-TEST_F(BoardInfoTest, IdentityIsReadAtEveryCall) {
-  Load();
-  shared().log_level = 3;  // getters log their failures only
-  ClearLog();
-  sim::SetPld(0, pld::kBoardId, 0xA7);
-  sim::StartTrace();
-  EXPECT_EQ(RVX406A_GetBoardID(0), 0xA7);
-  sim::SetPld(0, pld::kBoardId, 0x3C);
-  EXPECT_EQ(RVX406A_GetBoardID(0), 0x3C);
-  EXPECT_EQ(RVX406A_GetAxisNum(0), 4);
-  EXPECT_EQ(Requests(sim::Trace()), (Strings{"RP2", "RP2", "RP1"}));
-  sim::SetPld(0, pld::kIdentity, 0x21);  // type code 2
-  EXPECT_EQ(RVX406A_GetAxisNum(0), 0);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_HW_TYPE);
-  EXPECT_THAT(LoggedCalls(), ElementsAre(" RV =    -7 : RVX406A_GetAxisNum (0, 0)"));
 }
 
 TEST_F(BoardInfoTest, DllVersionFromTheFileVersionString) {

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 
 #include <cstring>
-#include <filesystem>
 #include <tuple>
 
 #include "core/call.h"
@@ -108,15 +107,6 @@ TEST_F(FrameTest, LogLineFormatAndDailyFile) {
   EXPECT_EQ(ReadFile(install_dir_ + "Debug/logfile_20240201.log"),
             "[2024:02:01:00:00:00:007] RV =     0 : RVX406A_Reset (1)\r\n");
   EXPECT_THAT(LogLines(), ::testing::SizeIs(2));
-}
-
-TEST_F(FrameTest, MissingDebugFolderLogsNothingAndFailsNothing) {
-  Load();
-  shared().log_level = 3;
-  std::filesystem::remove_all(install_dir_ + "Debug");
-  RVX406A_Reset(0);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  EXPECT_FALSE(std::filesystem::exists(install_dir_ + "Debug"));
 }
 
 }  // namespace

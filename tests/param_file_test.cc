@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <tuple>
 
 #include "core/registers.h"
@@ -98,12 +97,6 @@ TEST_F(ParamFileTest, BrokenValuesLoadWithoutHarm) {
             "L80=00000000 ");
 }
 
-TEST_F(ParamFileTest, LogLevelComesFromDbgLevelIni) {
-  WriteFile(LogLevelPath(), "[DEBUG_AD]\r\nLOG_LEVEL=65539\r\n");
-  Load();
-  EXPECT_EQ(shared().log_level, 3u);  // the low 16 bits
-}
-
 TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
   Load();
   AxisBlock& b = axis_block(0, 2);
@@ -186,13 +179,6 @@ TEST_F(ParamFileTest, SaveStoppedAtAnyPointLeavesTheOldFile) {
   ASSERT_TRUE(SaveParameterFile(0));
   EXPECT_THAT(ReadFile(ParameterPath(0)), HasSubstr("MULTIPLE=12345\r\n"));
   EXPECT_EQ(os::GetFileAttributes(ParameterPath(0).c_str()) & os::kFileAttributeReadOnly, 1u);
-}
-
-TEST_F(ParamFileTest, UnopenedBoardIsNotLoadedOrSaved) {
-  Load();
-  EXPECT_FALSE(LoadParameterFile(1));
-  EXPECT_FALSE(SaveParameterFile(3));
-  EXPECT_FALSE(std::filesystem::exists(ParameterPath(1)));
 }
 
 }  // namespace
