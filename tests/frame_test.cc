@@ -1,5 +1,4 @@
-// The call frame: check order, result codes, last result, logging rules and
-// the log file.
+// The call frame: result codes, logging rules and the log file.
 #include <gmock/gmock.h>
 
 #include <cstring>
@@ -19,25 +18,6 @@ class FrameTest : public LibraryTest {
     return config;
   }
 };
-
-TEST_F(FrameTest, ChecksComeInOrderAndSetTheLastResult) {
-  const auto expect = [](int board, int axis, i32 result) {
-    RVX406A_SetSystemDefault(board, axis);
-    EXPECT_EQ(RVX406A_GetErrorCode(), result) << board << "/" << axis;
-  };
-  expect(0, 0, ERR_DEVICE_LOAD);
-  RVX406A_UnloadDevice();
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_DEVICE_LOAD);
-  Load();
-  expect(3, 0, ERR_BOARD_NUMBER);
-  expect(2, 9, ERR_BOARD_NUMBER);
-  expect(1, 4, ERR_AXIS_NUM);
-  expect(0, 3, ERR_SUCCESS);
-  RVX406A_UnloadDevice();
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  expect(1, 9, ERR_INVALID_HANDLE);  // the handle check comes before the axis check
-  expect(2, 0, ERR_BOARD_NUMBER);
-}
 
 TEST(LogRuleTest, TableOfLevelsAndResults) {
   // Whether levels 0 to 4 log a success, then an error.

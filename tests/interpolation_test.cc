@@ -1,5 +1,5 @@
-// Interpolation groups and speeds, lines, arcs, theta moves, IPDone, stops, and
-// the continuous table.
+// Interpolation groups and speeds, lines, arcs, theta moves, stops, and the
+// continuous table.
 #include <gmock/gmock.h>
 
 #include <tuple>
@@ -197,33 +197,6 @@ TEST_F(InterpolationTest, ArcsAndThetaMoves) {
   EXPECT_EQ(std::vector<i32>({sim::Axis(0, 2).center, sim::Axis(0, 3).center,
                               i32(sim::Axis(0, 2).pulse_count), i32(sim::Axis(0, 3).pulse_count)}),
             std::vector<i32>({1000, 0, 2000, 500}));
-}
-
-TEST_F(InterpolationTest, IPDoneReportsTheFirstAxisCauseWithoutForgettingTheMove) {
-  RVX406A_SetIPMapAxes(0, 1, 0x06);
-  sim::SetDriveDuration(0, 1, 2), sim::SetErrorStatus(0, 1, 0x14), sim::SetPosition(0, 1, 40, 41);
-  const i32 d[2] = {10, 20};
-  RVX406A_Inc_Line(0, 1, d);
-  ClearLog();
-  const Strings end = {"RR0",      "RR0", "WR0=0210", "RR7",      "RR6",
-                       "WR0=0211", "RR7", "RR6",      "WR0=020F", "RR2"};
-  for (const auto& [busy, result, requests] :  // returned flag, result, requests
-       {std::tuple(1, 0, Strings{"RR0"}), std::tuple(1, 0, Strings{"RR0"}),
-        std::tuple(0, -620, end), std::tuple(0, -620, end)}) {
-    sim::StartTrace();
-    EXPECT_EQ(RVX406A_IPDone(0, 1), busy);
-    EXPECT_EQ(RVX406A_GetErrorCode(), result);
-    EXPECT_EQ(TracedRequests(), requests);
-  }
-  RVX406A_Done(0, 1);           // forgets the move: no further line
-  sim::SetDriving(0, 1, true);  // the axis alone: not an interpolation, still busy
-  EXPECT_EQ(RVX406A_IPDone(0, 1), 1);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_STOP_BY_HLPT);
-  EXPECT_EQ(RVX406A_IPDone(0, 4), 0);
-  const std::string line = " RV =  -620 : RVX406A_IPDone (0, 1  : COMM[50.00], FEED[51.00]";
-  EXPECT_THAT(LoggedCalls(),
-              testing::ElementsAre(line, line, testing::StartsWith(" RV =  -620 : RVX406A_Done"),
-                                   " RV = -1120 : RVX406A_IPDone (0, 4  : COMM[0.00], FEED[0.00]"));
 }
 
 std::vector<uint32_t> seen;
