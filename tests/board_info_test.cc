@@ -18,27 +18,6 @@ using Strings = std::vector<std::string>;
 
 class BoardInfoTest : public LibraryTest {};
 
-TEST_F(BoardInfoTest, BoardInfoAndCountsByBoardType) {
-  const std::tuple<u8, u8, u32, u32> cases[] = {
-      {1, 0x0, 80, 16}, {1, 0x3, 80, 48}, {3, 0x0, 14, 0}, {3, 0xF, 14, 64}};
-  for (const auto& [type, bits, version, channels] : cases) {
-    sim::Config config;
-    config.board[0] = {true, type, bits, false, 0, 0xA7, 14, {}};
-    ResetBoards(config);
-    Load();
-    u32 out[5] = {};
-    sim::StartTrace();
-    RVX406A_BoardInfo(0, &out[0], &out[1], &out[2], &out[3], &out[4]);
-    EXPECT_EQ(Requests(sim::Trace()), (type == 3 ? Strings{"RP1", "RPE"} : Strings{"RP1"}));
-    EXPECT_THAT(out, ElementsAre(196u, version, 4u, channels, channels));
-    sim::StartTrace();
-    EXPECT_EQ(std::make_pair(RVX406A_GetDiNum(0), RVX406A_GetDoNum(0)),
-              std::make_pair(u16(channels), u16(channels)));
-    EXPECT_THAT(sim::Trace(), IsEmpty());  // from the board record
-    RVX406A_UnloadDevice();
-  }
-}
-
 TEST_F(BoardInfoTest, IdentityIsReadAtEveryCall) {
   Load();
   shared().log_level = 3;  // getters log their failures only

@@ -1,6 +1,5 @@
 // The position compare trigger: its checks, registers, and the table the
-// watcher walks on each compare event, also while the table is replaced.
-#include <algorithm>
+// watcher walks on compare events while the table is replaced.
 #include <atomic>
 #include <vector>
 
@@ -24,43 +23,13 @@ class CompareTest : public LibraryTest {
     const sim::AxisState a = sim::Axis(0, 1);
     return {a.comp_minus, a.comp_plus};
   }
-  // Brings axis 1's counter into its window and waits until the watcher has
-  // loaded a window again (COMP+ is loaded last).
+  // Brings axis 1's counter into its window: a compare event.
   static void Poke() {
     const i32 inside = Window()[0] + 1;
     sim::SetPosition(0, 1, -5000000, 0);
     sim::SetPosition(0, 1, inside, 0);
   }
-  static std::vector<i32> Hit() {
-    const size_t before = Refills();
-    Poke();
-    for (u32 start = os::TickCount(); os::TickCount() - start < 3000; os::Sleep(1)) {
-      if (Refills() > before) break;
-    }
-    return Window();
-  }
-  static size_t Refills() {
-    const std::vector<std::string> writes = TracedWrites();
-    return static_cast<size_t>(std::count(writes.begin(), writes.end(), "WR0=020B"));
-  }
 };
-
-TEST_F(CompareTest, TablesWalkInRingOrderOnCompareEvents) {
-  const i32 list[] = {100, 200, 300};
-  sim::StartTrace();
-  RVX406A_SetCompTrgTable(0, 1, 3, list);
-  EXPECT_EQ(Window(), (std::vector<i32>{99, 111}));
-  EXPECT_TRUE(Bit(sim::Axis(0, 1).wr1, 12));
-  for (i32 next : {200, 300, 100, 200}) EXPECT_EQ(Hit(), (std::vector<i32>{next - 1, next + 11}));
-  RVX406A_SetCompTrgContTable(0, 1, 1, 5000, 7);  // one position: the same window every time
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Hit(), (std::vector<i32>{4999, 5011}));
-  EXPECT_EQ(Refills(), 4u + 3u + 2u);  // two loads by the calls themselves
-  RVX406A_SetFreeCompTrg(0);
-  sim::SetPosition(0, 1, 0, 0);
-  sim::SetPosition(0, 1, 5000, 0);  // no table, no interrupt: nothing reloads
-  os::Sleep(50);
-  EXPECT_EQ(Refills(), 9u);
-}
 
 TEST_F(CompareTest, ChecksAndRegisters) {
   constexpr i32 kMax = (1 << 30) - 1, kMin = -(1 << 30);

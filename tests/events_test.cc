@@ -141,19 +141,5 @@ TEST_F(EventsTest, InterruptReachesAnotherProcess) {
   EXPECT_EQ(WaitChild(child), 0);
 }
 
-TEST_F(EventsTest, NineBoardsHaveNoWatcher) {
-  sim::Config nine;
-  nine.board_count = 9;
-  ResetBoards(nine);
-  Load();
-  RVX406A_SetEventHandler(0, 1, reinterpret_cast<void*>(&Record), 0);
-  RVX406A_SetEventEnable(8, 1);
-  sim::RaiseInterrupt(8, 0x01);
-  RVX406A_SetInitCompTrg(8);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_THREAD_CREATE);
-  EXPECT_EQ(sim::Pld(8, pld::kInterruptEnable), 0xC3);  // the writes stand
-  EXPECT_EQ(Deliveries(0x1, 200), 0u);
-}
-
 }  // namespace
 }  // namespace rvx::test

@@ -1,9 +1,7 @@
-// The call frame: check order, result codes, last result, logging rules and
-// the log file.
+// The call frame: result codes, logging rules and the log file.
 #include <gmock/gmock.h>
 
 #include <cstring>
-#include <filesystem>
 #include <tuple>
 
 #include "core/call.h"
@@ -20,25 +18,6 @@ class FrameTest : public LibraryTest {
     return config;
   }
 };
-
-TEST_F(FrameTest, ChecksComeInOrderAndSetTheLastResult) {
-  const auto expect = [](int board, int axis, i32 result) {
-    RVX406A_SetSystemDefault(board, axis);
-    EXPECT_EQ(RVX406A_GetErrorCode(), result) << board << "/" << axis;
-  };
-  expect(0, 0, ERR_DEVICE_LOAD);
-  RVX406A_UnloadDevice();
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_DEVICE_LOAD);
-  Load();
-  expect(3, 0, ERR_BOARD_NUMBER);
-  expect(2, 9, ERR_BOARD_NUMBER);
-  expect(1, 4, ERR_AXIS_NUM);
-  expect(0, 3, ERR_SUCCESS);
-  RVX406A_UnloadDevice();
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  expect(1, 9, ERR_INVALID_HANDLE);  // the handle check comes before the axis check
-  expect(2, 0, ERR_BOARD_NUMBER);
-}
 
 TEST(LogRuleTest, TableOfLevelsAndResults) {
   // Whether levels 0 to 4 log a success, then an error.
@@ -108,15 +87,6 @@ TEST_F(FrameTest, LogLineFormatAndDailyFile) {
   EXPECT_EQ(ReadFile(install_dir_ + "Debug/logfile_20240201.log"),
             "[2024:02:01:00:00:00:007] RV =     0 : RVX406A_Reset (1)\r\n");
   EXPECT_THAT(LogLines(), ::testing::SizeIs(2));
-}
-
-TEST_F(FrameTest, MissingDebugFolderLogsNothingAndFailsNothing) {
-  Load();
-  shared().log_level = 3;
-  std::filesystem::remove_all(install_dir_ + "Debug");
-  RVX406A_Reset(0);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  EXPECT_FALSE(std::filesystem::exists(install_dir_ + "Debug"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Homing: mode table and limit-as-home field, settings, the search
-// programming, the mode-8 release drive and the success verdicts.
+// programming, the mode-8 release drive and refused searches.
 
 #include "tests/motion_support.h"
 
@@ -172,32 +172,6 @@ TEST_F(HomingTest, MultiHomeMoveHoldsEachSearchAndReleasesThemTogether) {
             std::vector<u32>({1, 3, 1, 3, 8000, 5000}));  // each runs its own speeds
   EXPECT_THAT(LoggedCalls(), ElementsAre(" RV =     0 : RVX406A_Multi_Home_Move (0, 3)",
                                          " RV =     0 : RVX406A_Multi_Home_Move (0, 1)"));
-}
-
-TEST_F(HomingTest, HomeIsBusyJudgesTheSearch) {
-  // Search started, then stopped, axis still driving, RR2; busy flag and
-  // HOME_OK afterwards (1 before). Limits, bit 6 and a stop never count.
-  const std::tuple<bool, bool, bool, u16, u16, u16> cases[] = {
-      {true, false, false, 0x00, 0, 1},  {true, false, false, 0x0F, 0, 1},
-      {true, false, false, 0x40, 0, 1},  {true, false, false, 0x10, 0, 0},
-      {true, false, false, 0x20, 0, 0},  {true, false, false, 0x80, 0, 0},
-      {true, true, false, 0x00, 0, 0},   {true, false, true, 0x00, 1, 0},
-      {false, false, false, 0x00, 0, 1}, {false, false, false, 0x10, 0, 0}};
-  shared().log_level = 3;
-  for (const auto& [search, stop, driving, rr2, busy, home_ok] : cases) {
-    SCOPED_TRACE(testing::Message() << search << stop << driving << " " << rr2);
-    Configure(1);
-    if (search) RVX406A_Home_Move(0, 1);
-    if (stop) RVX406A_Decel_Stop(0, 1);
-    sim::SetDriving(0, 1, driving);
-    sim::SetErrorStatus(0, 1, rr2);
-    ClearLog();
-    EXPECT_EQ(RVX406A_HomeIsBusy(0, 1), busy);
-    EXPECT_EQ(std::vector<u32>({axis_block(0, 1).home_ok, process().home_table[0][1],
-                                process().move_table[0][1]}),
-              std::vector<u32>({home_ok, busy, busy ? 3u : 0u}));
-    EXPECT_EQ(LoggedCalls(), Strings{Logged(0, "HomeIsBusy (0, 1, " + std::to_string(busy) + ")")});
-  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Interpolation groups and speeds, lines, arcs, theta moves, IPDone, stops, and
-// the continuous table.
+// Interpolation groups and speeds, lines, arcs, theta moves, stops, and the
+// continuous table.
 #include <gmock/gmock.h>
 
 #include <tuple>
@@ -24,10 +24,6 @@ class InterpolationTest : public LibraryTest {
   void TearDown() override {
     RVX406A_SetFreeContiTable();
     LibraryTest::TearDown();
-  }
-  static std::vector<i32> Entry(int i) {  // of the continuous table
-    const ContiEntry& e = process().conti_table[i];
-    return {e.started, e.count, e.centre1, e.centre2, e.end1, e.end2, e.type};
   }
   static unsigned Sel(unsigned axis) { return 0x100u << axis; }
   static Strings Mode(unsigned axis, u16 wr3) {  // mode words, then the position reads
@@ -199,33 +195,6 @@ TEST_F(InterpolationTest, ArcsAndThetaMoves) {
             std::vector<i32>({1000, 0, 2000, 500}));
 }
 
-TEST_F(InterpolationTest, IPDoneReportsTheFirstAxisCauseWithoutForgettingTheMove) {
-  RVX406A_SetIPMapAxes(0, 1, 0x06);
-  sim::SetDriveDuration(0, 1, 2), sim::SetErrorStatus(0, 1, 0x14), sim::SetPosition(0, 1, 40, 41);
-  const i32 d[2] = {10, 20};
-  RVX406A_Inc_Line(0, 1, d);
-  ClearLog();
-  const Strings end = {"RR0",      "RR0", "WR0=0210", "RR7",      "RR6",
-                       "WR0=0211", "RR7", "RR6",      "WR0=020F", "RR2"};
-  for (const auto& [busy, result, requests] :  // returned flag, result, requests
-       {std::tuple(1, 0, Strings{"RR0"}), std::tuple(1, 0, Strings{"RR0"}),
-        std::tuple(0, -620, end), std::tuple(0, -620, end)}) {
-    sim::StartTrace();
-    EXPECT_EQ(RVX406A_IPDone(0, 1), busy);
-    EXPECT_EQ(RVX406A_GetErrorCode(), result);
-    EXPECT_EQ(TracedRequests(), requests);
-  }
-  RVX406A_Done(0, 1);           // forgets the move: no further line
-  sim::SetDriving(0, 1, true);  // the axis alone: not an interpolation, still busy
-  EXPECT_EQ(RVX406A_IPDone(0, 1), 1);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_STOP_BY_HLPT);
-  EXPECT_EQ(RVX406A_IPDone(0, 4), 0);
-  const std::string line = " RV =  -620 : RVX406A_IPDone (0, 1  : COMM[50.00], FEED[51.00]";
-  EXPECT_THAT(LoggedCalls(),
-              testing::ElementsAre(line, line, testing::StartsWith(" RV =  -620 : RVX406A_Done"),
-                                   " RV = -1120 : RVX406A_IPDone (0, 4  : COMM[0.00], FEED[0.00]"));
-}
-
 std::vector<uint32_t> seen;
 void Decelerating(void*, uint32_t message, uintptr_t, intptr_t) {
   seen.push_back(message);
@@ -264,33 +233,6 @@ TEST_F(InterpolationTest, StopsWaitPumpingMessagesAndLeaveOnQuit) {
         LoggedCalls(),
         logged ? Strings{Logged(0, name) + "_Stop (0, 0  : COMM[-5.00], FEED[-6.00]"} : Strings{});
   }
-}
-
-TEST_F(InterpolationTest, SegmentsAreKeptRelativeWithinTheTable) {
-  RVX406A_CONTI_SEGMENT segments[255] = {{1100, 600, 600, 100, 7, 0},
-                                         {2100, 1600, 1600, 600, 0, 0}};
-  EXPECT_EQ(RVX406A_SetContiDataTable(0, 2, segments), 1);  // no table yet
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_ALLOCATE_BUF);
-  EXPECT_EQ(RVX406A_SetInitContiTable(), 1);
-  sim::SetPosition(0, 0, 100, 0), sim::SetPosition(0, 1, 9, 0);  // axis 0: both coordinates
-  sim::StartTrace();
-  RVX406A_SetContiDataTable(0, 2, segments);
-  EXPECT_EQ(TracedRequests(), (Strings{"WR0=0110", "RR7", "RR6", "WR0=0110", "RR7", "RR6"}));
-  EXPECT_EQ(segments[0].type, 2);  // clamped in the caller's segment too
-  EXPECT_EQ(Entry(0), (std::vector<i32>{0, 2, 500, 0, 1000, 500, 2}));
-  EXPECT_EQ(Entry(1), (std::vector<i32>{0, 0, 500, 0, 1000, 1000, 0}));
-  EXPECT_EQ(RVX406A_GetCurContiNum(), 0);  // nothing handed over
-  // Count, result, entry 0's count afterwards, entry 254's type afterwards.
-  const std::tuple<u32, i32, i32, i32> counts[] = {
-      {256, ERR_BUF_DATA_OVERFLOW, 2, 0}, {255, 0, 255, 2}, {0, 0, 0, 2}};
-  segments[254].type = 9;
-  for (const auto& [count, result, stored, last_type] : counts) {
-    EXPECT_EQ(RVX406A_SetContiDataTable(0, count, segments), 1);
-    EXPECT_EQ(RVX406A_GetErrorCode(), result);
-    EXPECT_EQ(std::pair(Entry(0)[1], Entry(254)[6]), std::pair(stored, last_type));
-  }
-  EXPECT_THAT(LoggedCalls(), testing::Contains(testing::StartsWith(
-                                 " RV =  -545 : RVX406A_SetContiDataTable (0, 256, 0x")));
 }
 
 TEST_F(InterpolationTest, ContiMoveHandsSegmentZeroToARunningInterpolation) {

@@ -138,21 +138,6 @@ TEST_F(LoadingTest, LoadProgramsTheBoardAndUnloadReleasesItButKeepsTheCount) {
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
 }
 
-TEST_F(LoadingTest, PortWriteCostsThreeRequestsAndParametersNine) {
-  Load();
-  const BoardIo io(process().table.board[0].handle);
-  sim::StartTrace();
-  io.Write32(AxisSelectBit(1) | cmd::kSetLogical, -1073741824);
-  EXPECT_THAT(Requests(sim::Trace()), ElementsAre("WR7=C000", "RP1", "RP1", "WR6=0000", "RP1",
-                                                  "RP1", "WR0=0209", "RP1", "RP1"));
-  EXPECT_EQ(sim::Axis(0, 1).logical, -1073741824);
-  sim::SetPosition(0, 2, 0, -2);
-  sim::StartTrace();
-  EXPECT_EQ(AxisIo(io, 2).RealPosition(), -2);
-  EXPECT_THAT(Requests(sim::Trace()), ElementsAre("WR0=0411", "RP1", "RP1", "RR7", "RR6"));
-  EXPECT_EQ(AxisSelectBit(4), 0);
-}
-
 // A second process joins: no bus test, no parameter load, the same numbering,
 // and the first process's settings in the section.
 RVX_TEST_CHILD(JoinAndReport) {

@@ -1,11 +1,10 @@
-// The parameter file and DbgLevel.ini: loading from a file or from the
-// factory defaults, the register programming it implies, and saving back.
+// The parameter file: loading it, the register programming it implies, and
+// saving back.
 #include "core/param_file.h"
 
 #include <gmock/gmock.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <tuple>
 
 #include "core/registers.h"
@@ -34,24 +33,6 @@ std::string From(const Strings& v, const std::string& first, size_t count) {
   return Joined(Strings(at, at + std::min<size_t>(count, v.end() - at)));
 }
 
-TEST_F(ParamFileTest, DefaultsWithoutAFile) {
-  const Strings writes = LoadWithFile(nullptr);
-  // Each axis is stopped, then set up as a reset does.
-  EXPECT_EQ(From(writes, "P3=00", 8), "P3=00 P4=00 P5=00 P6=00 P7=00 PD=00 WR0=0127 WR0=010F ");
-  EXPECT_EQ(From(writes, "P102=FF", 13),
-            "P102=FF P103=00 P100=C1 P102=AA P103=0A P100=C2 P102=00 P103=00 P100=C8 P100=E5 "
-            "L80=00000000 ");
-  const AxisBlock& b = axis_block(0, 3);
-  EXPECT_EQ(std::make_tuple(b.range, b.multiple, b.pos_drive_pps, b.jog_start_pps, b.high_home_pps,
-                            b.int_dec_ms, b.home_mode, b.em6, b.ring_command,
-                            axis_block(0, 0).di_filter_time),
-            std::make_tuple(100, 80000u, 10000u, 1000u, 10000u, 100u, u16{2}, u16{0x6500},
-                            1073741823.0, u16{10}));
-  // No DbgLevel.ini: level 2, so the loading call's own line is written.
-  EXPECT_EQ(shared().log_level, 2u);
-  EXPECT_THAT(LoggedCalls().back(), HasSubstr("RVX406A_LoadDevice (1, 4)"));
-}
-
 TEST_F(ParamFileTest, RegisterKeysAreMaskedAndAdjusted) {
   const Strings writes = LoadWithFile(
       "[0-AXIS]\r\nMCX_WR1=65535\r\nMCX_WR3=7\r\nMCX_WR4=3\r\nMCX_WR5=7\r\n"
@@ -76,32 +57,6 @@ TEST_F(ParamFileTest, RegisterKeysAreMaskedAndAdjusted) {
   // Axis 1 has ring bit 4 clear: the ring size is stored but not programmed.
   EXPECT_EQ(axis_block(0, 1).ring_command, 3600.0);
   EXPECT_EQ(sim::Axis(0, 1).comp_plus, 0x3FFFFFFF);
-}
-
-TEST_F(ParamFileTest, BrokenValuesLoadWithoutHarm) {
-  sim::Config config;
-  config.board[0].module_bits = 1;  // modules 1 and 2, programmed command by command
-  ResetBoards(config);
-  const Strings writes = LoadWithFile(
-      "[0-AXIS]\r\nRANGE=0\r\nPOS_DRIVE[PPS]=fast\r\nJOG_ACC[ms]=12abc\r\n"
-      "[1-AXIS]\r\nRANGE=9999\r\n[2-axis]\r\nrange=250\r\n"
-      "[DIGITAL]\r\nDI_FILTER=0\r\nDI_FILTERTIME=300\r\n");
-  const AxisBlock& a = axis_block(0, 0);
-  // Sections and keys ignore case.
-  EXPECT_EQ(std::make_tuple(a.range, a.pos_drive_pps, a.jog_acc_ms, axis_block(0, 1).range,
-                            axis_block(0, 2).range, axis_block(0, 3).range, a.di_filter,
-                            a.di_filter_time),
-            std::make_tuple(1, 0u, 12u, 500, 250, 100, u16{0}, u16{300}));
-  EXPECT_EQ(From(writes, "P102=00", 24),
-            "P102=00 P103=00 P100=C1 P202=00 P203=00 P200=C1 P102=AA P103=2C P100=C2 P202=AA "
-            "P203=2C P200=C2 P102=00 P103=00 P100=C8 P100=E5 P202=00 P203=00 P200=C8 P200=E5 "
-            "L80=00000000 ");
-}
-
-TEST_F(ParamFileTest, LogLevelComesFromDbgLevelIni) {
-  WriteFile(LogLevelPath(), "[DEBUG_AD]\r\nLOG_LEVEL=65539\r\n");
-  Load();
-  EXPECT_EQ(shared().log_level, 3u);  // the low 16 bits
 }
 
 TEST_F(ParamFileTest, SaveThenLoadReproducesTheSettings) {
@@ -186,13 +141,6 @@ TEST_F(ParamFileTest, SaveStoppedAtAnyPointLeavesTheOldFile) {
   ASSERT_TRUE(SaveParameterFile(0));
   EXPECT_THAT(ReadFile(ParameterPath(0)), HasSubstr("MULTIPLE=12345\r\n"));
   EXPECT_EQ(os::GetFileAttributes(ParameterPath(0).c_str()) & os::kFileAttributeReadOnly, 1u);
-}
-
-TEST_F(ParamFileTest, UnopenedBoardIsNotLoadedOrSaved) {
-  Load();
-  EXPECT_FALSE(LoadParameterFile(1));
-  EXPECT_FALSE(SaveParameterFile(3));
-  EXPECT_FALSE(std::filesystem::exists(ParameterPath(1)));
 }
 
 }  // namespace

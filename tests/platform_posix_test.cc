@@ -1,5 +1,5 @@
-// What only the POSIX layer does itself: the exact text of profile files, the
-// PE reader behind version strings, and message waits with a time-out.
+// What only the POSIX layer does itself: the PE reader behind version strings,
+// thread priorities, and message waits with a time-out.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -7,7 +7,6 @@
 #include <atomic>
 #include <string>
 #include <thread>
-#include <tuple>
 
 #include "include/rvx406a.h"
 #include "platform/platform.h"
@@ -15,30 +14,6 @@
 
 namespace rvx::test {
 namespace {
-
-TEST(PosixProfileTest, WriteRewritesOneKeyAndRefusesReadOnlyFiles) {
-  const std::string dir = MakeTempDir(), path = dir + "f.ini";
-  // Before (null: no file), section, key, value; after.
-  const std::tuple<const char*, const char*, const char*, const char*, const char*> cases[] = {
-      {nullptr, "VERSION", "VER", "1.0", "[VERSION]\r\nVER=1.0\r\n"},
-      {"[A]\nx=1\nKey=2\ny=3\n[B]\nKey=9\n", "a", "KEY", "5",
-       "[A]\r\nx=1\r\nKey=5\r\ny=3\r\n[B]\r\nKey=9\r\n"},
-      {"[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n", "A", "z", "3",
-       "[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n"},
-      {"; note\n[A]\nnot a key\n x = 1\n", "A", "x", "", "; note\r\n[A]\r\nnot a key\r\nx=\r\n"},
-  };
-  for (const auto& [before, section, key, value, after] : cases) {
-    RemoveTree(path);
-    if (before != nullptr) WriteFile(path, before);
-    EXPECT_TRUE(os::WriteIniString(section, key, value, path.c_str()));
-    EXPECT_EQ(ReadFile(path), after);
-  }
-  // Read-only, as a save leaves the parameter file: refused even to root.
-  ASSERT_TRUE(os::SetFileAttributes(path.c_str(), os::kFileAttributeReadOnly));
-  EXPECT_FALSE(os::WriteIniString("A", "x", "2", path.c_str()));
-  EXPECT_FALSE(os::WriteIniString("A", "x", "1", (dir + "missing/f.ini").c_str()));
-  RemoveTree(dir);
-}
 
 // The version resource of a PE file built by VersionedPe.
 TEST(PosixVersionResourceTest, FindsStringValuesAndSurvivesDamage) {

@@ -1,7 +1,6 @@
-// Speed profile arithmetic (the worked examples, the rounding, clamping and
-// multiplier edges) and the stored speed settings: limits in argument order,
-// stored caller values and computed parameters, and the two settings that
-// reach the chip at once.
+// Speed profile arithmetic (the rounding, clamping and multiplier edges) and
+// the stored speed settings: limits in argument order, stored caller values
+// and computed parameters, and the two settings that reach the chip at once.
 #include "motion/profile.h"
 
 #include "tests/motion_support.h"
@@ -11,36 +10,6 @@ namespace {
 
 constexpr ProfileKind kPos = ProfileKind::kPositioning;
 constexpr ProfileKind kCont = ProfileKind::kContinuous;
-
-// R, K, L, A, D, initial, drive: the parameters in loading order.
-std::array<u32, 7> Ordered(const SpeedProfile& p) {
-  return {p.range, p.acc_jerk, p.dec_jerk, p.acc, p.dec, p.initial, p.drive};
-}
-
-TEST(ProfileTest, WorkedExamples) {
-  struct Case {
-    ProfileInput in;
-    std::array<u32, 7> trapezoid, s_curve;
-  };
-  const Case cases[] = {
-      {{1000, 100000, 100, 100},
-       {615385, 0, 0, 609, 609, 77, 7692},
-       {615385, 21, 21, 8000, 8000, 100, 7692}},
-      {{100, 10000, 50, 200},
-       {4000000, 0, 0, 792, 198, 50, 5000},
-       {4000000, 8, 126, 8000, 8000, 100, 5000}},
-      {{500, 5000, 300, 300},
-       {8000000, 0, 0, 120, 120, 500, 5000},
-       {8000000, 313, 313, 8000, 8000, 500, 5000}},
-      {{1, 4000000, 1000, 1000},
-       {80000, 0, 0, 320, 320, 1, 8000},
-       {80000, 391, 391, 8000, 8000, 100, 8000}},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Ordered(ComputeProfile(kPos, false, c.in, 100, 0)), c.trapezoid) << c.in.drive_pps;
-    EXPECT_EQ(Ordered(ComputeProfile(kPos, true, c.in, 100, 0)), c.s_curve) << c.in.drive_pps;
-  }
-}
 
 // One computed value; parameters are integers, multipliers and rounding doubles.
 struct Outcome {

@@ -85,29 +85,6 @@ TEST_F(ResetTest, ResetClearsPositionsOutputsAndSettings) {
             std::make_pair(0u, u16{0}));
 }
 
-TEST_F(ResetTest, ModuleSequencesFollowTheFittedModules) {
-  struct Case {
-    uint8_t type, bits;
-    std::vector<u32> modules;
-  };
-  for (const Case& c : {Case{1, 0, {1}}, Case{1, 7, {1, 2, 3, 4}}, Case{3, 0, {}}}) {
-    sim::Config config;
-    config.board[0].type_code = c.type;
-    config.board[0].module_bits = c.bits;
-    ResetBoards(config);
-    Load();
-    sim::StartTrace();
-    RVX406A_Reset(0);
-    std::vector<u32> commanded;
-    for (const std::string& w : TracedWrites()) {
-      if (w.size() == 7 && w[0] == 'P' && w.substr(2, 5) == "00=C0")
-        commanded.push_back(w[1] - '0');
-    }
-    EXPECT_EQ(commanded, c.modules) << int(c.type) << "/" << int(c.bits);
-    RVX406A_UnloadDevice();
-  }
-}
-
 TEST_F(ResetTest, SystemDefaultOfOneAxis) {
   Load();
   sim::SetPld(0, pld::kLhome0, 0xFF);

@@ -27,7 +27,6 @@ class LibraryTest : public ::testing::Test {
 
   void Load();  // fails the test unless LoadDevice succeeds
   std::string ParameterPath(int board) const;
-  std::string LogLevelPath() const { return install_dir_ + "DbgLevel.ini"; }
   // Lines of every log file of the Debug folder without their CR LF; the
   // same without the "[time]" prefix.
   std::vector<std::string> LogLines() const;
