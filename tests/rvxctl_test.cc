@@ -50,6 +50,23 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
       {"--sim status 0 4", 1, "rvxctl: GetCardStatus: ERR_AXIS_NUM (-540)\n"},
       {"--sim move 0 1,2 5", 2, "as many distances as axes"},
       {"--sim-drive=1 status", 2, "bad option"},
+      {"--sim --sim-limits=0:1:-1000:1000 move 0 1 5000", 1,
+       "Inc_Move ended: ERR_STOP_BY_HLPT (-620)\nboard 0 axis 1: command 1000, actual 1000\n"},
+      {"--sim --sim-config=axis0.1.limits=-1000:1000 move 0 1 -5000", 1,
+       "Inc_Move ended: ERR_STOP_BY_HLMT (-630)\nboard 0 axis 1: command -1000, actual -1000\n"},
+      {"--sim --sim-emergency=0 move 0 1 500", 1,
+       "Inc_Move ended: ERR_STOP_BY_EMG (-650)\nboard 0 axis 1: command 0, actual 0\n"},
+      {"--sim --sim-alarm=0:1 status 0 1", 0,
+       "0x0018          0          0        0  ERR_SUCCESS (0)          INPOS ALARM\n"},
+      {"--sim --sim-home=0:2:-5:5 status 0 2", 0, "ERR_SUCCESS (0)          HOME\n"},
+      {"--sim --sim-limits=0:1:100:-100 load", 2,
+       "rvxctl: axis0.1.limits: the - limit (100) must lie below the + limit (-100)\n"},
+      {"--sim --sim-near=0:1:10:-10 load", 2,
+       "rvxctl: axis0.1.near: a sensor window from 10 to -10 is empty\n"},
+      {"--sim --sim-z=0:1:0 load", 2, "rvxctl: bad value \"0\" for axis0.1.z\n"},
+      {"--sim --sim-config=clock=fast load", 2, "bad value \"fast\" for clock (real or stepped)"},
+      {"--sim --sim-home=0:1:5 load", 2, "bad option: --sim-home=0:1:5"},
+      {"--sim-emergency=0 load", 2, "--sim-* without --sim"},
   };
   for (const auto& [args, status, expected] : cases) {
     SCOPED_TRACE(args);

@@ -38,6 +38,7 @@ struct Options {
   std::vector<SimSetting> errors;     // unit = axis, RR2
   std::vector<SimSetting> positions;  // unit = axis, both counters
   long drive_polls = -1;              // -1: the simulator's default
+  std::string machine;                // machine options as configuration text (RVX_SIM syntax)
   std::vector<std::string> words;     // the command and its arguments
 };
 
@@ -115,6 +116,30 @@ bool ParseSimSetting(const std::string& text, bool hex, SimSetting* s) {
   return true;
 }
 
+// "B:A:FROM:TO" and the like as the configuration item "axisB.A.KEY=FROM:TO":
+// `units` words name the board (and axis), the rest is the value. The
+// simulator's parser checks the numbers, so its messages are the ones shown.
+bool MachineItem(const std::string& text, size_t units, size_t values, const char* key,
+                 std::string* item) {
+  std::vector<std::string> parts;
+  for (size_t from = 0;;) {
+    const size_t colon = text.find(':', from);
+    parts.push_back(text.substr(from, colon - from));
+    if (colon == std::string::npos) break;
+    from = colon + 1;
+  }
+  if (parts.size() != units + values) return false;
+  for (const std::string& p : parts) {
+    if (p.empty()) return false;
+  }
+  std::string value;
+  for (size_t i = units; i < parts.size(); ++i) value += (i > units ? ":" : "") + parts[i];
+  *item += units == 1 ? " board" + parts[0] + "." + key
+                      : " axis" + parts[0] + "." + parts[1] + "." + key;
+  *item += "=" + (value.empty() ? std::string("1") : value);
+  return true;
+}
+
 // Global options are taken wherever they stand; other words belong to the
 // command. False on a malformed option, which is left in `bad`.
 bool ParseOptions(int argc, char** argv, Options* options, std::string* bad) {
@@ -151,6 +176,26 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* bad) {
     } else if (starts("--sim-position=")) {
       if (!ParseSimSetting(rest("--sim-position="), false, &s)) return false;
       options->positions.push_back(s);
+    } else if (starts("--sim-limits=")) {
+      if (!MachineItem(rest("--sim-limits="), 2, 2, "limits", &options->machine)) return false;
+    } else if (starts("--sim-home=")) {
+      if (!MachineItem(rest("--sim-home="), 2, 2, "home", &options->machine)) return false;
+    } else if (starts("--sim-near=")) {
+      if (!MachineItem(rest("--sim-near="), 2, 2, "near", &options->machine)) return false;
+    } else if (starts("--sim-z=")) {
+      if (!MachineItem(rest("--sim-z="), 2, 1, "z", &options->machine)) return false;
+    } else if (starts("--sim-alarm=")) {
+      // The alarm output shows only where a servo drive is wired.
+      if (!MachineItem(rest("--sim-alarm="), 2, 0, "servo", &options->machine) ||
+          !MachineItem(rest("--sim-alarm="), 2, 0, "alarm", &options->machine)) {
+        return false;
+      }
+    } else if (starts("--sim-emergency=")) {
+      if (!MachineItem(rest("--sim-emergency="), 1, 0, "emergency", &options->machine)) {
+        return false;
+      }
+    } else if (starts("--sim-config=")) {
+      options->machine += " " + rest("--sim-config=");
     } else if (starts("--sim-drive=")) {
       if (!ParseLong(rest("--sim-drive="), &options->drive_polls) || options->drive_polls < 0) {
         return false;
@@ -161,7 +206,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* bad) {
   }
   const bool sim_settings = !options->inputs.empty() || !options->di.empty() ||
                             !options->errors.empty() || !options->positions.empty() ||
-                            options->drive_polls >= 0;
+                            options->drive_polls >= 0 || !options->machine.empty();
   *bad = "--sim-* without --sim";
   return options->sim || !sim_settings;
 }
@@ -865,8 +910,38 @@ void Usage(FILE* out) {
           "  --sim-di=B:M:HEX      DI register word of module M (a 0 bit is an active input)\n"
           "  --sim-errors=B:A:HEX  error register RR2 of axis A (the stop cause)\n"
           "  --sim-position=B:A:N  logical and real position of axis A\n"
-          "  --sim-drive=POLLS     simulated drives stay busy for POLLS status reads\n"
+          "  --sim-drive=POLLS     simulated drives end after POLLS status reads instead of\n"
+          "                        running by their speed profile\n"
+          "  --sim-limits=B:A:MINUS:PLUS  hardware limit switches of axis A at these positions\n"
+          "  --sim-home=B:A:FROM:TO       home sensor on between these positions\n"
+          "  --sim-near=B:A:FROM:TO       near-home sensor on between these positions\n"
+          "  --sim-z=B:A:N         encoder Z every N pulses\n"
+          "  --sim-alarm=B:A       a servo drive whose alarm output is on\n"
+          "  --sim-emergency=B     the emergency input of board B is on\n"
+          "  --sim-config=TEXT     simulator configuration as RVX_SIM takes it, e.g.\n"
+          "                        \"clock=stepped;axis0.1.limits=-5000:5000\"\n"
           "exit status: 0 done, 1 refused by the library or stopped by a cause, 2 usage\n");
+}
+
+bool SameMachine(const rvx::sim::MachineModel& x, const rvx::sim::MachineModel& y) {
+  auto same = [](const rvx::sim::SensorWindow& a, const rvx::sim::SensorWindow& b) {
+    return a.fitted == b.fitted && a.from == b.from && a.to == b.to;
+  };
+  return x.limits == y.limits && x.limit_minus == y.limit_minus && x.limit_plus == y.limit_plus &&
+         same(x.near_home, y.near_home) && same(x.home, y.home) && x.z_period == y.z_period &&
+         x.servo == y.servo && x.alarm == y.alarm;
+}
+
+// A live board keeps its machine; what the command line changed is fitted to it.
+void ApplyMachine(const rvx::sim::Config& before, const rvx::sim::Config& after) {
+  for (uint32_t b = 0; b < after.board_count && b < 16; ++b) {
+    if ((after.emergency & ~before.emergency) >> b & 1) rvx::sim::SetEmergency(b, true);
+    for (uint32_t a = 0; a < 4; ++a) {
+      if (SameMachine(before.board[b].machine[a], after.board[b].machine[a])) continue;
+      std::string ignored;  // checked when parsed
+      rvx::sim::SetMachine(b, a, after.board[b].machine[a], &ignored);
+    }
+  }
 }
 
 bool LibraryInUse() {
@@ -911,8 +986,21 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // The boards RVX_SIM describes, then what the command line says about them.
+  const std::string environment_error =
+      rvx::sim::ParseConfig(rvx::os::GetEnv("RVX_SIM"), &options.boards);
   if (!ParseOptions(argc, argv, &options, &bad)) {
     fprintf(stderr, "rvxctl: bad option: %s (see rvxctl --help)\n", bad.c_str());
+    return 2;
+  }
+  if (options.sim && !environment_error.empty()) {
+    fprintf(stderr, "rvxctl: RVX_SIM: %s\n", environment_error.c_str());
+    return 2;
+  }
+  const rvx::sim::Config unmodelled = options.boards;
+  const std::string machine_error = rvx::sim::ParseConfig(options.machine, &options.boards);
+  if (!machine_error.empty()) {
+    fprintf(stderr, "rvxctl: %s\n", machine_error.c_str());
     return 2;
   }
   if (options.words.empty()) options.words.push_back("load");
@@ -931,18 +1019,21 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  bool joined = false;
   if (options.sim) {
     rvx::os::SetEnv("RVX_DRIVER", "sim");
     // Simulated boards that another process has loaded are joined as they
     // stand, as a second program joins a real board.
     options.boards.polled_drives = options.drive_polls >= 0;
-    if (!LibraryInUse()) rvx::sim::Reset(options.boards);
+    joined = LibraryInUse();
+    if (!joined) rvx::sim::Reset(options.boards);
   }
   int status = 1;
   const int32_t highest = RVX406A_LoadDevice();
   if (highest < 0) {
     fprintf(stderr, "rvxctl: LoadDevice: %s\n", ResultName(highest).c_str());
   } else {
+    if (joined) ApplyMachine(unmodelled, options.boards);
     if (options.sim) ApplySimSettings(options);
     status = command->run(args);
   }
