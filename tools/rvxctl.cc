@@ -869,7 +869,13 @@ bool WriteText(const std::string &path, const std::string &text) {
 int Scope(const Args &raw) {
   const std::vector<std::string> &words = raw.positional;
   rvxctl::ScopeRecord record;
-  if (words.size() < 3 || !BoardArg(raw, 0, &record.board)) return 2;
+  if (words.size() < 3) {
+    fprintf(stderr,
+            "usage: rvxctl scope BOARD AXES [--for S] [--every MS] [--csv FILE] "
+            "[--svg FILE] COMMAND...\n");
+    return 2;
+  }
+  if (!BoardArg(raw, 0, &record.board)) return 2;
   if (!ParseList(words[1], ParseU16, &record.axes)) {
     fprintf(stderr, "rvxctl: scope axes, e.g. 0 or 0,1\n");
     return 2;
