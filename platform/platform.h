@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace rvx::os {
 
@@ -128,6 +129,19 @@ void SetEnv(const char* name, const char* value);
 char PathSeparator();
 // The fixed default install directory, with a trailing separator.
 const char* DefaultInstallDir();
+
+// ---- Processes ----
+
+uint32_t CurrentProcessId();
+// The file of the running program.
+std::string ExecutablePath();
+// Starts `args` (args[0] the program file) on its own, outside this
+// process's session or console, its standard streams on the null device, so
+// that it outlives this process and holds none of its pipes. Its process id,
+// or 0 when it could not be started.
+uint32_t StartDetachedProcess(const std::vector<std::string>& args);
+// Whether the standard error stream is a terminal (a console on Windows).
+bool StderrIsTerminal();
 
 // ---- INI files, with GetPrivateProfileIntA semantics ----
 

@@ -65,6 +65,9 @@ std::string Item(const std::string& key, const std::string& value, Config* confi
       board.board_id = static_cast<uint8_t>(v);
     else if (field == "absent" && ParseInt(value, 0, 1, &v))
       board.present = v == 0;
+    else if (field == "emergency" && ParseInt(value, 0, 1, &v))
+      config->emergency =
+          static_cast<uint16_t>(v ? config->emergency | 1u << b : config->emergency & ~(1u << b));
     else
       return bad;
     return "";

@@ -62,6 +62,7 @@ void Initialise(const Config& config, Shared* shared) {
   for (uint32_t b = 0; b < kBoards; ++b) {
     PowerOn(config.board[b], &shared->board[b]);
     shared->board[b].chip.polled = config.polled_drives;
+    shared->board[b].chip.emergency = (config.emergency >> b & 1) != 0;
   }
   shared->time = {config.clock, 0, os::MonotonicMicros()};
   shared->tracing = 0;

@@ -60,12 +60,13 @@ struct Config {
   // A test shortcut: drives end after a number of RR0 reads (SetDriveDuration,
   // 0 by default: at once) instead of when their profile says.
   bool polled_drives = false;
+  uint16_t emergency = 0;  // bit b: the emergency input of board b is on from power-on
 };
 
 // Reads a configuration text, as RVX_SIM holds it, over `config`: items
 // separated by ';' or whitespace, each "key=value":
 //   boards=N  clock=real|stepped  board<b>.type=T  board<b>.modules=BITS
-//   board<b>.swap=0|1  board<b>.id=N  board<b>.absent=1
+//   board<b>.swap=0|1  board<b>.id=N  board<b>.absent=1  board<b>.emergency=0|1
 //   axis<b>.<a>.limits=MINUS:PLUS  axis<b>.<a>.home=FROM:TO
 //   axis<b>.<a>.near=FROM:TO  axis<b>.<a>.z=PERIOD  axis<b>.<a>.servo=0|1
 //   axis<b>.<a>.alarm=0|1

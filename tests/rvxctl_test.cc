@@ -1,10 +1,14 @@
 // The command-line tool against the simulated board: each command run as a
 // separate process, its output and exit status checked.
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/support.h"
+#include "tools/sim_keeper.h"
 
 namespace rvx::test {
 namespace {
@@ -50,12 +54,89 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
       {"--sim status 0 4", 1, "rvxctl: GetCardStatus: ERR_AXIS_NUM (-540)\n"},
       {"--sim move 0 1,2 5", 2, "as many distances as axes"},
       {"--sim-drive=1 status", 2, "bad option"},
+      {"--sim --sim-limits=0:1:-1000:1000 move 0 1 5000", 1,
+       "Inc_Move ended: ERR_STOP_BY_HLPT (-620)\nboard 0 axis 1: command 1000, actual 1000\n"},
+      {"--sim --sim-config=axis0.1.limits=-1000:1000 move 0 1 -5000", 1,
+       "Inc_Move ended: ERR_STOP_BY_HLMT (-630)\nboard 0 axis 1: command -1000, actual -1000\n"},
+      {"--sim --sim-emergency=0 move 0 1 500", 1,
+       "Inc_Move ended: ERR_STOP_BY_EMG (-650)\nboard 0 axis 1: command 0, actual 0\n"},
+      {"--sim --sim-alarm=0:1 status 0 1", 0,
+       "0x0018          0          0        0  ERR_SUCCESS (0)          INPOS ALARM\n"},
+      {"--sim --sim-home=0:2:-5:5 status 0 2", 0, "ERR_SUCCESS (0)          HOME\n"},
+      {"--sim --sim-limits=0:1:100:-100 load", 2,
+       "rvxctl: axis0.1.limits: the - limit (100) must lie below the + limit (-100)\n"},
+      {"--sim --sim-near=0:1:10:-10 load", 2,
+       "rvxctl: axis0.1.near: a sensor window from 10 to -10 is empty\n"},
+      {"--sim --sim-z=0:1:0 load", 2, "rvxctl: bad value \"0\" for axis0.1.z\n"},
+      {"--sim --sim-config=clock=fast load", 2, "bad value \"fast\" for clock (real or stepped)"},
+      {"--sim --sim-home=0:1:5 load", 2, "bad option: --sim-home=0:1:5"},
+      {"--sim-emergency=0 load", 2, "--sim-* without --sim"},
   };
   for (const auto& [args, status, expected] : cases) {
     SCOPED_TRACE(args);
     const auto [exit_status, output] = RunTool(args);
     EXPECT_EQ(exit_status, status) << output;
     EXPECT_NE(output.find(expected), std::string::npos) << output;
+  }
+}
+
+// Each step a separate run of the tool against one kept board.
+TEST_F(RvxctlTest, KeptBoardOutlivesEachRun) {
+  const std::tuple<std::string, int, const char*> steps[] = {
+      {"sim status", 1, "no simulated board running\n"},
+      {"--sim-limits=0:1:-100000:3000 sim start", 0, "simulated board started (process "},
+      {"sim start", 1, "rvxctl: a simulated board already runs (process "},
+      {"--sim move 0 1 2000", 0, "Inc_Move ended: ERR_SUCCESS (0)\nboard 0 axis 1: command 2000"},
+      {"--sim status 0 1", 0, "    0    1  0x0000       2000       2000        0  ERR_SUCCESS"},
+      {"--sim move 0 1 5000", 1,
+       "Inc_Move ended: ERR_STOP_BY_HLPT (-620)\nboard 0 axis 1: command 3000, actual 3000\n"},
+      {"--sim jog 0 2 -", 0, "board 0 axis 2: jogging -; end it with: rvxctl stop 0 2\n"},
+      {"--sim status 0 2", 0, "BUSY"},
+      {"--sim stop 0 2 --sudden", 0,
+       "Sudden_Stop ended: ERR_SUCCESS (0)\nboard 0 axis 2: command -"},
+      {"sim status", 0, "simulated board running (process "},
+      {"sim stop", 0, "simulated board stopped\n"},
+      {"sim stop", 1, "rvxctl: no simulated board running\n"},
+      {"--sim status 0 1", 0, "    0    1  0x0000          0          0        0  ERR_SUCCESS"},
+  };
+  for (const auto& [args, status, expected] : steps) {
+    SCOPED_TRACE(args);
+    const auto [exit_status, output] = RunTool(args);
+    EXPECT_EQ(exit_status, status) << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+  }
+  RunTool("sim stop");  // after a failed step
+  os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
+}
+
+TEST_F(RvxctlTest, ScopeSamplesAMoveUntilItsEnd) {
+  const std::string csv = install_dir_ + "move.csv", svg = install_dir_ + "move.svg";
+  const auto [status, output] = RunTool("--sim scope 0 0,1 --every 1 --csv " + csv +
+                                        " --svg=" + svg + " move 0 0,1 4000,-2000");
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("Multi_Inc_Move ended: ERR_SUCCESS (0)"), std::string::npos) << output;
+  std::vector<std::string> lines;
+  std::istringstream text(ReadFile(csv));
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0],
+            "time_s,axis0_command_pulses,axis0_actual_pulses,axis0_speed_pps,"
+            "axis1_command_pulses,axis1_actual_pulses,axis1_speed_pps");
+  EXPECT_NE(lines.back().find(",4000,4000,0,-2000,-2000,0"), std::string::npos) << lines.back();
+  // Sampled while the axes moved, not only before and after.
+  int moving = 0;
+  for (const std::string& line : lines) {
+    int command = 0, speed = 0;
+    if (sscanf(line.c_str(), "%*f,%d,%*d,%d", &command, &speed) == 2 && command > 0 &&
+        command < 4000 && speed > 0) {
+      ++moving;
+    }
+  }
+  EXPECT_GT(moving, 0);
+  const std::string plot = ReadFile(svg);
+  for (const char* part : {"axis 0 position (pulses)", "axis 1 position (pulses)", "speed (PPS)",
+                           "time (s)", "move 0 0,1 4000,-2000", "</svg>"}) {
+    EXPECT_NE(plot.find(part), std::string::npos) << part;
   }
 }
 
