@@ -96,15 +96,12 @@ void StartStep(AxisModel* axis, int step) {
 }  // namespace
 
 MotionParams ParamsOf(const AxisState& reg) {
-  return {reg.range,
-          reg.initial,
-          reg.drive,
-          reg.acc,
-          reg.dec,
-          reg.acc_jerk,
-          reg.dec_jerk,
+  return {reg.range, reg.initial, reg.drive, reg.acc, reg.dec, reg.acc_jerk, reg.dec_jerk,
           Set(reg.wr3, wr3::kSCurve),
-          Set(reg.wr3, wr3::kSeparateDecel)};
+          // The down ramp has its own parameters: D in a trapezoid (WR3), D
+          // and L in a fixed-pulse S-curve (EM6).
+          Set(reg.wr3, wr3::kSeparateDecel) ||
+              (Set(reg.wr3, wr3::kSCurve) && Set(reg.em6, em6::kSCurveMove))};
 }
 
 std::string CheckMachine(const MachineModel& m) {

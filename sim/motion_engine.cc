@@ -75,7 +75,11 @@ Piece Plan(Kinematics* k, double target, const Limits& lim) {
   const double v = s * k->velocity, a = s * k->accel, goal = s * target, j = r.jerk;
   Piece p;
   if (a < 0) {
-    p = {j, a, -a / j, Piece::kAccelReached, 0};
+    // An acceleration the other way is taken back as the ramp that built it
+    // would have: a fixed drive that must slow down while still speeding up
+    // first ends its up ramp.
+    const double back = (s > 0 ? lim.down : lim.up).jerk;
+    p = {back, a, -a / back, Piece::kAccelReached, 0};
   } else {
     // Where the speed would settle if the acceleration were taken back now.
     const double c = v + a * a / (2 * j) - goal;

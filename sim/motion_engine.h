@@ -36,7 +36,7 @@ struct MotionParams {
   uint16_t acc_jerk;    // K, 0x01
   uint16_t dec_jerk;    // L, 0x0E
   bool s_curve;         // WR3 bit 2
-  bool separate_decel;  // WR3 bit 1: D and L shape the down ramp, else A and K
+  bool separate_decel;  // D and L shape the down ramp, else A and K
 };
 
 enum class DriveKind : uint8_t { kNone, kFixed, kContinuous };

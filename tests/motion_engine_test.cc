@@ -36,8 +36,9 @@ Model RampOf(const MotionParams& p, bool down, uint16_t low = 0) {
 MotionParams ParamsOf(ProfileKind kind, bool s_curve, const ProfileInput& in) {
   const SpeedProfile p = ComputeProfile(kind, s_curve, in, 100, 0);
   auto n = [](u32 v) { return static_cast<uint16_t>(v); };
-  // The library's fixed-pulse mode words ask for a separate down ramp in trapezoid only.
-  const bool separate = kind == ProfileKind::kPositioning && !s_curve;
+  // The library's fixed-pulse mode words ask for a separate down ramp (WR3 in a
+  // trapezoid, EM6 in an S-curve).
+  const bool separate = kind == ProfileKind::kPositioning;
   return {p.range,       n(p.initial),  n(p.drive), n(p.acc), n(p.dec),
           n(p.acc_jerk), n(p.dec_jerk), s_curve,    separate};
 }

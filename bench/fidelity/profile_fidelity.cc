@@ -46,7 +46,7 @@ Measured Run(const SpeedProfile& p, uint32_t pulses) {
     sim::Advance(&axis, 1);
     ++ticks;
     if (axis.velocity > m.top_pps) m.top_pps = axis.velocity;
-    if (axis.velocity >= top - 0.5) {
+    if (axis.velocity >= top * (1 - 1e-9)) {  // the engine lands on the top speed exactly
       if (first_top == 0) first_top = ticks;
       last_top = ticks;
     }
