@@ -23,8 +23,14 @@ namespace {
 
 // One install folder and one namespace for the whole run, so that the
 // benchmarks never meet another program's boards.
+// Removed when the run ends (forked children leave with _exit and keep it).
+struct TemporaryFolder {
+  std::string path;
+  ~TemporaryFolder() { (void)!system(("rm -rf '" + path + "'").c_str()); }
+};
+
 const std::string& InstallDir() {
-  static const std::string dir = [] {
+  static const TemporaryFolder folder{[] {
     char pattern[] = "/tmp/rvx-cost-XXXXXX";
     const std::string made = mkdtemp(pattern);
     (void)!system(("mkdir -p " + made + "/Parameter " + made + "/Debug").c_str());
@@ -32,8 +38,8 @@ const std::string& InstallDir() {
     setenv("RVX_DRIVER", RVX_COUNTING_MODULE, 1);
     setenv("RVX_IPC_NAMESPACE", ("rvx-cost-" + std::to_string(getpid()) + "-").c_str(), 1);
     return made;
-  }();
-  return dir;
+  }()};
+  return folder.path;
 }
 
 uint64_t Requests() {

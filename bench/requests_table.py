@@ -11,6 +11,7 @@ new export is measured without touching this script.
 import ctypes
 import os
 import pathlib
+import shutil
 import sys
 import tempfile
 
@@ -97,6 +98,7 @@ def main():
     for name, returns, args in ordered:
         run(name, returns, args)
     run("RVX406A_UnloadDevice", "void", ())
+    shutil.rmtree(install, ignore_errors=True)
 
     print(INTRO)
     print("| function | driver requests | result |")
