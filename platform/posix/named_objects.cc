@@ -209,6 +209,9 @@ struct NamedMutex {
   int fd;
   MutexObject* object;
   std::string path;
+  // getpid() is a system call on every take otherwise, which costs as much
+  // as the rest of a call; a handle does not outlive its process's image.
+  pid_t opener;
 };
 
 // Whether a process still holds what it opened. A dying process wakes the
@@ -253,12 +256,13 @@ Handle CreateNamedMutex(const char* name, bool initial_owner, bool* already_exis
     }
   }
   if (already_existed != nullptr) *already_existed = !held.created;
-  return new NamedMutex{held.fd, object, path};
+  return new NamedMutex{held.fd, object, path, getpid()};
 }
 
 bool WaitMutex(Handle mutex) {
   if (mutex == nullptr) return false;
-  MutexObject* object = static_cast<NamedMutex*>(mutex)->object;
+  NamedMutex* named = static_cast<NamedMutex*>(mutex);
+  MutexObject* object = named->object;
   int rc = pthread_mutex_lock(&object->mutex);
   if (rc == EOWNERDEAD) {
     // The owner died inside a call; like an abandoned Windows mutex, go on,
@@ -272,7 +276,7 @@ bool WaitMutex(Handle mutex) {
     pthread_mutex_consistent(&object->mutex);
     rc = 0;
   }
-  if (rc == 0) object->owner = getpid();
+  if (rc == 0) object->owner = named->opener;
   return rc == 0;
 }
 
