@@ -2,8 +2,6 @@
 // and nothing left held, so that another process and a later load succeed.
 #include <gmock/gmock.h>
 
-#include <filesystem>
-#include <fstream>
 #include <tuple>
 
 #include "core/board_setup.h"
@@ -12,20 +10,6 @@
 
 namespace rvx::test {
 namespace {
-
-// Open descriptors and mapped shared-memory objects of this process (none
-// where there is no /proc).
-std::pair<long, long> Held() {
-  long descriptors = 0, regions = 0;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
-       it.increment(error)) {
-    ++descriptors;
-  }
-  std::ifstream in("/proc/self/maps");
-  for (std::string line; std::getline(in, line);) regions += line.find("/dev/shm/") != line.npos;
-  return {descriptors, regions};
-}
 
 RVX_TEST_CHILD(LoadAndUnloadOnce) {
   const int32_t highest = RVX406A_LoadDevice();
@@ -67,7 +51,7 @@ TEST_F(LoadFailureTest, EachFailingCallEndsCleanly) {
       EXPECT_EQ(process().event[0].load(), nullptr);
       EXPECT_EQ(process().watcher[0], nullptr);
       // What a failed load keeps it reuses: a second one holds no more.
-      const std::pair<long, long> held = Held();
+      const HeldResources held = Held();
       EXPECT_EQ(RVX406A_LoadDevice(), returned);
       EXPECT_EQ(Held(), held);
     } else {

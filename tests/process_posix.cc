@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "tests/support.h"
 
@@ -17,6 +19,19 @@ int ExitCode(int status) {
 }  // namespace
 
 int CurrentProcessId() { return static_cast<int>(getpid()); }
+
+HeldResources Held() {
+  HeldResources held;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+       it.increment(error)) {
+    ++held.first;
+  }
+  std::ifstream in("/proc/self/maps");
+  for (std::string line; std::getline(in, line);)
+    held.second += line.find("/dev/shm/") != line.npos;
+  return held;
+}
 
 ChildProcess StartChild(const std::string& name, const std::vector<std::string>& args) {
   std::vector<std::string> words = {"/proc/self/exe", kChildFlag + name};

@@ -19,6 +19,14 @@ std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
 
 int CurrentProcessId() { return static_cast<int>(::GetCurrentProcessId()); }
 
+// Handles as the system counts them: the host descriptors behind them come and
+// go with the system's own caches (wine keeps one per handle it has used).
+HeldResources Held() {
+  DWORD handles = 0;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+  return {static_cast<long>(handles), 0};
+}
+
 ChildProcess StartChild(const std::string& name, const std::vector<std::string>& args) {
   char path[MAX_PATH];
   const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);

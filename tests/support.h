@@ -66,6 +66,10 @@ std::string ReadFile(const std::string& path);
 void RemoveTree(const std::string& path);
 
 int CurrentProcessId();
+// What this process holds from the system: open descriptors or handles, and
+// mapped shared-memory objects (0 where the system does not show them).
+using HeldResources = std::pair<long, long>;
+HeldResources Held();
 // A new empty directory under the system's temporary directory, its path
 // ending with the path separator; "" when none could be made.
 std::string MakeTempDir();
