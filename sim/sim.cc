@@ -237,12 +237,15 @@ bool Moving(const Shared& shared) {
 // each tick, so that no event of a moving axis is missed; idle time passes at
 // once.
 void Run(Shared* shared, uint64_t ticks) {
-  for (uint64_t t = 0; t < ticks && Moving(*shared); ++t) {
+  for (uint64_t t = 0; t < ticks; ++t) {
+    bool moved = false;
     for (uint32_t b = 0; b < shared->config.board_count && b < kBoards; ++b) {
       if (!ProfiledDriveRunning(shared->board[b].chip)) continue;
+      moved = true;
       AdvanceChip(&shared->board[b].chip, 1);
       ScanBoard(shared, b, true);
     }
+    if (!moved) break;
   }
   shared->time.ticks += ticks;
 }
