@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <tuple>
 
 #include "core/registers.h"
@@ -168,26 +169,35 @@ TEST_F(LoadingTest, SecondProcessJoinsTheFirstOnesState) {
   EXPECT_EQ(axis_block(1, 2).range, 321);
 }
 
+// Loads, then stays alive until as many loaders as args[1] have loaded: each
+// leaves a file in the folder args[0].
 RVX_TEST_CHILD(LoadAndTellFirst) {
   if (RVX406A_LoadDevice() != 0) return 2;
   const bool first = process().first_loader;
-  os::Sleep(500);  // stay alive until the other loader has joined
+  WriteFile(args[0] + std::to_string(CurrentProcessId()), "");
+  for (int waited = 0; waited < 20000; waited += 10) {
+    const auto files = std::filesystem::directory_iterator(args[0]);
+    if (std::distance(begin(files), end(files)) >= std::stol(args[1])) break;
+    os::Sleep(10);
+  }
   return first ? 1 : 0;
 }
 
 TEST_F(LoadingTest, OfTwoSimultaneousLoadersExactlyOneIsFirst) {
   for (int round = 0; round < 3; ++round) {
-    const ChildProcess children[] = {StartChild("LoadAndTellFirst"),
-                                     StartChild("LoadAndTellFirst")};
+    const std::string meeting = MakeTempDir();
+    const ChildProcess children[] = {StartChild("LoadAndTellFirst", {meeting, "2"}),
+                                     StartChild("LoadAndTellFirst", {meeting, "2"})};
     int firsts = 0;
     for (const ChildProcess& child : children) {
       const int status = WaitChild(child);
       firsts += status == 0 || status == 1 ? status : 100;
     }
     EXPECT_EQ(firsts, 1) << "round " << round;
+    RemoveTree(meeting);
   }
   os::SetEnv("RVX_DRIVER", "/nonexistent/driver.so");  // an unknown module leaves no board
-  EXPECT_EQ(RunChild("LoadAndTellFirst"), 2);
+  EXPECT_EQ(RunChild("LoadAndTellFirst", {"", "0"}), 2);
 }
 
 RVX_TEST_CHILD(DieHoldingTheMutex) {
