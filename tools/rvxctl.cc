@@ -670,6 +670,31 @@ int StopInterrupted(uint16_t board, const std::vector<uint16_t> &axes) {
   return kInterrupted;
 }
 
+// A drive that ended with no cause but short of its target was ended by a
+// stop command (from this or another program): not a clean end.
+int ShortOfTarget(uint16_t board, const std::vector<uint16_t> &axes,
+                  const std::vector<int32_t> &targets) {
+  int status = 0;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    const int32_t at = RVX406A_GetCommandPos(board, axes[i]);
+    if (at == targets[i]) continue;
+    printf("board %u axis %u stopped at %d, short of its target %d: a stop command ended it\n",
+           board, axes[i], at, targets[i]);
+    status = 1;
+  }
+  return status;
+}
+
+std::vector<int32_t> Targets(uint16_t board, const std::vector<uint16_t> &axes,
+                             const std::vector<int32_t> &values, bool absolute) {
+  std::vector<int32_t> targets = values;
+  for (size_t i = 0; i < axes.size() && !absolute; ++i) {
+    targets[i] = static_cast<int32_t>(static_cast<uint32_t>(values[i]) +
+                                      static_cast<uint32_t>(RVX406A_GetCommandPos(board, axes[i])));
+  }
+  return targets;
+}
+
 int Move(const Args &args) {
   uint16_t board = 0;
   std::vector<uint16_t> axes;
@@ -684,6 +709,7 @@ int Move(const Args &args) {
   CatchInterrupt ctrl_c;
   std::vector<int32_t> from;
   for (uint16_t axis : axes) from.push_back(RVX406A_GetCommandPos(board, axis));
+  const std::vector<int32_t> targets = Targets(board, axes, distances, absolute);
   if (count == 1) {
     (absolute ? RVX406A_Abs_Move : RVX406A_Inc_Move)(board, axes[0], distances[0]);
   } else {
@@ -699,7 +725,8 @@ int Move(const Args &args) {
   } else {
     RVX406A_Multi_Wait(board, count, axes.data(), 0);
   }
-  const int status = ReportStop(started);
+  int status = ReportStop(started);
+  if (status == 0) status = ShortOfTarget(board, axes, targets);
   for (uint16_t axis : axes) PrintPositions(board, axis);
   return status;
 }
@@ -999,7 +1026,7 @@ bool PairArg(const std::string &text, const char *name, int32_t *x, int32_t *y) 
 
 // Polls IPDone until the group's first axis stops; reports the cause and
 // where the group axes ended.
-int WaitGroup(const GroupArgs &g, const char *started) {
+int WaitGroup(const GroupArgs &g, const char *started, const std::vector<int32_t> &targets = {}) {
   CatchInterrupt ctrl_c;
   if (!Succeeded(started)) return 1;
   while (!interrupted && RVX406A_IPDone(g.board, g.map) == 1) rvx::os::Sleep(1);
@@ -1008,7 +1035,8 @@ int WaitGroup(const GroupArgs &g, const char *started) {
     Succeeded("IPDecel_Stop");
     return StopInterrupted(g.board, g.axes);
   }
-  const int status = ReportStop(started);
+  int status = ReportStop(started);
+  if (status == 0) status = ShortOfTarget(g.board, g.axes, targets);
   for (uint16_t axis : g.axes) PrintPositions(g.board, axis);
   return status;
 }
@@ -1021,8 +1049,9 @@ int Line(const Args &args) {
   }
   if (!ApplyGroup(g)) return 1;
   const bool absolute = args.Has("--abs");
+  const std::vector<int32_t> targets = Targets(g.board, g.axes, values, absolute);
   (absolute ? RVX406A_Abs_Line : RVX406A_Inc_Line)(g.board, g.map, values.data());
-  return WaitGroup(g, absolute ? "Abs_Line" : "Inc_Line");
+  return WaitGroup(g, absolute ? "Abs_Line" : "Inc_Line", targets);
 }
 
 int Arc(const Args &args) {
