@@ -74,6 +74,11 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
       {"--sim --sim-config=clock=fast load", 2, "bad value \"fast\" for clock (real or stepped)"},
       {"--sim --sim-home=0:1:5 load", 2, "bad option: --sim-home=0:1:5"},
       {"--sim-emergency=0 load", 2, "--sim-* without --sim"},
+      {"--sim param load", 0, "board 0: defaults loaded; no file "},
+      {"--sim param save 0", 0, "board 0: settings saved to "},
+      {"--sim param load 0", 0, "board 0: settings loaded from "},
+      {"--sim --sim-alarm=0:1 alarm-reset 0 1 --ms 5", 1,
+       "board 0 axis 1: alarm reset pulsed for 5 ms; alarm input still on\n"},
   };
   for (const auto& [args, status, expected] : cases) {
     SCOPED_TRACE(args);
