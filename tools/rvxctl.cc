@@ -600,7 +600,10 @@ int Io(const Args &args) {
 // handler): watch ends, a move, home search or path is stopped, and the
 // boards are unloaded as usual.
 volatile std::sig_atomic_t interrupted = 0;
-void OnInterrupt(int) { interrupted = 1; }
+void OnInterrupt(int) {
+  interrupted = 1;
+  std::signal(SIGINT, OnInterrupt);  // the Windows runtime resets it to the default
+}
 
 // While a command drives axes, Ctrl-C stops them instead of leaving them
 // running with nobody watching.
