@@ -59,9 +59,21 @@ int DeviceControl(Handle device, uint32_t code, void* in, uint32_t in_size, void
                   uint32_t out_size, uint32_t* bytes_returned);
 void CloseDevice(Handle device);
 
+// The device OpenDevice opens for `board`.
+std::string DevicePath(uint32_t board);
+// Why the device of `board` does not open, in the system's words; "" when
+// it opens (it is closed again).
+std::string DeviceOpenFailure(uint32_t board);
+
 // ---- Loadable modules ----
 Handle LoadModule(const char* path);
 void* ModuleSymbol(Handle module, const char* name);
+// Why the module at `path` does not load, in the system's words; "" when it
+// loads.
+std::string ModuleLoadFailure(const char* path);
+// The file name of this library's shared object: "librvxMApiBrd.so" or
+// "rvxMApiBrd.dll".
+const char* LibraryFileName();
 
 // ---- Events and threads ----
 

@@ -1,6 +1,9 @@
 // The command-line tool against the simulated board: each command run as a
 // separate process, its output and exit status checked.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -39,27 +42,27 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        "Multi_Inc_Move ended: ERR_SUCCESS (0)\nboard 0 axis 0: command 150, actual 150\n"
        "board 0 axis 3: command -200, actual -200\n"},
       {"--sim --sim-errors=0:2:0x08 move 0 2 10 --abs", 1,
-       "Abs_Move ended: ERR_STOP_BY_HLMT (-630)\n"},
+       "Abs_Move ended: ERR_STOP_BY_HLMT (-630): the axis was stopped by its - hardware limit\n"},
       {"--sim --sim-drive=4 home 0 2", 0,
        "Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: 5\n"},
       {"--sim --sim-errors=0:2:0x10 arc 0 2,3 0,100 0,200 0", 1,
-       "Inc_Arc ended: ERR_STOP_BY_ALM (-640)\nboard 0 axis 2: command 0, actual 0\n"
+       "Inc_Arc ended: ERR_STOP_BY_ALM (-640): the axis was stopped by its servo drive's alarm\n"
+       "board 0 axis 2: command 0, actual 0\n"
        "board 0 axis 3: command 200, actual 200\n"},
       {"--sim --sim-drive=5 conti 0 0,1 " + path + " --lead 100,0", 0,
        "segment 1: arc 0x33 end +500,+500  centre +0,+500\nsegment 2: line     end +0,+1000\n"
        "segment 0 handed over (table of 3)\nConti_Move ended: ERR_SUCCESS (0)\n"
        "board 0 axis 0: command 1100, actual 1100\n"},
-      {"--sim io 0 out 8 1", 1, "rvxctl: PutDOWord: -201 (no name)\n"},
-      {"--sim move 0 1 300000000", 1, "rvxctl: Inc_Move: ERR_INVALID_PARAMETER (-300)\n"},
-      {"--sim status 0 4", 1, "rvxctl: GetCardStatus: ERR_AXIS_NUM (-540)\n"},
-      {"--sim move 0 1,2 5", 2, "as many distances as axes"},
       {"--sim-drive=1 status", 2, "bad option"},
       {"--sim --sim-limits=0:1:-1000:1000 move 0 1 5000", 1,
-       "Inc_Move ended: ERR_STOP_BY_HLPT (-620)\nboard 0 axis 1: command 1000, actual 1000\n"},
+       "Inc_Move ended: ERR_STOP_BY_HLPT (-620): the axis was stopped by its + hardware limit\n"
+       "board 0 axis 1: command 1000, actual 1000\n"},
       {"--sim --sim-config=axis0.1.limits=-1000:1000 move 0 1 -5000", 1,
-       "Inc_Move ended: ERR_STOP_BY_HLMT (-630)\nboard 0 axis 1: command -1000, actual -1000\n"},
+       "Inc_Move ended: ERR_STOP_BY_HLMT (-630): the axis was stopped by its - hardware limit\n"
+       "board 0 axis 1: command -1000, actual -1000\n"},
       {"--sim --sim-emergency=0 move 0 1 500", 1,
-       "Inc_Move ended: ERR_STOP_BY_EMG (-650)\nboard 0 axis 1: command 0, actual 0\n"},
+       "Inc_Move ended: ERR_STOP_BY_EMG (-650): the axis was stopped by the emergency input\n"
+       "board 0 axis 1: command 0, actual 0\n"},
       {"--sim --sim-alarm=0:1 status 0 1", 0,
        "0x0018          0          0        0  ERR_SUCCESS (0)          INPOS ALARM\n"},
       {"--sim --sim-home=0:2:-5:5 status 0 2", 0, "ERR_SUCCESS (0)          HOME\n"},
@@ -71,6 +74,11 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
       {"--sim --sim-config=clock=fast load", 2, "bad value \"fast\" for clock (real or stepped)"},
       {"--sim --sim-home=0:1:5 load", 2, "bad option: --sim-home=0:1:5"},
       {"--sim-emergency=0 load", 2, "--sim-* without --sim"},
+      {"--sim param load", 0, "board 0: defaults loaded; no file "},
+      {"--sim param save 0", 0, "board 0: settings saved to "},
+      {"--sim param load 0", 0, "board 0: settings loaded from "},
+      {"--sim --sim-alarm=0:1 alarm-reset 0 1 --ms 5", 1,
+       "board 0 axis 1: alarm reset pulsed for 5 ms; alarm input still on\n"},
   };
   for (const auto& [args, status, expected] : cases) {
     SCOPED_TRACE(args);
@@ -78,6 +86,151 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
     EXPECT_EQ(exit_status, status) << output;
     EXPECT_NE(output.find(expected), std::string::npos) << output;
   }
+}
+
+// Boards loaded by this test process, which each run of the tool joins: a
+// refused command leaves no driver write and the shared section as it was;
+// the commands that are taken change both, so the check can see a change.
+class RvxctlRefusalTest : public RvxctlTest {
+ protected:
+  sim::Config Boards() const override {
+    sim::Config config;
+    config.board[0].module_bits = 0;  // type 1: one module, 16 DI and 16 DO
+    return config;
+  }
+};
+
+TEST_F(RvxctlRefusalTest, BadArgumentsChangeNothing) {
+  Load();
+  // Arguments, exit status, a part of the output, whether the board changes.
+  const std::tuple<std::string, int, const char*, bool> cases[] = {
+      {"move 0 1 abc", 2, "rvxctl: DISTANCES: 'abc' is not a whole number\n", false},
+      {"move 0 1 12x", 2, "rvxctl: DISTANCES: '12x' is not a whole number\n", false},
+      {"move 0 1 \"\"", 2, "rvxctl: DISTANCES: missing\n", false},
+      {"move 0 1 2147483648", 2, "'2147483648' is out of range: -2147483648..2147483647\n", false},
+      {"move 0 0,0 100,200", 2, "rvxctl: AXES: '0,0': axis 0 is listed twice\n", false},
+      {"move 0 0,1 100", 2, "rvxctl: DISTANCES: '100' gives 1 value for 2 axes", false},
+      {"move 0 0 100,200", 2, "rvxctl: DISTANCES: '100,200' gives 2 values for 1 axis", false},
+      {"move 1 0 100", 2, "rvxctl: BOARD: '1' is out of range: 0..0, 1 board was found\n", false},
+      {"move 0 4 100", 2, "rvxctl: AXES: '4' is out of range: 0..3, the axes of board 0\n", false},
+      {"status 0 -1", 2, "rvxctl: AXIS: '-1' is out of range: 0..3", false},
+      {"io 0 set 16 1", 2, "rvxctl: CHANNEL: '16' is out of range: 0..15, the outputs of board 0",
+       false},
+      {"io 0 set 3 2", 2, "rvxctl: VALUE: '2' is out of range: 0..1\n", false},
+      {"io 0 out 1 0x10", 2, "rvxctl: WORDINDEX: '1' is out of range: 0..0", false},
+      {"io 0 out 0 0x1FFFF", 2, "rvxctl: VALUE: '0x1FFFF' is out of range: 0..65535", false},
+      {"jog 0 1 up", 2, "rvxctl: DIRECTION: 'up' is not + or -\n", false},
+      {"line 0 0,1 100,200 --map 4", 2, "rvxctl: --map: '4' is out of range: 0..3\n", false},
+      {"line 0 0,1 100,200,300 --speed 10,100,10,10", 2, "DISTANCES: '100,200,300' gives 3", false},
+      {"line 0 0 100", 2, "rvxctl: AXES: '0' lists 1 axes; give 2 to 3\n", false},
+      {"arc 0 0,1 0,100 0,200 2", 2, "rvxctl: DIRECTION: '2' is out of range: 0..1\n", false},
+      {"servo 0 1 maybe", 2, "rvxctl: ON|OFF: 'maybe' is not on or off\n", false},
+      {"speed 0 1 pos 100,200,300", 2, "rvxctl: SPEEDS: '100,200,300': give START,DRIVE,ACC,DEC",
+       false},
+      {"speed 0 1 jog 100,-5,10", 2, "rvxctl: SPEEDS: '-5' is out of range: 0..4294967295", false},
+      {"speed 0 1 pos 4000001,20000,20,20", 1,
+       "rvxctl: SetPosSpeed: ERR_MAX_STARTV (-533): the start (or low) speed is above 4,000,000 "
+       "PPS\n",
+       false},
+      {"move 0 1 300000000", 1,
+       "rvxctl: Inc_Move: ERR_INVALID_PARAMETER (-300): a value is out of the range", false},
+      {"position 0 1 5x", 2, "rvxctl: POSITION: '5x' is not a whole number", false},
+      {"pulse 0 1 6", 2, "rvxctl: MODE: '6' is out of range: 0..5\n", false},
+      {"encoder 0 1 4", 2, "rvxctl: MODE: '4' is out of range: 0..3\n", false},
+      {"log 4", 2, "rvxctl: LEVEL: '4' is out of range: 0..3\n", false},
+      {"alarm-reset 0 1 --ms 0", 2, "rvxctl: --ms: '0' is out of range: 1..60000", false},
+      {"param save 3", 2, "rvxctl: BOARD: '3' is out of range: 0..0", false},
+      {"servo 0 1 on", 0, "board 0 axis 1: servo on\n", true},
+      {"io 0 set 15 1", 0, "DO channel 15 = 1\n", true},
+      {"speed 0 1 pos 100,2000,30,40", 0,
+       "  pos    start 100 PPS, drive 2000 PPS, acc 30 ms, dec 40", true},
+      {"speed 0 1 shape s-curve", 0, "  shape  s-curve\n", true},
+      {"position 0 2 -500 --real", 0, "board 0 axis 2: command 0, actual -500\n", true},
+      {"pulse 0 1 3", 0, "board 0 axis 1: pulse output mode 3\n", true},
+      {"encoder 0 1 2", 0, "board 0 axis 1: encoder input mode 2\n", true},
+      {"log 3", 0, "log level 3 (", true},
+  };
+  // The section as it stands, less the driver handle that each joining
+  // process copies in.
+  auto section = [&] {
+    auto copy = std::make_unique<SharedSection>(shared());
+    for (auto& board : copy->board) {
+      for (auto& axis : board.axis) axis.driver_handle = 0;
+    }
+    return copy;
+  };
+  for (const auto& [args, status, expected, changes] : cases) {
+    SCOPED_TRACE(args);
+    const auto before = section();
+    sim::StartTrace();
+    const auto [exit_status, output] = RunTool("--sim " + args);
+    // Reading a counter or the speed is a chip command too (0x10..0x12), not a change.
+    std::vector<std::string> writes = TracedWrites();
+    writes.erase(std::remove_if(writes.begin(), writes.end(),
+                                [](const std::string& w) {
+                                  return w.size() == 8 && w.rfind("WR0=", 0) == 0 && w[6] == '1' &&
+                                         w[7] >= '0' && w[7] <= '2';
+                                }),
+                 writes.end());
+    sim::StopTrace();
+    EXPECT_EQ(exit_status, status) << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+    const bool section_changed = memcmp(before.get(), section().get(), sizeof(SharedSection)) != 0;
+    EXPECT_EQ(!writes.empty() || section_changed, changes)
+        << (writes.empty() ? "" : writes[0]) << " section changed: " << section_changed;
+  }
+}
+
+// Without a board the tool says which device or module it tried and why it
+// failed, in the system's words.
+TEST_F(RvxctlTest, LoadFailuresSayWhatWasTried) {
+  const std::string missing = install_dir_ + "no-such-driver.mod";
+  const std::string garbage = install_dir_ + "garbage.mod";
+  WriteFile(garbage, "not a module");
+  // RVX_DRIVER, arguments, exit status, parts of the output.
+  const std::tuple<std::string, const char*, int, std::vector<std::string>> cases[] = {
+      {"",
+       "load",
+       1,
+       {"rvxctl: LoadDevice: ERR_DEVICE_LOAD (-1): no board is loaded: the driver offered no "
+        "board\nrvxctl: tried the kernel driver's device " +
+            os::DevicePath(0) + " (RVX_DRIVER is unset): ",
+        "Without a board, try rvxctl --sim\n"}},
+      {missing,
+       "status",
+       1,
+       {"rvxctl: tried the driver module RVX_DRIVER=" + missing + ": ", "try rvxctl --sim\n"}},
+      {garbage, "load", 1, {"rvxctl: tried the driver module RVX_DRIVER=" + garbage + ": "}},
+      {"",
+       "--version",
+       0,
+       {"rvxctl ", " built in)\n",
+        "version not read: GetDllVersion needs a loaded board (try rvxctl --sim --version)\n"}},
+      {"sim", "--help", 0, {"RVX_DRIVER", "RVX_INSTALL_DIR", "RVX_IPC_NAMESPACE", "RVX_SIM"}},
+  };
+  for (const auto& [driver, args, status, expected] : cases) {
+    SCOPED_TRACE(driver + " " + args);
+    os::SetEnv("RVX_DRIVER", driver.c_str());
+    const auto [exit_status, output] = RunTool(args);
+    EXPECT_EQ(exit_status, status) << output;
+    for (const std::string& part : expected) {
+      EXPECT_NE(output.find(part), std::string::npos) << part << "\n" << output;
+    }
+  }
+  // The reason is the system's, not a guess: no such file is not a bad file.
+  auto reason = [&](const std::string& module) {
+    os::SetEnv("RVX_DRIVER", module.c_str());
+    const std::string output = RunTool("load").second;
+    const size_t from = output.find(module + ": ");
+    std::string line = output.substr(from + module.size() + 2);
+    line = line.substr(0, line.find('\n'));
+    for (size_t at; (at = line.find(module)) != std::string::npos;) line.erase(at, module.size());
+    return line;
+  };
+  const std::string no_file = reason(missing), bad_file = reason(garbage);
+  EXPECT_FALSE(no_file.empty());
+  EXPECT_NE(no_file, bad_file);
+  os::SetEnv("RVX_DRIVER", "sim");
 }
 
 // Each step a separate run of the tool against one kept board.
@@ -89,7 +242,8 @@ TEST_F(RvxctlTest, KeptBoardOutlivesEachRun) {
       {"--sim move 0 1 2000", 0, "Inc_Move ended: ERR_SUCCESS (0)\nboard 0 axis 1: command 2000"},
       {"--sim status 0 1", 0, "    0    1  0x0000       2000       2000        0  ERR_SUCCESS"},
       {"--sim move 0 1 5000", 1,
-       "Inc_Move ended: ERR_STOP_BY_HLPT (-620)\nboard 0 axis 1: command 3000, actual 3000\n"},
+       "Inc_Move ended: ERR_STOP_BY_HLPT (-620): the axis was stopped by its + hardware limit\n"
+       "board 0 axis 1: command 3000, actual 3000\n"},
       {"--sim jog 0 2 -", 0, "board 0 axis 2: jogging -; end it with: rvxctl stop 0 2\n"},
       {"--sim status 0 2", 0, "BUSY"},
       {"--sim stop 0 2 --sudden", 0,

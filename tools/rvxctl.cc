@@ -4,7 +4,9 @@
 //
 //   rvxctl [OPTIONS] COMMAND [ARGS...]   (rvxctl --help lists both)
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "interp/interp.h"
 #include "platform/platform.h"
 #include "sim/sim.h"
+#include "tools/result_texts.h"
 #include "tools/scope_plot.h"
 #include "tools/sim_keeper.h"
 
@@ -56,25 +59,33 @@ struct Args {
   const std::string &operator[](size_t i) const { return positional[i]; }
 };
 
-bool ParseLong(const std::string &text, long *value) {
-  if (text.empty()) return false;
-  char *end = nullptr;
-  *value = std::strtol(text.c_str(), &end, 0);
-  return *end == '\0';
+// A whole integer: an optional sign, then decimal digits or 0x and hex
+// digits. Nothing else may follow; "010" is ten, as a person means it.
+bool ParseInteger(const std::string &text, long long *value) {
+  size_t i = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+  const bool negative = i == 1 && text[0] == '-';
+  int base = 10;
+  if (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0) base = 16, i += 2;
+  const char *digits = base == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+  if (i == text.size() || text.find_first_not_of(digits, i) != std::string::npos) return false;
+  // Too long to hold is a number still, just out of every range.
+  const size_t most = base == 16 ? 15 : 18;
+  const long long magnitude =
+      text.size() - i > most ? LLONG_MAX : std::stoll(text.substr(i), nullptr, base);
+  *value = negative ? -magnitude : magnitude;
+  return true;
 }
 
-bool ParseU16(const std::string &text, uint16_t *value) {
-  long v = 0;
-  if (!ParseLong(text, &v) || v < 0 || v > 0xFFFF) return false;
-  *value = static_cast<uint16_t>(v);
+bool ParseLong(const std::string &text, long *value) {
+  long long v = 0;
+  if (!ParseInteger(text, &v) || v < LONG_MIN || v > LONG_MAX) return false;
+  *value = static_cast<long>(v);
   return true;
 }
 
 bool ParseI32(const std::string &text, int32_t *value) {
   long long v = 0;
-  char *end = nullptr;
-  v = std::strtoll(text.c_str(), &end, 0);
-  if (text.empty() || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+  if (!ParseInteger(text, &v) || v < INT32_MIN || v > INT32_MAX) return false;
   *value = static_cast<int32_t>(v);
   return true;
 }
@@ -87,20 +98,6 @@ bool ParseHex(std::string text, long *value) {
   }
   *value = std::strtol(text.c_str(), nullptr, 16);
   return true;
-}
-
-// "2,0,3" into its numbers.
-template <class T, class Parse>
-bool ParseList(const std::string &text, Parse parse, std::vector<T> *values) {
-  size_t from = 0;
-  while (true) {
-    const size_t comma = text.find(',', from);
-    T v{};
-    if (!parse(text.substr(from, comma - from), &v)) return false;
-    values->push_back(v);
-    if (comma == std::string::npos) return true;
-    from = comma + 1;
-  }
 }
 
 // Register values are hexadecimal, positions decimal.
@@ -264,12 +261,18 @@ std::string ResultName(int32_t code) {
   return out;
 }
 
+// The name of a result code with what it means to the user.
+std::string Explained(int32_t code) {
+  const char *text = rvxctl::PlainText(code);
+  return ResultName(code) + (text != nullptr ? std::string(": ") + text : "");
+}
+
 // True when the last call succeeded; otherwise says which call failed.
 bool Succeeded(const char *call) {
   const int32_t code = RVX406A_GetErrorCode();
   if (code == ERR_SUCCESS) return true;
   fflush(stdout);  // keep the report in order when both go to one terminal
-  fprintf(stderr, "rvxctl: %s: %s\n", call, ResultName(code).c_str());
+  fprintf(stderr, "rvxctl: %s: %s\n", call, Explained(code).c_str());
   return false;
 }
 
@@ -301,7 +304,7 @@ void PrintPositions(uint16_t board, uint16_t axis) {
 // Reports the stop cause left by Wait or Multi_Wait; 0 for a clean stop.
 int ReportStop(const char *what) {
   const int32_t cause = RVX406A_GetErrorCode();
-  printf("%s ended: %s\n", what, ResultName(cause).c_str());
+  printf("%s ended: %s\n", what, Explained(cause).c_str());
   return cause == ERR_SUCCESS ? 0 : 1;
 }
 
@@ -317,16 +320,127 @@ std::string LogPath() {
 
 // ---- Commands ----
 
-bool BoardArg(const Args &args, size_t i, uint16_t *board) {
-  if (ParseU16(args[i], board)) return true;
-  fprintf(stderr, "rvxctl: not a board number: %s\n", args[i].c_str());
+// Arguments are checked in full, against what LoadDevice found, before any
+// call that changes the board; a refusal names the argument and what it may
+// be, and the command exits with 2.
+bool Refuse(const char *name, const std::string &text, const char *why) {
+  fflush(stdout);
+  fprintf(stderr, "rvxctl: %s: %s%s%s\n", name, text.empty() ? "" : "'",
+          text.empty() ? "missing" : text.c_str(), why);
   return false;
 }
 
-bool AxisArg(const Args &args, size_t i, uint16_t *axis) {
-  if (ParseU16(args[i], axis)) return true;
-  fprintf(stderr, "rvxctl: not an axis number: %s\n", args[i].c_str());
-  return false;
+template <class T>
+bool Number(const std::string &text, const char *name, long long lo, long long hi, T *out,
+            const std::string &what = "") {
+  long long v = 0;
+  if (!ParseInteger(text, &v)) {
+    return Refuse(name, text, text.empty() ? "" : "' is not a whole number");
+  }
+  if (v < lo || v > hi) {
+    char why[160];
+    snprintf(why, sizeof why, "' is out of range: %lld..%lld%s%s", lo, hi, what.empty() ? "" : ", ",
+             what.c_str());
+    return Refuse(name, text, why);
+  }
+  *out = static_cast<T>(v);
+  return true;
+}
+
+// A choice of words, each standing for a value: on/off, +/-.
+bool Word(const std::string &text, const char *name,
+          const std::vector<std::pair<const char *, uint16_t>> &words, uint16_t *out) {
+  std::string names;
+  for (const auto &[word, value] : words) {
+    if (text == word) return *out = value, true;
+    names += (names.empty() ? "" : " or ") + std::string(word);
+  }
+  return Refuse(name, text, ("' is not " + names).c_str());
+}
+
+const rvx::BoardRecord &Record(uint16_t board) { return rvx::process().table.board[board]; }
+
+bool BoardArg(const std::string &text, uint16_t *board) {
+  const uint32_t count = rvx::process().table.count;
+  return Number(text, "BOARD", 0, count - 1, board,
+                std::to_string(count) + (count == 1 ? " board was found" : " boards were found"));
+}
+
+bool BoardArg(const Args &args, size_t i, uint16_t *board) { return BoardArg(args[i], board); }
+
+bool AxisArg(uint16_t board, const std::string &text, uint16_t *axis) {
+  return Number(text, "AXIS", 0, Record(board).axis_count - 1, axis,
+                "the axes of board " + std::to_string(board));
+}
+
+bool BoardAndAxis(const Args &args, uint16_t *board, uint16_t *axis) {
+  return BoardArg(args, 0, board) && AxisArg(board[0], args[1], axis);
+}
+
+// "0,2,3": each a valid axis of the board, none twice, `min`..`max` of them.
+bool AxesArg(uint16_t board, const std::string &text, const char *name, size_t min, size_t max,
+             std::vector<uint16_t> *axes) {
+  for (size_t from = 0;;) {
+    const size_t comma = text.find(',', from);
+    uint16_t axis = 0;
+    if (!Number(text.substr(from, comma - from), name, 0, Record(board).axis_count - 1, &axis,
+                "the axes of board " + std::to_string(board))) {
+      return false;
+    }
+    for (uint16_t earlier : *axes) {
+      if (earlier == axis) {
+        return Refuse(name, text, ("': axis " + std::to_string(axis) + " is listed twice").c_str());
+      }
+    }
+    axes->push_back(axis);
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (axes->size() < min || axes->size() > max) {
+    const std::string want = std::to_string(min) + (min == max ? "" : " to " + std::to_string(max));
+    return Refuse(name, text,
+                  ("' lists " + std::to_string(axes->size()) + " axes; give " + want).c_str());
+  }
+  return true;
+}
+
+// Exactly `count` comma-separated numbers, one for each of `count` axes.
+bool ValuesArg(const std::string &text, const char *name, size_t count,
+               std::vector<int32_t> *values) {
+  for (size_t from = 0;;) {
+    const size_t comma = text.find(',', from);
+    int32_t v = 0;
+    if (!Number(text.substr(from, comma - from), name, INT32_MIN, INT32_MAX, &v)) return false;
+    values->push_back(v);
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (values->size() == count) return true;
+  char why[96];
+  snprintf(why, sizeof why, "' gives %zu value%s for %zu ax%s: give as many as axes",
+           values->size(), values->size() == 1 ? "" : "s", count, count == 1 ? "is" : "es");
+  return Refuse(name, text, why);
+}
+
+// Speeds (PPS) and times (ms) as "START,DRIVE,ACC,DEC": as many as `form`
+// names, none negative. Their upper limits are the library's to judge.
+bool SpeedsArg(const std::string &text, const char *name, const char *form,
+               std::vector<uint32_t> *values) {
+  const size_t count = static_cast<size_t>(std::count(form, form + strlen(form), ',')) + 1;
+  std::vector<std::string> parts;
+  for (size_t from = 0;;) {
+    const size_t comma = text.find(',', from);
+    parts.push_back(text.substr(from, comma - from));
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (parts.size() != count) return Refuse(name, text, ("': give " + std::string(form)).c_str());
+  for (const std::string &part : parts) {
+    uint32_t v = 0;
+    if (!Number(part, name, 0, UINT32_MAX, &v)) return false;
+    values->push_back(v);
+  }
+  return true;
 }
 
 int Load(const Args &) {
@@ -406,7 +520,7 @@ int Status(const Args &args) {
     first = board;
     last = static_cast<uint16_t>(board + 1);
   }
-  if (args.size() == 2 && !AxisArg(args, 1, &axis)) return 2;
+  if (args.size() == 2 && !AxisArg(board, args[1], &axis)) return 2;
   printf(
       "board axis  status    command     actual    speed  motion error      "
       "       flags\n");
@@ -451,25 +565,63 @@ int Io(const Args &args) {
   if (!BoardArg(args, 0, &board)) return 2;
   if (args.size() == 1) return PrintIo(board);
   uint16_t index = 0, value = 0;
-  if (args.size() != 4 || !ParseU16(args[2], &index) || !ParseU16(args[3], &value)) {
+  const uint16_t outputs = Record(board).do_count;
+  const std::string on_board = "the outputs of board " + std::to_string(board);
+  if (args.size() != 4 || (args[1] != "set" && args[1] != "out")) {
     fprintf(stderr, "rvxctl: io BOARD set CHANNEL 0|1, or io BOARD out WORDINDEX VALUE\n");
+    return 2;
+  }
+  if (outputs == 0) {
+    fprintf(stderr, "rvxctl: board %u has no outputs (no expansion module)\n", board);
+    return 2;
+  }
+  if (args[1] == "set" ? !Number(args[2], "CHANNEL", 0, outputs - 1, &index, on_board) ||
+                             !Number(args[3], "VALUE", 0, 1, &value)
+                       : !Number(args[2], "WORDINDEX", 0, outputs / 16 - 1, &index,
+                                 "the output words of board " + std::to_string(board)) ||
+                             !Number(args[3], "VALUE", 0, 0xFFFF, &value)) {
     return 2;
   }
   if (args[1] == "set") {
     RVX406A_PutDOBit(board, index, value);
     if (!Succeeded("PutDOBit")) return 1;
     printf("DO channel %u = %u\n", index, RVX406A_GetDOBit(board, index));
-  } else if (args[1] == "out") {
+  } else {
     RVX406A_PutDOWord(board, index, value);
     if (!Succeeded("PutDOWord")) return 1;
     uint16_t back = 0;
     RVX406A_GetDOWord(board, index, &back);
     printf("DO word %u = 0x%04X\n", index, back);
-  } else {
-    fprintf(stderr, "rvxctl: unknown io action '%s'\n", args[1].c_str());
-    return 2;
   }
   return Succeeded("read back") ? 0 : 1;
+}
+
+// Set by Ctrl-C (SIGINT; on Windows the C runtime's console control
+// handler): watch ends, a move, home search or path is stopped, and the
+// boards are unloaded as usual.
+volatile std::sig_atomic_t interrupted = 0;
+void OnInterrupt(int) {
+  interrupted = 1;
+  std::signal(SIGINT, OnInterrupt);  // the Windows runtime resets it to the default
+}
+
+// While a command drives axes, Ctrl-C stops them instead of leaving them
+// running with nobody watching.
+struct CatchInterrupt {
+  CatchInterrupt() {
+    interrupted = 0;
+    std::signal(SIGINT, OnInterrupt);
+  }
+  ~CatchInterrupt() { std::signal(SIGINT, SIG_DFL); }
+};
+
+// Exit status of a command stopped by Ctrl-C, as a shell reports SIGINT.
+constexpr int kInterrupted = 130;
+
+std::string AxisList(const std::vector<uint16_t> &axes) {
+  std::string list;
+  for (uint16_t a : axes) list += (list.empty() ? "" : ",") + std::to_string(a);
+  return list;
 }
 
 bool AxisBusy(uint16_t board, uint16_t axis) {
@@ -487,8 +639,8 @@ void AwaitAxes(uint16_t board, const std::vector<uint16_t> &axes, const std::vec
   const uint32_t start = rvx::os::TickCount();
   const int32_t target = absolute ? distances[0] : from[0] + distances[0];
   bool shown = false;
-  for (size_t i = 0; i < axes.size(); ++i) {
-    while (AxisBusy(board, axes[i])) {
+  for (size_t i = 0; i < axes.size() && !interrupted; ++i) {
+    while (!interrupted && AxisBusy(board, axes[i])) {
       rvx::os::Sleep(1);
       if (!terminal || rvx::os::TickCount() - start < kProgressAfterMs) continue;
       const int32_t at = RVX406A_GetCommandPos(board, axes[0]);
@@ -502,21 +654,65 @@ void AwaitAxes(uint16_t board, const std::vector<uint16_t> &axes, const std::vec
   if (shown) fprintf(stderr, "\r%60s\r", "");
 }
 
+// After Ctrl-C: a decelerating stop for the axes this command started, then
+// waits until they stand.
+int StopInterrupted(uint16_t board, const std::vector<uint16_t> &axes) {
+  const uint16_t count = static_cast<uint16_t>(axes.size());
+  if (count == 1) {
+    RVX406A_Decel_Stop(board, axes[0]);
+  } else {
+    RVX406A_Multi_Decel_Stop(board, count, axes.data());
+  }
+  Succeeded(count == 1 ? "Decel_Stop" : "Multi_Decel_Stop");
+  for (uint16_t axis : axes) {
+    while (AxisBusy(board, axis)) rvx::os::Sleep(1);
+  }
+  printf("interrupted: board %u ax%s %s stopped by a decelerating stop\n", board,
+         count == 1 ? "is" : "es", AxisList(axes).c_str());
+  for (uint16_t axis : axes) PrintPositions(board, axis);
+  return kInterrupted;
+}
+
+// A drive that ended with no cause but short of its target was ended by a
+// stop command (from this or another program): not a clean end.
+int ShortOfTarget(uint16_t board, const std::vector<uint16_t> &axes,
+                  const std::vector<int32_t> &targets) {
+  int status = 0;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    const int32_t at = RVX406A_GetCommandPos(board, axes[i]);
+    if (at == targets[i]) continue;
+    printf("board %u axis %u stopped at %d, short of its target %d: a stop command ended it\n",
+           board, axes[i], at, targets[i]);
+    status = 1;
+  }
+  return status;
+}
+
+std::vector<int32_t> Targets(uint16_t board, const std::vector<uint16_t> &axes,
+                             const std::vector<int32_t> &values, bool absolute) {
+  std::vector<int32_t> targets = values;
+  for (size_t i = 0; i < axes.size() && !absolute; ++i) {
+    targets[i] = static_cast<int32_t>(static_cast<uint32_t>(values[i]) +
+                                      static_cast<uint32_t>(RVX406A_GetCommandPos(board, axes[i])));
+  }
+  return targets;
+}
+
 int Move(const Args &args) {
   uint16_t board = 0;
   std::vector<uint16_t> axes;
   std::vector<int32_t> distances;
-  if (!BoardArg(args, 0, &board)) return 2;
-  if (!ParseList(args[1], ParseU16, &axes) || !ParseList(args[2], ParseI32, &distances) ||
-      axes.size() != distances.size()) {
-    fprintf(stderr, "rvxctl: move needs as many distances as axes\n");
+  if (!BoardArg(args, 0, &board) || !AxesArg(board, args[1], "AXES", 1, 4, &axes) ||
+      !ValuesArg(args[2], "DISTANCES", axes.size(), &distances)) {
     return 2;
   }
   const bool absolute = args.Has("--abs");
   const uint16_t count = static_cast<uint16_t>(axes.size());
   const char *started = absolute ? "Abs_Move" : "Inc_Move";
+  CatchInterrupt ctrl_c;
   std::vector<int32_t> from;
   for (uint16_t axis : axes) from.push_back(RVX406A_GetCommandPos(board, axis));
+  const std::vector<int32_t> targets = Targets(board, axes, distances, absolute);
   if (count == 1) {
     (absolute ? RVX406A_Abs_Move : RVX406A_Inc_Move)(board, axes[0], distances[0]);
   } else {
@@ -526,24 +722,25 @@ int Move(const Args &args) {
   }
   if (!Succeeded(started)) return 1;
   AwaitAxes(board, axes, from, distances, absolute);
+  if (interrupted) return StopInterrupted(board, axes);
   if (count == 1) {
     RVX406A_Wait(board, axes[0], 0);
   } else {
     RVX406A_Multi_Wait(board, count, axes.data(), 0);
   }
-  const int status = ReportStop(started);
+  int status = ReportStop(started);
+  if (status == 0) status = ShortOfTarget(board, axes, targets);
   for (uint16_t axis : axes) PrintPositions(board, axis);
   return status;
 }
 
 int Jog(const Args &args) {
-  uint16_t board = 0, axis = 0;
-  if (!BoardArg(args, 0, &board) || !AxisArg(args, 1, &axis)) return 2;
-  if (args[2] != "+" && args[2] != "-") {
-    fprintf(stderr, "rvxctl: jog direction is + or -\n");
+  uint16_t board = 0, axis = 0, direction = 0;
+  if (!BoardAndAxis(args, &board, &axis) ||
+      !Word(args[2], "DIRECTION", {{"+", 1}, {"-", 0}}, &direction)) {
     return 2;
   }
-  RVX406A_Jog_Move(board, axis, args[2] == "+" ? 1 : 0);
+  RVX406A_Jog_Move(board, axis, direction);
   if (!Succeeded("Jog_Move")) return 1;
   if (RVX406A_Done(board, axis) == 1) {
     printf("board %u axis %u: jogging %s; end it with: rvxctl stop %u %u\n", board, axis,
@@ -555,7 +752,7 @@ int Jog(const Args &args) {
 
 int Stop(const Args &args) {
   uint16_t board = 0, axis = 0;
-  if (!BoardArg(args, 0, &board) || !AxisArg(args, 1, &axis)) return 2;
+  if (!BoardAndAxis(args, &board, &axis)) return 2;
   const bool sudden = args.Has("--sudden");
   (sudden ? RVX406A_Sudden_Stop : RVX406A_Decel_Stop)(board, axis);
   if (!Succeeded(sudden ? "Sudden_Stop" : "Decel_Stop")) return 1;
@@ -568,18 +765,225 @@ int Stop(const Args &args) {
 
 int Home(const Args &args) {
   uint16_t board = 0, axis = 0;
-  if (!BoardArg(args, 0, &board) || !AxisArg(args, 1, &axis)) return 2;
+  if (!BoardAndAxis(args, &board, &axis)) return 2;
+  CatchInterrupt ctrl_c;
   RVX406A_Home_Move(board, axis);
   if (!Succeeded("Home_Move")) return 1;
   unsigned polls = 0;
-  while (++polls, RVX406A_HomeIsBusy(board, axis) == 1) rvx::os::Sleep(1);
+  while (++polls, !interrupted && RVX406A_HomeIsBusy(board, axis) == 1) rvx::os::Sleep(1);
+  if (interrupted) return StopInterrupted(board, {axis});
   if (!Succeeded("HomeIsBusy")) return 1;
   const uint16_t home_ok = RVX406A_GetHomeSuccess(board, axis);
   const int32_t cause = RVX406A_GetMotionErrCod(board, axis);
   printf("Home_Move ended: HOME_OK %u, %s; HomeIsBusy polls: %u\n", home_ok,
-         ResultName(cause).c_str(), polls);
+         Explained(cause).c_str(), polls);
   PrintPositions(board, axis);
   return home_ok == 1 ? 0 : 1;
+}
+
+// ---- Commissioning ----
+
+int Servo(const Args &args) {
+  uint16_t board = 0, axis = 0, on = 0;
+  if (!BoardAndAxis(args, &board, &axis)) return 2;
+  if (args.size() == 3) {
+    if (!Word(args[2], "ON|OFF", {{"on", 1}, {"off", 0}}, &on)) return 2;
+    RVX406A_PutSvOn(board, axis, on);
+    if (!Succeeded("PutSvOn")) return 1;
+  }
+  on = RVX406A_GetSvOn(board, axis);
+  if (!Succeeded("GetSvOn")) return 1;
+  printf("board %u axis %u: servo %s\n", board, axis, on ? "on" : "off");
+  return 0;
+}
+
+// The alarm-reset output is pulsed, as a drive expects: on, held, off.
+int AlarmReset(const Args &args) {
+  uint16_t board = 0, axis = 0;
+  uint32_t ms = 100;
+  if (!BoardAndAxis(args, &board, &axis) ||
+      (args.Has("--ms") && !Number(args.flags.at("--ms"), "--ms", 1, 60000, &ms))) {
+    return 2;
+  }
+  RVX406A_PutSvAlmRst(board, axis, 1);
+  if (!Succeeded("PutSvAlmRst")) return 1;
+  rvx::os::Sleep(ms);
+  RVX406A_PutSvAlmRst(board, axis, 0);
+  if (!Succeeded("PutSvAlmRst")) return 1;
+  const uint16_t status = RVX406A_GetCardStatus(board, axis);
+  if (!Succeeded("GetCardStatus")) return 1;
+  const bool alarm = status & (1u << 4);
+  printf("board %u axis %u: alarm reset pulsed for %u ms; alarm input %s\n", board, axis, ms,
+         alarm ? "still on" : "off");
+  return alarm ? 1 : 0;
+}
+
+void PrintSpeeds(uint16_t board, uint16_t axis) {
+  uint32_t v[4] = {};
+  printf("board %u axis %u:\n", board, axis);
+  printf("  shape  %s\n", RVX406A_GetSpeedMode(board, axis) ? "s-curve" : "trapezoid");
+  RVX406A_GetPosSpeed(board, axis, &v[0], &v[1], &v[2], &v[3]);
+  printf("  pos    start %u PPS, drive %u PPS, acc %u ms, dec %u ms\n", v[0], v[1], v[2], v[3]);
+  RVX406A_GetJogSpeed(board, axis, &v[0], &v[1], &v[2]);
+  printf("  jog    start %u PPS, drive %u PPS, acc %u ms\n", v[0], v[1], v[2]);
+  RVX406A_GetHomeSpeed(board, axis, &v[0], &v[1], &v[2]);
+  printf("  home   low %u PPS, high %u PPS, acc %u ms\n", v[0], v[1], v[2]);
+}
+
+int Speed(const Args &args) {
+  uint16_t board = 0, axis = 0, shape = 0;
+  std::vector<uint32_t> v;
+  if (!BoardAndAxis(args, &board, &axis)) return 2;
+  if (args.size() == 2) {
+    PrintSpeeds(board, axis);
+    return Succeeded("GetHomeSpeed") ? 0 : 1;
+  }
+  const std::string &kind = args[2];
+  if (args.size() != 4 || (kind != "pos" && kind != "jog" && kind != "home" && kind != "shape")) {
+    fprintf(stderr,
+            "usage: rvxctl speed BOARD AXIS [pos S,V,ACC,DEC | jog S,V,ACC | home "
+            "LOW,HIGH,ACC | shape trapezoid|s-curve]\n");
+    return 2;
+  }
+  if (kind == "shape") {
+    if (!Word(args[3], "SHAPE", {{"trapezoid", 0}, {"s-curve", 1}}, &shape)) return 2;
+    RVX406A_SetSpeedMode(board, axis, shape);
+  } else if (kind == "pos") {
+    if (!SpeedsArg(args[3], "SPEEDS", "START,DRIVE,ACC,DEC", &v)) return 2;
+    RVX406A_SetPosSpeed(board, axis, v[0], v[1], v[2], v[3]);
+  } else if (kind == "jog") {
+    if (!SpeedsArg(args[3], "SPEEDS", "START,DRIVE,ACC", &v)) return 2;
+    RVX406A_SetJogSpeed(board, axis, v[0], v[1], v[2]);
+  } else {
+    if (!SpeedsArg(args[3], "SPEEDS", "LOW,HIGH,ACC", &v)) return 2;
+    RVX406A_SetHomeSpeed(board, axis, v[0], v[1], v[2]);
+  }
+  if (!Succeeded(kind == "shape" ? "SetSpeedMode"
+                 : kind == "pos" ? "SetPosSpeed"
+                 : kind == "jog" ? "SetJogSpeed"
+                                 : "SetHomeSpeed")) {
+    return 1;
+  }
+  PrintSpeeds(board, axis);
+  return 0;
+}
+
+int Position(const Args &args) {
+  uint16_t board = 0, axis = 0;
+  int32_t position = 0;
+  if (!BoardAndAxis(args, &board, &axis) ||
+      !Number(args[2], "POSITION", INT32_MIN + 1LL, INT32_MAX, &position)) {
+    return 2;
+  }
+  if (args.Has("--logical") && args.Has("--real")) {
+    fprintf(stderr, "rvxctl: position: --logical or --real, or neither for both\n");
+    return 2;
+  }
+  if (!args.Has("--real")) {
+    RVX406A_SetCommandPos(board, axis, position);
+    if (!Succeeded("SetCommandPos")) return 1;
+  }
+  if (!args.Has("--logical")) {
+    RVX406A_SetActualPos(board, axis, position);
+    if (!Succeeded("SetActualPos")) return 1;
+  }
+  PrintPositions(board, axis);
+  return 0;
+}
+
+// pulse / encoder BOARD AXIS [MODE]: the mode word's form, shown or set.
+int SignalMode(const Args &args, const char *what, long long modes,
+               void (*set)(uint16_t, uint16_t, uint16_t), uint16_t (*get)(uint16_t, uint16_t),
+               const char *set_name) {
+  uint16_t board = 0, axis = 0, mode = 0;
+  if (!BoardAndAxis(args, &board, &axis) ||
+      (args.size() == 3 && !Number(args[2], "MODE", 0, modes - 1, &mode))) {
+    return 2;
+  }
+  if (args.size() == 3) {
+    set(board, axis, mode);
+    if (!Succeeded(set_name)) return 1;
+  }
+  mode = get(board, axis);
+  if (!Succeeded("read back")) return 1;
+  printf("board %u axis %u: %s mode %u\n", board, axis, what, mode);
+  return 0;
+}
+
+int Pulse(const Args &args) {
+  return SignalMode(args, "pulse output", 6, RVX406A_SetPulseMode, RVX406A_GetPulseMode,
+                    "SetPulseMode");
+}
+
+int Encoder(const Args &args) {
+  return SignalMode(args, "encoder input", 4, RVX406A_SetEncoderMode, RVX406A_GetEncoderMode,
+                    "SetEncoderMode");
+}
+
+std::string InstallPath(const char *folder, const std::string &name) {
+  std::string dir = rvx::process().install_dir;
+  const char sep = rvx::os::PathSeparator();
+  if (!dir.empty() && dir.back() != sep) dir += sep;
+  return dir + folder + (folder[0] ? std::string(1, sep) : "") + name;
+}
+
+std::string ParameterFile(uint16_t board) {
+  return InstallPath("Parameter", "RVXPRM" + std::to_string(board) + ".DAT");
+}
+
+// The file is read only by the first program to load the boards, so "load"
+// tells which file this run took its settings from, or why it took none.
+int Param(const Args &args) {
+  uint16_t board = 0;
+  if (args[0] != "save" && args[0] != "load") {
+    fprintf(stderr, "usage: rvxctl param save BOARD | param load [BOARD]\n");
+    return 2;
+  }
+  if (args.size() == 2 && !BoardArg(args, 1, &board)) return 2;
+  if (args[0] == "save") {
+    if (args.size() != 2) return fprintf(stderr, "usage: rvxctl param save BOARD\n"), 2;
+    RVX406A_SaveFile(board);
+    if (!Succeeded("SaveFile")) return 1;
+    const std::string path = ParameterFile(board);
+    if (rvx::os::GetFileAttributes(path.c_str()) == 0) {
+      fprintf(stderr, "rvxctl: SaveFile: %s was not written (is the Parameter folder there?)\n",
+              path.c_str());
+      return 1;
+    }
+    printf("board %u: settings saved to %s, log level to %s\n", board, path.c_str(),
+           InstallPath("", "DbgLevel.ini").c_str());
+    return 0;
+  }
+  if (!rvx::process().first_loader) {
+    fprintf(stderr,
+            "rvxctl: the boards were already loaded by another program, whose settings stand; "
+            "the parameter file is read when the first program loads the boards\n");
+    return 1;
+  }
+  const uint16_t last = args.size() == 2 ? board : rvx::process().table.count - 1;
+  for (uint16_t b = args.size() == 2 ? board : 0; b <= last; ++b) {
+    const std::string path = ParameterFile(b);
+    const bool found = rvx::os::GetFileAttributes(path.c_str()) != 0;
+    printf("board %u: %s %s\n", b, found ? "settings loaded from" : "defaults loaded; no file",
+           path.c_str());
+  }
+  return 0;
+}
+
+// No export reads the level back: it is the shared section's, which every
+// process's calls log by.
+int Log(const Args &args) {
+  uint16_t level = 0;
+  if (args.size() == 1) {
+    if (!Number(args[0], "LEVEL", 0, 3, &level)) return 2;
+    RVX406A_LogCheck(level);
+    if (!Succeeded("LogCheck")) return 1;
+  }
+  printf("log level %u (%s)\n", rvx::process().shared->log_level, LogPath().c_str());
+  if (args.size() == 1) {
+    printf("kept while a program holds the boards; rvxctl param save BOARD keeps it\n");
+  }
+  return 0;
 }
 
 // ---- Interpolation ----
@@ -590,52 +994,52 @@ int Home(const Args &args) {
 struct GroupArgs {
   uint16_t board = 0, map = 0;
   std::vector<uint16_t> axes;
+  std::vector<uint32_t> speed;  // empty: the group's stored speed
 };
 
 bool DefineGroup(const Args &args, size_t min_axes, size_t max_axes, GroupArgs *g) {
-  if (!BoardArg(args, 0, &g->board)) return false;
-  if (!ParseList(args[1], ParseU16, &g->axes) || g->axes.size() < min_axes ||
-      g->axes.size() > max_axes) {
-    fprintf(stderr, "rvxctl: %s group axes, e.g. 0,1\n",
-            min_axes == max_axes ? "two" : "two or three");
+  if (!BoardArg(args, 0, &g->board) ||
+      !AxesArg(g->board, args[1], "AXES", min_axes, max_axes, &g->axes) ||
+      (args.Has("--map") && !Number(args.flags.at("--map"), "--map", 0, 3, &g->map))) {
     return false;
   }
-  if (args.Has("--map") && !ParseU16(args.flags.at("--map"), &g->map)) {
-    fprintf(stderr, "rvxctl: not a map number: %s\n", args.flags.at("--map").c_str());
-    return false;
-  }
+  return !args.Has("--speed") ||
+         SpeedsArg(args.flags.at("--speed"), "--speed", "START,DRIVE,ACC,DEC", &g->speed);
+}
+
+// Defines the group, and its speed when given; only after every argument
+// of the command was found good.
+bool ApplyGroup(const GroupArgs &g) {
   uint16_t mask = 0;
-  for (uint16_t axis : g->axes) mask = static_cast<uint16_t>(mask | (axis < 16 ? 1u << axis : 0));
-  RVX406A_SetIPMapAxes(g->board, g->map, mask);
+  for (uint16_t axis : g.axes) mask = static_cast<uint16_t>(mask | 1u << axis);
+  RVX406A_SetIPMapAxes(g.board, g.map, mask);
   if (!Succeeded("SetIPMapAxes")) return false;
-  if (args.Has("--speed")) {
-    std::vector<int32_t> v;
-    if (!ParseList(args.flags.at("--speed"), ParseI32, &v) || v.size() != 4) {
-      fprintf(stderr, "rvxctl: --speed START,DRIVE,ACC,DEC\n");
-      return false;
-    }
-    RVX406A_SetIPPosSpeed(g->board, g->map, static_cast<uint32_t>(v[0]),
-                          static_cast<uint32_t>(v[1]), static_cast<uint32_t>(v[2]),
-                          static_cast<uint32_t>(v[3]));
-    if (!Succeeded("SetIPPosSpeed")) return false;
-  }
-  return true;
+  if (g.speed.empty()) return true;
+  RVX406A_SetIPPosSpeed(g.board, g.map, g.speed[0], g.speed[1], g.speed[2], g.speed[3]);
+  return Succeeded("SetIPPosSpeed");
 }
 
 // Two numbers "X,Y".
-bool ParsePair(const std::string &text, int32_t *x, int32_t *y) {
+bool PairArg(const std::string &text, const char *name, int32_t *x, int32_t *y) {
   std::vector<int32_t> v;
-  if (!ParseList(text, ParseI32, &v) || v.size() != 2) return false;
+  if (!ValuesArg(text, name, 2, &v)) return false;
   *x = v[0], *y = v[1];
   return true;
 }
 
 // Polls IPDone until the group's first axis stops; reports the cause and
 // where the group axes ended.
-int WaitGroup(const GroupArgs &g, const char *started) {
+int WaitGroup(const GroupArgs &g, const char *started, const std::vector<int32_t> &targets = {}) {
+  CatchInterrupt ctrl_c;
   if (!Succeeded(started)) return 1;
-  while (RVX406A_IPDone(g.board, g.map) == 1) rvx::os::Sleep(1);
-  const int status = ReportStop(started);
+  while (!interrupted && RVX406A_IPDone(g.board, g.map) == 1) rvx::os::Sleep(1);
+  if (interrupted) {
+    RVX406A_IPDecel_Stop(g.board, g.map);  // returns once the group stands
+    Succeeded("IPDecel_Stop");
+    return StopInterrupted(g.board, g.axes);
+  }
+  int status = ReportStop(started);
+  if (status == 0) status = ShortOfTarget(g.board, g.axes, targets);
   for (uint16_t axis : g.axes) PrintPositions(g.board, axis);
   return status;
 }
@@ -643,26 +1047,25 @@ int WaitGroup(const GroupArgs &g, const char *started) {
 int Line(const Args &args) {
   GroupArgs g;
   std::vector<int32_t> values;
-  if (!DefineGroup(args, 2, 3, &g)) return 2;
-  if (!ParseList(args[2], ParseI32, &values) || values.size() != g.axes.size()) {
-    fprintf(stderr, "rvxctl: line needs as many distances as axes\n");
+  if (!DefineGroup(args, 2, 3, &g) || !ValuesArg(args[2], "DISTANCES", g.axes.size(), &values)) {
     return 2;
   }
+  if (!ApplyGroup(g)) return 1;
   const bool absolute = args.Has("--abs");
+  const std::vector<int32_t> targets = Targets(g.board, g.axes, values, absolute);
   (absolute ? RVX406A_Abs_Line : RVX406A_Inc_Line)(g.board, g.map, values.data());
-  return WaitGroup(g, absolute ? "Abs_Line" : "Inc_Line");
+  return WaitGroup(g, absolute ? "Abs_Line" : "Inc_Line", targets);
 }
 
 int Arc(const Args &args) {
   GroupArgs g;
   int32_t cx = 0, cy = 0, ex = 0, ey = 0;
   uint16_t direction = 0;
-  if (!DefineGroup(args, 2, 2, &g)) return 2;
-  if (!ParsePair(args[2], &cx, &cy) || !ParsePair(args[3], &ex, &ey) ||
-      !ParseU16(args[4], &direction)) {
-    fprintf(stderr, "rvxctl: arc BOARD A1,A2 CX,CY EX,EY 0|1\n");
+  if (!DefineGroup(args, 2, 2, &g) || !PairArg(args[2], "CX,CY", &cx, &cy) ||
+      !PairArg(args[3], "EX,EY", &ex, &ey) || !Number(args[4], "DIRECTION", 0, 1, &direction)) {
     return 2;
   }
+  if (!ApplyGroup(g)) return 1;
   const bool absolute = args.Has("--abs");
   (absolute ? RVX406A_Abs_Arc : RVX406A_Inc_Arc)(g.board, g.map, cx, cy, ex, ey, direction);
   return WaitGroup(g, absolute ? "Abs_Arc" : "Inc_Arc");
@@ -671,11 +1074,11 @@ int Arc(const Args &args) {
 int Theta(const Args &args) {
   GroupArgs g;
   int32_t cx = 0, cy = 0, angle = 0;
-  if (!DefineGroup(args, 2, 2, &g)) return 2;
-  if (!ParsePair(args[2], &cx, &cy) || !ParseI32(args[3], &angle)) {
-    fprintf(stderr, "rvxctl: theta BOARD A1,A2 CX,CY ANGLE\n");
+  if (!DefineGroup(args, 2, 2, &g) || !PairArg(args[2], "CX,CY", &cx, &cy) ||
+      !Number(args[3], "ANGLE", INT32_MIN, INT32_MAX, &angle)) {
     return 2;
   }
+  if (!ApplyGroup(g)) return 1;
   const bool absolute = args.Has("--abs");
   (absolute ? RVX406A_Abs_Theta : RVX406A_Inc_Theta)(g.board, g.map, cx, cy, angle);
   return WaitGroup(g, absolute ? "Abs_Theta" : "Inc_Theta");
@@ -722,11 +1125,11 @@ int Conti(const Args &args) {
   GroupArgs g;
   std::vector<RVX406A_CONTI_SEGMENT> segments;
   int32_t lead[2] = {0, 0};
-  if (!DefineGroup(args, 2, 2, &g) || !ReadSegments(args[2], &segments)) return 2;
-  if (args.Has("--lead") && !ParsePair(args.flags.at("--lead"), &lead[0], &lead[1])) {
-    fprintf(stderr, "rvxctl: --lead D1,D2\n");
+  if (!DefineGroup(args, 2, 2, &g) || !ReadSegments(args[2], &segments) ||
+      (args.Has("--lead") && !PairArg(args.flags.at("--lead"), "--lead", &lead[0], &lead[1]))) {
     return 2;
   }
+  if (!ApplyGroup(g)) return 1;
   RVX406A_SetInitContiTable();
   if (!Succeeded("SetInitContiTable")) return 1;
   RVX406A_SetContiDataTable(g.board, static_cast<uint32_t>(segments.size()), segments.data());
@@ -755,10 +1158,6 @@ int Conti(const Args &args) {
   return status;
 }
 
-// Set by Ctrl-C / SIGINT: watch ends and the boards are unloaded as usual.
-volatile std::sig_atomic_t interrupted = 0;
-void OnInterrupt(int) { interrupted = 1; }
-
 // Notifications of the watcher thread, taken by the main thread.
 std::atomic<unsigned> motion_wakes{0}, input_wakes{0};
 void OnBoardEvent(uint32_t, uint32_t kind) { (kind == 0 ? motion_wakes : input_wakes)++; }
@@ -772,7 +1171,17 @@ void Stamp() {
 // until interrupted; each event is printed when it arrives.
 int Watch(const Args &args) {
   uint16_t board = 0;
+  std::vector<int32_t> c;  // AXIS,START,INTERVAL,COUNT
   if (!BoardArg(args, 0, &board)) return 2;
+  if (args.Has("--compare")) {
+    uint16_t axis = 0, count = 0;
+    const std::string &text = args.flags.at("--compare");
+    if (!ValuesArg(text, "--compare AXIS,START,INTERVAL,COUNT", 4, &c) ||
+        !AxisArg(board, std::to_string(c[0]), &axis) ||
+        !Number(std::to_string(c[3]), "--compare COUNT", 0, 0xFFFF, &count)) {
+      return 2;
+    }
+  }
   const uint16_t axes = RVX406A_GetAxisNum(board);
   if (!Succeeded("GetAxisNum")) return 1;
   for (uint16_t a = 0; a < axes; ++a) RVX406A_SetMotEventMask(board, a, 7);
@@ -783,12 +1192,6 @@ int Watch(const Args &args) {
   if (!Succeeded("SetEventEnable")) return 1;
   if (args.Has("--compare")) {
     // The table lives in this process, so its compare events are served here.
-    std::vector<int32_t> c;
-    if (!ParseList(args.flags.at("--compare"), ParseI32, &c) || c.size() != 4 || c[0] < 0 ||
-        c[0] > 0xFFFF || c[3] < 0 || c[3] > 0xFFFF) {
-      fprintf(stderr, "rvxctl: --compare AXIS,START,INTERVAL,COUNT\n");
-      return 2;
-    }
     RVX406A_SetInitCompTrg(board);
     if (!Succeeded("SetInitCompTrg")) return 1;
     RVX406A_SetCompTrgContTable(board, static_cast<uint16_t>(c[0]), static_cast<uint16_t>(c[3]),
@@ -875,9 +1278,8 @@ int Scope(const Args &raw) {
             "[--svg FILE] COMMAND...\n");
     return 2;
   }
-  if (!BoardArg(raw, 0, &record.board)) return 2;
-  if (!ParseList(words[1], ParseU16, &record.axes)) {
-    fprintf(stderr, "rvxctl: scope axes, e.g. 0 or 0,1\n");
+  if (!BoardArg(raw, 0, &record.board) ||
+      !AxesArg(record.board, words[1], "AXES", 1, 4, &record.axes)) {
     return 2;
   }
   double seconds = 60;
@@ -1016,6 +1418,57 @@ const std::vector<Command> &Commands() {
        {},
        {},
        Home},
+      {"servo",
+       "servo BOARD AXIS [on|off]",
+       "servo-on output, shown or switched",
+       2,
+       3,
+       {},
+       {},
+       Servo},
+      {"alarm-reset",
+       "alarm-reset BOARD AXIS [--ms N]",
+       "pulse the alarm-reset output (default 100 ms); 1 when the alarm stays on",
+       2,
+       2,
+       {},
+       {"--ms"},
+       AlarmReset},
+      {"speed",
+       "speed BOARD AXIS [pos S,V,ACC,DEC | jog S,V,ACC | home LOW,HIGH,ACC | shape "
+       "trapezoid|s-curve]",
+       "speed profiles (PPS, ms), shown or set",
+       2,
+       4,
+       {},
+       {},
+       Speed},
+      {"position",
+       "position BOARD AXIS N [--logical | --real]",
+       "load the logical and real position counters (or one of them)",
+       3,
+       3,
+       {"--logical", "--real"},
+       {},
+       Position},
+      {"pulse", "pulse BOARD AXIS [0..5]", "pulse output mode, shown or set", 2, 3, {}, {}, Pulse},
+      {"encoder",
+       "encoder BOARD AXIS [0..3]",
+       "encoder input mode, shown or set",
+       2,
+       3,
+       {},
+       {},
+       Encoder},
+      {"param",
+       "param save BOARD | param load [BOARD]",
+       "save the board's settings to its parameter file; say which file the settings came from",
+       1,
+       2,
+       {},
+       {},
+       Param},
+      {"log", "log [0..3]", "log level, shown or set, and the day's log file", 0, 1, {}, {}, Log},
       {"line",
        "line BOARD A1,A2[,A3] D1,D2[,D3] [--abs] [--map N] [--speed "
        "S,V,ACC,DEC]",
@@ -1142,8 +1595,19 @@ void Usage(FILE *out) {
           "  --sim-config=TEXT     simulator configuration as RVX_SIM takes it, "
           "e.g.\n"
           "                        \"clock=stepped;axis0.1.limits=-5000:5000\"\n"
-          "exit status: 0 done, 1 refused by the library or stopped by a cause, 2 "
-          "usage\n");
+          "  --version             versions of rvxctl and of the library file beside it\n"
+          "environment:\n"
+          "  RVX_DRIVER            unset: the kernel driver (%s, ...); sim: the\n"
+          "                        simulated board; a path: a driver module\n"
+          "  RVX_INSTALL_DIR       folder of Parameter/, DbgLevel.ini and Debug/ (the log);\n"
+          "                        default %s\n"
+          "  RVX_IPC_NAMESPACE     prefix of the shared objects' names: programs meet only\n"
+          "                        within one namespace\n"
+          "  RVX_SIM               the simulated boards and machine, as --sim-config takes it\n"
+          "exit status: 0 done; 1 refused by the library, or a move, home search or path\n"
+          "stopped by a cause (limit, alarm, emergency, stop); 2 a bad command line;\n"
+          "130 stopped by Ctrl-C (the axes get a decelerating stop first)\n",
+          rvx::os::DevicePath(0).c_str(), rvx::os::DefaultInstallDir());
 }
 
 bool SameMachine(const rvx::sim::MachineModel &x, const rvx::sim::MachineModel &y) {
@@ -1242,6 +1706,95 @@ int SimCommand(const Options &options, bool *keep) {
   return 2;
 }
 
+// The line the library writes to the log when the system refuses one of its
+// named objects: it names the object, the call and the reason.
+std::string LoggedObjectFailure() {
+  FILE *file = fopen(LogPath().c_str(), "rb");
+  if (file == nullptr) return "";
+  std::string found;
+  char line[512];
+  constexpr char kMark[] = " RVX406A_LoadDevice: ";
+  while (fgets(line, sizeof line, file) != nullptr) {
+    const char *at = strstr(line, kMark);
+    if (at != nullptr) found = at + strlen(kMark);
+  }
+  fclose(file);
+  while (!found.empty() && (found.back() == '\n' || found.back() == '\r')) found.pop_back();
+  return found;
+}
+
+// After a failed LoadDevice: what was tried, why it failed where the system
+// says so, and what to try next.
+void ExplainLoadFailure(int32_t code) {
+  fprintf(stderr, "rvxctl: LoadDevice: %s\n", Explained(code).c_str());
+  const std::string driver = rvx::os::GetEnv("RVX_DRIVER");
+  if (code == ERR_CREATE_KERNEL_DRIVER_FAIL || code == ERR_CREATE_MEM_FAIL) {
+    const std::string why = LoggedObjectFailure();
+    if (!why.empty()) fprintf(stderr, "rvxctl: %s\n", why.c_str());
+    fprintf(stderr, "rvxctl: every program of one RVX_IPC_NAMESPACE must run as the same user\n");
+    return;
+  }
+  if (code != ERR_DEVICE_LOAD) return;
+  if (driver.empty()) {
+    const std::string why = rvx::os::DeviceOpenFailure(0);
+    fprintf(stderr, "rvxctl: tried the kernel driver's device %s (RVX_DRIVER is unset): %s\n",
+            rvx::os::DevicePath(0).c_str(),
+            why.empty() ? "it opens, but offered no board" : why.c_str());
+    fprintf(
+        stderr,
+        "rvxctl: is the board fitted and its driver loaded? Without a board, try rvxctl --sim\n");
+  } else if (driver != "sim") {
+    std::string why = rvx::os::ModuleLoadFailure(driver.c_str());
+    if (why.empty()) {
+      const bool entry =
+          rvx::os::ModuleSymbol(rvx::os::LoadModule(driver.c_str()), "rvx_driver_entry") != nullptr;
+      why = entry ? "it loads, but its rvx_driver_entry gave no operations of ABI version 1, "
+                    "or its device 0 did not open"
+                  : "it loads, but exports no rvx_driver_entry";
+    }
+    fprintf(stderr, "rvxctl: tried the driver module RVX_DRIVER=%s: %s\n", driver.c_str(),
+            why.c_str());
+    fprintf(stderr, "rvxctl: unset RVX_DRIVER for the kernel driver, or try rvxctl --sim\n");
+  }
+}
+
+// --version: the tool's own version, which is also that of the library code
+// built into it; and, as GetDllVersion reads it, the version of the library
+// file installed beside the tool.
+void PrintVersions(bool loaded) {
+  printf("rvxctl %s (rvxMApiBrd %s built in)\n", RVX_VERSION_STRING, RVX_VERSION_STRING);
+  const std::string exe = rvx::os::ExecutablePath();
+  const size_t cut = exe.find_last_of("/\\");
+  const std::string dir = cut == std::string::npos ? "" : exe.substr(0, cut + 1);
+  const char sep = rvx::os::PathSeparator();
+  std::string path;
+  for (const std::string &folder :
+       {dir, dir + ".." + sep + "lib" + sep, dir + ".." + sep + "bin" + sep}) {
+    const std::string candidate = folder + rvx::os::LibraryFileName();
+    if (FILE *file = fopen(candidate.c_str(), "rb")) {
+      fclose(file);
+      path = candidate;
+      break;
+    }
+  }
+  if (path.empty()) {
+    printf("%s: not found beside rvxctl\n", rvx::os::LibraryFileName());
+  } else if (!loaded) {
+    printf(
+        "%s: version not read: GetDllVersion needs a loaded board (try rvxctl --sim "
+        "--version)\n",
+        path.c_str());
+  } else {
+    const uint32_t v = RVX406A_GetDllVersion(path.c_str());
+    if (v == 0) {
+      printf("%s: no version resource\n", path.c_str());
+    } else {
+      printf("%s: version %u.%u.%u.%u\n", path.c_str(), v / 1000000, v / 10000 % 100, v / 100 % 100,
+             v % 100);
+    }
+  }
+}
+
 int SimKeep(const Args &) {
   rvxctl::ServeUntilStopped();
   return 0;
@@ -1252,11 +1805,13 @@ int SimKeep(const Args &) {
 int main(int argc, char **argv) {
   Options options;
   std::string bad;
+  bool version = false;
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
       Usage(stdout);
       return 0;
     }
+    version |= strcmp(argv[i], "--version") == 0;
   }
   // The boards RVX_SIM describes, then what the command line says about them.
   const std::string environment_error =
@@ -1275,10 +1830,18 @@ int main(int argc, char **argv) {
     fprintf(stderr, "rvxctl: %s\n", machine_error.c_str());
     return 2;
   }
-  if (options.words.empty()) options.words.push_back("load");
+  if (version) {
+    options.words.assign(1, "version");
+  } else if (options.words.empty()) {
+    options.words.push_back("load");
+  }
   bool keep = false;
   const Command keeper = {"sim keep", "", "", 0, 0, {}, {}, SimKeep};
-  const Command *command = nullptr;
+  const Command versions = {"version", "", "", 0, 0, {}, {}, [](const Args &) {
+                              PrintVersions(true);
+                              return 0;
+                            }};
+  const Command *command = version ? &versions : nullptr;
   if (options.words[0] == "sim") {
     const int status = SimCommand(options, &keep);
     if (!keep) return status;
@@ -1305,8 +1868,11 @@ int main(int argc, char **argv) {
   }
   int status = 1;
   const int32_t highest = RVX406A_LoadDevice();
-  if (highest < 0) {
-    fprintf(stderr, "rvxctl: LoadDevice: %s\n", ResultName(highest).c_str());
+  if (highest < 0 && version) {
+    PrintVersions(false);
+    status = 0;
+  } else if (highest < 0) {
+    ExplainLoadFailure(highest);
     if (keep) rvxctl::KeeperFailed();
   } else {
     if (joined) ApplyMachine(unmodelled, options.boards);

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -20,11 +22,18 @@ int ToFd(Handle handle) { return static_cast<int>(reinterpret_cast<intptr_t>(han
 
 }  // namespace
 
+std::string DevicePath(uint32_t board) { return "/dev/rvxPciBrd" + std::to_string(board); }
+
 Handle OpenDevice(uint32_t board) {
-  char path[32];
-  std::snprintf(path, sizeof(path), "/dev/rvxPciBrd%u", board);
-  const int fd = open(path, O_RDWR | O_CLOEXEC);
+  const int fd = open(DevicePath(board).c_str(), O_RDWR | O_CLOEXEC);
   return fd < 0 ? nullptr : FromFd(fd);
+}
+
+std::string DeviceOpenFailure(uint32_t board) {
+  const int fd = open(DevicePath(board).c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  close(fd);
+  return "";
 }
 
 int DeviceControl(Handle device, uint32_t code, void* in, uint32_t in_size, void* out,
@@ -52,5 +61,16 @@ Handle LoadModule(const char* path) {
 void* ModuleSymbol(Handle module, const char* name) {
   return module == nullptr || name == nullptr ? nullptr : dlsym(module, name);
 }
+
+std::string ModuleLoadFailure(const char* path) {
+  // dlerror names the file and the reason (no such file, permission
+  // denied, wrong architecture, a missing dependency).
+  dlerror();
+  if (dlopen(path, RTLD_NOW | RTLD_LOCAL) != nullptr) return "";
+  const char* why = dlerror();
+  return why != nullptr ? why : "not loadable";
+}
+
+const char* LibraryFileName() { return "librvxMApiBrd.so"; }
 
 }  // namespace rvx::os

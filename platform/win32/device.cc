@@ -1,16 +1,53 @@
 // The board driver's device and loadable driver modules.
 #include <cstdio>
+#include <string>
 
 #include "platform/win32/win32.h"
 
 namespace rvx::os {
 
+namespace {
+
+// The text of a system error code, without its closing line break.
+std::string SystemMessage(DWORD code) {
+  char text[512] = "";
+  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, text, sizeof text, nullptr);
+  std::string message(text, n);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  char number[32];
+  std::snprintf(number, sizeof number, "error %lu", static_cast<unsigned long>(code));
+  return message.empty() ? number : message + " (" + number + ")";
+}
+
+}  // namespace
+
+std::string DevicePath(uint32_t board) { return "\\\\.\\rvxPciBrd" + std::to_string(board); }
+
+std::string DeviceOpenFailure(uint32_t board) {
+  Handle device = OpenDevice(board);
+  if (device != nullptr) {
+    CloseDevice(device);
+    return "";
+  }
+  return SystemMessage(::GetLastError());
+}
+
+std::string ModuleLoadFailure(const char* path) {
+  HMODULE module = ::LoadLibraryA(path);
+  if (module != nullptr) return "";
+  return SystemMessage(::GetLastError());
+}
+
+const char* LibraryFileName() { return "rvxMApiBrd.dll"; }
+
 Handle OpenDevice(uint32_t board) {
-  char path[32];
-  std::snprintf(path, sizeof(path), "\\\\.\\rvxPciBrd%u", static_cast<unsigned>(board));
-  HANDLE device =
-      ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE device = ::CreateFileA(DevicePath(board).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
   return device == INVALID_HANDLE_VALUE ? nullptr : device;
 }
 

@@ -44,18 +44,27 @@ def test_exports_carry_the_header_types(lib):
         assert (function.restype, function.argtypes) == (restype, argtypes), name
 
 
-def test_errors_raise_with_their_names(lib):
+def test_errors_raise_with_their_names_and_plain_texts(lib):
     cases = [
-        (lambda b: b[0].axis(0).set_speed(4_000_001, 20000, 20, 20), "ERR_MAX_STARTV", -533),
-        (lambda b: b[0].axis(0).move(268_435_456), "ERR_INVALID_PARAMETER", -300),
-        (lambda b: b[0].axis(4).move(10), "ERR_AXIS_NUM", -540),
-        (lambda b: rvx406a.Board(b.lib, 5).get_di(0), "ERR_BOARD_NUMBER", -410),
+        (lambda b: b[0].axis(0).set_speed(4_000_001, 20000, 20, 20), "ERR_MAX_STARTV", -533,
+         "RVX406A_SetPosSpeed: ERR_MAX_STARTV (-533): the start (or low) speed is above "
+         "4,000,000 PPS"),
+        (lambda b: b[0].axis(0).move(268_435_456), "ERR_INVALID_PARAMETER", -300,
+         "RVX406A_Inc_Move: ERR_INVALID_PARAMETER (-300): a value is out of the range"),
+        (lambda b: b[0].axis(4).move(10), "ERR_AXIS_NUM", -540,
+         "ERR_AXIS_NUM (-540): no such axis on this board (axes are 0 to 3)"),
+        (lambda b: rvx406a.Board(b.lib, 5).get_di(0), "ERR_BOARD_NUMBER", -410,
+         "ERR_BOARD_NUMBER (-410): no board with that number was found"),
     ]
     with rvx406a.Boards(lib) as boards:
-        for action, name, code in cases:
+        for action, name, code, message in cases:
             with pytest.raises(getattr(errors, name)) as raised:
                 action(boards)
             assert (raised.value.name, raised.value.code) == (name, code)
+            assert message in str(raised.value)
+    # Every named failure has its text, as rvxctl has.
+    named = {code for code in rvx406a._api.RESULT_NAMES if code < 0}
+    assert named <= set(errors.TEXTS), named - set(errors.TEXTS)
 
 
 def test_boards_unload_when_the_block_raises(lib):
