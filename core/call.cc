@@ -140,7 +140,8 @@ void Axis::SetSyncWords(u16 sm6, u16 sm7) const {
 
 Call::Call(LogRule rule, Boards boards)
     : process_(rvx::process()), serial_(process_.calls), mutex_(process_.mutex), rule_(rule) {
-  if (mutex_ != nullptr) os::WaitMutex(mutex_);
+  // Released only when taken: the count of takes is the owner's alone.
+  if (mutex_ != nullptr && !os::WaitMutex(mutex_)) mutex_ = nullptr;
   if (boards == Boards::kRequired && process_.table.count == 0) result_ = ERR_DEVICE_LOAD;
 }
 
