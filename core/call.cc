@@ -150,22 +150,20 @@ Call::~Call() {
   if (mutex_ != nullptr) os::ReleaseMutex(mutex_);
 }
 
-// Most calls write nothing at the usual log levels: the line is formatted
-// only when it will be written.
 void Call::LogLine(const char* format, std::initializer_list<LogArg> args) {
-  if (process_.shared == nullptr || !ShouldLog(rule_, process_.shared->log_level, result_)) return;
   FormatLine(process_.line, sizeof process_.line, format, args);
   WriteLogLine(process_.line);
 }
 
-BoardCall::BoardCall(u16 board, LogRule rule) : Call(rule), board_(board), io_(nullptr) {
+BoardCall::BoardCall(u16 board, LogRule rule)
+    : Call(rule), board_(board), io_(nullptr, process().driver) {
   if (!ok()) return;
   if (board >= process().table.count) {
     Fail(ERR_BOARD_NUMBER);
   } else if (record().handle == nullptr) {
     Fail(ERR_INVALID_HANDLE);
   } else {
-    io_ = BoardIo(record().handle);
+    io_ = BoardIo(record().handle, process().driver);
   }
 }
 
