@@ -183,11 +183,23 @@ void BM_BareAppend(benchmark::State& state) {
 }
 BENCHMARK(BM_BareAppend);
 
-// Arg: processes. Each child loads the boards, waits for the start, then
-// makes a fixed number of setter calls; the time is from the start to the
-// last child's end of calls (unloading is not a call), so aggregate calls per
-// second compare directly.
+// Arg: processes. Each child loads the boards once; at every start it makes a
+// fixed number of setter calls. The time is from the start to the last
+// child's end of calls, so aggregate calls per second compare directly.
+// Children unload only after the last iteration: unloading holds the library
+// mutex for the watchers' grace period, which the others' calls would wait out.
 constexpr int kCallsPerProcess = 20000;
+
+void RunCallingChild(int start, int ready, int done) {
+  char byte = RVX406A_LoadDevice() >= 0 ? 1 : 0;
+  (void)!write(ready, &byte, 1);
+  while (read(start, &byte, 1) == 1 && byte == 'g') {
+    for (int i = 0; i < kCallsPerProcess; ++i) RVX406A_SetSvAlm(0, 0, i & 1, 0);
+    (void)!write(done, &byte, 1);
+  }
+  RVX406A_UnloadDevice();
+  _exit(0);
+}
 
 void BM_Processes(benchmark::State& state) {
   const int processes = static_cast<int>(state.range(0));
@@ -196,52 +208,48 @@ void BM_Processes(benchmark::State& state) {
     const Loaded loaded(0);  // DbgLevel.ini at 0 for the children; a first load
     if (!loaded.ok(state)) return;
   }
+  int ready[2], done[2];
+  if (pipe(ready) != 0 || pipe(done) != 0) return state.SkipWithError("pipe");
+  std::vector<pid_t> children;
+  std::vector<int> starts;  // one per child, so that each takes one start
+  bool all_loaded = true;
+  for (int k = 0; k < processes; ++k) {
+    int start[2];
+    if (pipe(start) != 0) break;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      for (int fd : starts) close(fd);  // or the earlier children never see their end
+      close(start[1]);
+      RunCallingChild(start[0], ready[1], done[1]);
+    }
+    close(start[0]);
+    children.push_back(pid);
+    starts.push_back(start[1]);
+    char byte = 0;
+    all_loaded = read(ready[0], &byte, 1) == 1 && byte == 1 && all_loaded;
+  }
+  if (!all_loaded || static_cast<int>(children.size()) != processes) {
+    state.SkipWithError("a child could not load the boards");
+  }
   double seconds = 0;
   int64_t calls = 0;
   for (auto _ : state) {
-    int ready[2], start[2], done[2];
-    if (pipe(ready) != 0 || pipe(start) != 0 || pipe(done) != 0) {
-      state.SkipWithError("pipe");
-      break;
-    }
-    std::vector<pid_t> children;
-    for (int k = 0; k < processes; ++k) {
-      const pid_t pid = fork();
-      if (pid == 0) {
-        char byte = RVX406A_LoadDevice() >= 0 ? 1 : 0;
-        (void)!write(ready[1], &byte, 1);
-        (void)!read(start[0], &byte, 1);
-        for (int i = 0; i < kCallsPerProcess; ++i) RVX406A_SetSvAlm(0, 0, i & 1, 0);
-        (void)!write(done[1], &byte, 1);
-        RVX406A_UnloadDevice();
-        _exit(0);
-      }
-      children.push_back(pid);
-    }
-    bool all_loaded = true;
-    for (int k = 0; k < processes; ++k) {
-      char byte = 0;
-      all_loaded = read(ready[0], &byte, 1) == 1 && byte == 1 && all_loaded;
-    }
+    if (!all_loaded) break;
     const auto t0 = std::chrono::steady_clock::now();
-    const std::string go(processes, 'g');
-    (void)!write(start[1], go.data(), go.size());
+    for (int fd : starts) (void)!write(fd, "g", 1);
     for (int k = 0; k < processes; ++k) {
       char byte = 0;
       (void)!read(done[0], &byte, 1);
     }
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    for (pid_t pid : children) waitpid(pid, nullptr, 0);
-    for (int fd : {ready[0], ready[1], start[0], start[1], done[0], done[1]}) close(fd);
-    if (!all_loaded) {
-      state.SkipWithError("a child could not load the boards");
-      break;
-    }
     state.SetIterationTime(elapsed);
     seconds += elapsed;
     calls += static_cast<int64_t>(processes) * kCallsPerProcess;
   }
+  for (int fd : starts) close(fd);  // the children unload and leave
+  for (pid_t pid : children) waitpid(pid, nullptr, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
   if (seconds > 0) state.counters["calls_per_s"] = static_cast<double>(calls) / seconds;
 }
 BENCHMARK(BM_Processes)->ArgName("processes")->Arg(1)->Arg(2)->Arg(4)->UseManualTime();

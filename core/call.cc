@@ -140,7 +140,8 @@ void Axis::SetSyncWords(u16 sm6, u16 sm7) const {
 
 Call::Call(LogRule rule, Boards boards)
     : process_(rvx::process()), serial_(process_.calls), mutex_(process_.mutex), rule_(rule) {
-  if (mutex_ != nullptr) os::WaitMutex(mutex_);
+  // Released only when taken: the count of takes is the owner's alone.
+  if (mutex_ != nullptr && !os::WaitMutex(mutex_)) mutex_ = nullptr;
   if (boards == Boards::kRequired && process_.table.count == 0) result_ = ERR_DEVICE_LOAD;
 }
 
@@ -149,22 +150,20 @@ Call::~Call() {
   if (mutex_ != nullptr) os::ReleaseMutex(mutex_);
 }
 
-// Most calls write nothing at the usual log levels: the line is formatted
-// only when it will be written.
 void Call::LogLine(const char* format, std::initializer_list<LogArg> args) {
-  if (process_.shared == nullptr || !ShouldLog(rule_, process_.shared->log_level, result_)) return;
   FormatLine(process_.line, sizeof process_.line, format, args);
   WriteLogLine(process_.line);
 }
 
-BoardCall::BoardCall(u16 board, LogRule rule) : Call(rule), board_(board), io_(nullptr) {
+BoardCall::BoardCall(u16 board, LogRule rule)
+    : Call(rule), board_(board), io_(nullptr, process().driver) {
   if (!ok()) return;
   if (board >= process().table.count) {
     Fail(ERR_BOARD_NUMBER);
   } else if (record().handle == nullptr) {
     Fail(ERR_INVALID_HANDLE);
   } else {
-    io_ = BoardIo(record().handle);
+    io_ = BoardIo(record().handle, process().driver);
   }
 }
 

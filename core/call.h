@@ -128,13 +128,20 @@ class Call {
   // when the log level and the logging rule say so. May be called per line.
   template <class... Args>
   void Log(const char* format, const Args&... args) {
-    LogLine(format, {LogArg(result_), LogArg(args)...});
+    if (WillLog()) LogLine(format, {LogArg(result_), LogArg(args)...});
   }
 
   Process& process() const { return process_; }
   SharedSection& shared() const { return *process_.shared; }
 
  private:
+  // Most calls write nothing at the usual log levels: the line is formatted
+  // only when it will be written, and level 0 is told here without a call.
+  bool WillLog() const {
+    const SharedSection* shared = process_.shared;
+    if (shared == nullptr || (shared->log_level == 0 && rule_ != LogRule::kAlways)) return false;
+    return ShouldLog(rule_, shared->log_level, result_);
+  }
   void LogLine(const char* format, std::initializer_list<LogArg> args);
 
   Process& process_;

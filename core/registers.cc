@@ -8,23 +8,23 @@ namespace {
 // Settle reads follow every port write: the board needs them before the next access.
 constexpr int kWriteSettleReads = 2;
 
-int Send(void* device, u32 code, void* in, u32 in_size, void* out, u32 out_size) {
-  const rvx_driver_ops* driver = process().driver;
-  if (device == nullptr || driver == nullptr) return 0;
-  u32 returned = 0;
-  return driver->io_control(device, code, in, in_size, out, out_size, &returned);
-}
+}  // namespace
 
-u32 PortRequest(void* device, u32 code, u32 space, u32 offset, u32 value) {
+BoardIo::BoardIo(void* device) : device_(device), driver_(process().driver) {}
+
+u32 BoardIo::Port(u32 code, u32 space, u32 offset, u32 value) const {
+  if (device_ == nullptr || driver_ == nullptr) return 0;
   PortRecord record{space, offset, value, 0};
-  if (!Send(device, code, &record, sizeof record, &record, sizeof record)) return 0;
+  u32 returned = 0;
+  if (!driver_->io_control(device_, code, &record, sizeof record, &record, sizeof record,
+                           &returned)) {
+    return 0;
+  }
   return record.value;
 }
 
-}  // namespace
-
 u32 BoardIo::Read(Space space, u32 offset, u32 code) const {
-  const u32 value = PortRequest(device_, code, static_cast<u32>(space), offset, 0);
+  const u32 value = Port(code, static_cast<u32>(space), offset, 0);
   switch (code) {
     case ioctl::kReadByte:
       return value & 0xFF;
@@ -36,28 +36,28 @@ u32 BoardIo::Read(Space space, u32 offset, u32 code) const {
 }
 
 void BoardIo::Write(Space space, u32 offset, u32 value, u32 code) const {
-  PortRequest(device_, code, static_cast<u32>(space), offset, value);
+  Port(code, static_cast<u32>(space), offset, value);
   Settle(kWriteSettleReads);
 }
 
 u8 BoardIo::EventByte(u32 offset) const {
-  return static_cast<u8>(PortRequest(device_, ioctl::kEventReadByte, 0, offset, 0));
+  return static_cast<u8>(Port(ioctl::kEventReadByte, 0, offset, 0));
 }
 
 u16 BoardIo::EventWord(u32 offset) const {
-  return static_cast<u16>(PortRequest(device_, ioctl::kEventReadWord, 0, offset, 0));
+  return static_cast<u16>(Port(ioctl::kEventReadWord, 0, offset, 0));
 }
 
 void BoardIo::SetEventByte(u32 offset, u8 value) const {
-  PortRequest(device_, ioctl::kEventWriteByte, 0, offset, value);
+  Port(ioctl::kEventWriteByte, 0, offset, value);
 }
 
 void BoardIo::SetEventWord(u32 offset, u16 value) const {
-  PortRequest(device_, ioctl::kEventWriteWord, 0, offset, value);
+  Port(ioctl::kEventWriteWord, 0, offset, value);
 }
 
 void BoardIo::Settle(int count) const {
-  for (int i = 0; i < count; ++i) PortRequest(device_, ioctl::kReadByte, 2, pld::kIdentity, 0);
+  for (int i = 0; i < count; ++i) Port(ioctl::kReadByte, 2, pld::kIdentity, 0);
 }
 
 void BoardIo::Write32(u16 command_word, i32 value) const {
@@ -74,7 +74,10 @@ i32 BoardIo::Read32(u16 command_word) const {
 }
 
 void BoardIo::Request(u32 code, void* buffer, u32 size, bool output) const {
-  Send(device_, code, buffer, size, output ? buffer : nullptr, output ? size : 0);
+  if (device_ == nullptr || driver_ == nullptr) return;
+  u32 returned = 0;
+  driver_->io_control(device_, code, buffer, size, output ? buffer : nullptr, output ? size : 0,
+                      &returned);
 }
 
 bool BoardIo::BusTest() const {

@@ -5,6 +5,7 @@
 #define RVX_CORE_REGISTERS_H_
 
 #include "core/types.h"
+#include "include/rvx406a_driver.h"
 
 namespace rvx {
 
@@ -242,7 +243,9 @@ constexpr u32 ChipNumber(u32 /*board*/, u32 /*axis*/) { return 1; }
 // One board's driver channel. A null device skips every request; reads give 0.
 class BoardIo {
  public:
-  explicit BoardIo(void* device) : device_(device) {}
+  // Through the process's driver.
+  explicit BoardIo(void* device);
+  BoardIo(void* device, const rvx_driver_ops* driver) : device_(device), driver_(driver) {}
   void* device() const { return device_; }
 
   u32 Read(Space space, u32 offset, u32 code) const;
@@ -284,7 +287,12 @@ class BoardIo {
   bool BusTest() const;
 
  private:
+  // One port record request; the record's value afterwards, 0 on failure.
+  u32 Port(u32 code, u32 space, u32 offset, u32 value) const;
+
   void* device_;
+  // Kept from construction: a request then costs no lookup of the process.
+  const rvx_driver_ops* driver_;
 };
 
 // One axis of a board's chip.

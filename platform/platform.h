@@ -25,7 +25,9 @@ using Handle = void*;
 // `already_existed` tells whether a live process held the mutex before.
 Handle CreateNamedMutex(const char* name, bool initial_owner, bool* already_existed);
 // Waits without time-out. A mutex left by a dead owner counts as acquired.
+// Ownership is per thread: the owner's waits return at once and count.
 bool WaitMutex(Handle mutex);
+// Gives up one successful wait; only for the owning thread.
 void ReleaseMutex(Handle mutex);
 void CloseMutex(Handle mutex);
 

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "platform/platform.h"
@@ -202,16 +203,48 @@ LocalTime GetLocalTime() {
       static_cast<uint16_t>(now.tv_nsec / 1000000)};
 }
 
+// The call lock of every call: a futex word (0 free, 1 taken, 2 taken with
+// sleepers) with an owner and a depth beside it. pthread's recursive kind
+// costs a call several times as much; a release enters the kernel only for
+// a sleeper.
+struct RecursiveLock {
+  std::atomic<uint32_t> word{0};
+  std::atomic<pthread_t> owner{};
+  uint32_t depth = 0;
+};
+
 ThreadLock::ThreadLock() {
-  static_assert(sizeof storage_ >= sizeof(pthread_mutex_t), "lock storage too small");
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), &attr);
-  pthread_mutexattr_destroy(&attr);
+  static_assert(sizeof storage_ >= sizeof(RecursiveLock), "lock storage too small");
+  new (storage_) RecursiveLock;
 }
-ThreadLock::~ThreadLock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
-void ThreadLock::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
-void ThreadLock::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+ThreadLock::~ThreadLock() { reinterpret_cast<RecursiveLock*>(storage_)->~RecursiveLock(); }
+
+void ThreadLock::lock() {
+  auto* l = reinterpret_cast<RecursiveLock*>(storage_);
+  const pthread_t self = pthread_self();
+  if (pthread_equal(l->owner.load(std::memory_order_relaxed), self)) {
+    ++l->depth;
+    return;
+  }
+  uint32_t free = 0;
+  if (!l->word.compare_exchange_strong(free, 1, std::memory_order_acquire)) {
+    while (l->word.exchange(2, std::memory_order_acquire) != 0) {
+      syscall(SYS_futex, reinterpret_cast<uint32_t*>(&l->word), FUTEX_WAIT_PRIVATE, 2, nullptr,
+              nullptr, 0);
+    }
+  }
+  l->owner.store(self, std::memory_order_relaxed);
+  l->depth = 1;
+}
+
+void ThreadLock::unlock() {
+  auto* l = reinterpret_cast<RecursiveLock*>(storage_);
+  if (--l->depth != 0) return;
+  l->owner.store(pthread_t(), std::memory_order_relaxed);
+  if (l->word.exchange(0, std::memory_order_release) == 2) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&l->word), FUTEX_WAKE_PRIVATE, 1, nullptr,
+            nullptr, 0);
+  }
+}
 
 }  // namespace rvx::os
