@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "core/registers.h"
-#include "platform/platform.h"
 #include "tests/motion_support.h"
 
 namespace rvx::test {

@@ -5,16 +5,7 @@
 namespace rvx::test {
 namespace {
 
-class DigitalIoTest : public LibraryTest {
- protected:
-  // A board whose PLD register 1 reads `identity`: module bits, type code, byte swap flag.
-  void LoadBoard(u8 identity) {
-    RVX406A_UnloadDevice();
-    ResetBoards(sim::Config{});
-    sim::SetPld(0, pld::kIdentity, identity);
-    Load();
-  }
-};
+using DigitalIoTest = LibraryTest;
 
 // A getter's output, preset to all ones so that an untouched output shows.
 template <class T>

@@ -7,7 +7,6 @@
 #include <iterator>
 #include <random>
 
-#include "platform/platform.h"
 #include "tests/ini_check.h"
 #include "tests/support.h"
 

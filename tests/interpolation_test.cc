@@ -201,7 +201,7 @@ void Decelerating(void*, uint32_t message, uintptr_t, intptr_t) {
   const bool running = message != 0x401;  // the group still runs down its ramp
   sim::SetDriving(0, 2, running);
   sim::SetMainStatusBits(0, running ? 0x100 : 0);
-  if (message == 0x403) PostTestQuitMessage(3);
+  if (message == 0x403) os::PostQuitMessage(3);
 }
 
 TEST_F(InterpolationTest, StopsWaitPumpingMessagesAndLeaveOnQuit) {
@@ -217,12 +217,12 @@ TEST_F(InterpolationTest, StopsWaitPumpingMessagesAndLeaveOnQuit) {
     sim::SetPosition(0, 2, -5, -6);
     ClearLog();
     void* window = CreateTestWindow(Decelerating);
-    for (uint32_t m : messages) PostTestMessage(window, m, 0, 0);
+    for (uint32_t m : messages) os::PostMessage(window, m, 0, 0);
     sim::StartTrace();
     stop(0, 0);
-    TestMessage msg{};
-    EXPECT_EQ(TakeTestMessage(&msg), !logged);  // the quit, posted again
-    EXPECT_EQ(std::pair(seen, msg.message), std::pair(messages, logged ? 0u : kTestQuitMessage));
+    os::Message msg{};
+    EXPECT_EQ(os::PeekMessage(&msg), !logged);  // the quit, posted again
+    EXPECT_EQ(std::pair(seen, msg.message), std::pair(messages, logged ? 0u : os::kWmQuit));
     DestroyTestWindow(window);
     EXPECT_EQ(TracedWrites()[0], std::string("WR0=042") + (name[2] == 'D' ? "6" : "7"));
     // Cleared, or all left as they were when a quit ends the wait.

@@ -2,30 +2,13 @@
 // and nothing left held, so that another process and a later load succeed.
 #include <gmock/gmock.h>
 
-#include <filesystem>
-#include <fstream>
 #include <tuple>
 
 #include "core/board_setup.h"
-#include "platform/platform.h"
 #include "tests/support.h"
 
 namespace rvx::test {
 namespace {
-
-// Open descriptors and mapped shared-memory objects of this process (none
-// where there is no /proc).
-std::pair<long, long> Held() {
-  long descriptors = 0, regions = 0;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
-       it.increment(error)) {
-    ++descriptors;
-  }
-  std::ifstream in("/proc/self/maps");
-  for (std::string line; std::getline(in, line);) regions += line.find("/dev/shm/") != line.npos;
-  return {descriptors, regions};
-}
 
 RVX_TEST_CHILD(LoadAndUnloadOnce) {
   const int32_t highest = RVX406A_LoadDevice();

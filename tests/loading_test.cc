@@ -6,7 +6,6 @@
 #include <tuple>
 
 #include "core/registers.h"
-#include "platform/platform.h"
 #include "tests/support.h"
 
 namespace rvx::test {
@@ -119,13 +118,13 @@ TEST_F(LoadingTest, LoadProgramsTheBoardAndUnloadReleasesItButKeepsTheCount) {
   EXPECT_EQ(requests.front(), "C:E0003800");            // board configuration first
   EXPECT_EQ(requests.back(), "C:E0003878");             // then the event, last
   EXPECT_EQ(sim::Local(0, local::kServoRun), 0xFEFFu);  // servo-run output off
-  PostTestQuitMessage(3);
+  os::PostQuitMessage(3);
   sim::StartTrace();
   RVX406A_UnloadDevice();
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
   EXPECT_THAT(Requests(sim::Trace()), ElementsAre("C:E0003890", "C:E0003890"));  // events off
-  TestMessage quit;  // the unload's message pump hands a quit message on
-  EXPECT_TRUE(TakeTestMessage(&quit) && quit.message == kTestQuitMessage);
+  os::Message quit;  // the unload's message pump hands a quit message on
+  EXPECT_TRUE(os::PeekMessage(&quit) && quit.message == os::kWmQuit);
   EXPECT_EQ(process().table.count, 2u);
   EXPECT_EQ(process().watcher[0], nullptr);
   EXPECT_EQ(process().event[1].load(), nullptr);

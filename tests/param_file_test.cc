@@ -8,7 +8,6 @@
 #include <tuple>
 
 #include "core/registers.h"
-#include "platform/platform.h"
 #include "tests/motion_support.h"
 
 namespace rvx::test {

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "include/rvx406a.h"
-#include "platform/platform.h"
 #include "tests/support.h"
 
 namespace rvx::test {

@@ -166,8 +166,8 @@ TEST(PlatformTest, AutoResetEventsThreadsAndTime) {
             (local->tm_year + 1900) * 10000 + (local->tm_mon + 1) * 100 + local->tm_mday);
 }
 
-std::vector<TestMessage>& Dispatched() {
-  static std::vector<TestMessage> messages;
+std::vector<os::Message>& Dispatched() {
+  static std::vector<os::Message> messages;
   return messages;
 }
 void Record(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
@@ -185,7 +185,7 @@ TEST(PlatformTest, EachThreadTakesItsOwnMessagesInOrder) {
     for (uintptr_t i = 0; i < 3; ++i) os::PostMessage(window, 0x400 + i, i, -1);
     os::PostQuitMessage(3);  // a thread message of the poster
     poster_got_only_its_quit =
-        os::PeekMessage(&msg) && msg.message == kTestQuitMessage && !os::PeekMessage(&msg);
+        os::PeekMessage(&msg) && msg.message == os::kWmQuit && !os::PeekMessage(&msg);
   }).join();
   EXPECT_TRUE(poster_got_only_its_quit);
   os::PostQuitMessage(7);
@@ -193,7 +193,7 @@ TEST(PlatformTest, EachThreadTakesItsOwnMessagesInOrder) {
   for (uint32_t i = 0; i < 4; ++i) {
     ASSERT_TRUE(os::PeekMessage(&msg));
     EXPECT_EQ(msg.window, i < 3 ? window : nullptr);
-    EXPECT_EQ(msg.message, i < 3 ? 0x400 + i : kTestQuitMessage);
+    EXPECT_EQ(msg.message, i < 3 ? 0x400 + i : os::kWmQuit);
     EXPECT_EQ(msg.wparam, i < 3 ? i : 7u);
     os::DispatchMessage(msg);  // the quit message goes to no window
   }

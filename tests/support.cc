@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "core/registers.h"
-#include "platform/platform.h"
 
 namespace rvx::test {
 namespace {
@@ -92,6 +91,13 @@ void LibraryTest::Load() {
   ASSERT_GE(highest, 0) << "LoadDevice failed";
 }
 
+void LibraryTest::LoadBoard(u8 identity) {
+  RVX406A_UnloadDevice();
+  ResetBoards(sim::Config{});
+  sim::SetPld(0, pld::kIdentity, identity);
+  Load();
+}
+
 std::string LibraryTest::ParameterPath(int board) const {
   return install_dir_ + "Parameter/RVXPRM" + std::to_string(board) + ".DAT";
 }
@@ -150,15 +156,13 @@ std::vector<std::string> Requests(const std::vector<sim::Request>& trace) {
   return out;
 }
 
-std::vector<std::string> Writes(const std::vector<sim::Request>& trace) {
+std::vector<std::string> TracedWrites() {
   std::vector<std::string> out;
-  for (const sim::Request& r : trace) {
+  for (const sim::Request& r : sim::Trace()) {
     if (r.op == sim::Op::kWrite) out.push_back(Render(r));
   }
   return out;
 }
-
-std::vector<std::string> TracedWrites() { return Writes(sim::Trace()); }
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
@@ -217,6 +221,18 @@ std::string VersionedPe(const std::u16string& language,
 }
 
 ChildRegistrar::ChildRegistrar(const char* name, ChildMain main) { Children()[name] = main; }
+
+std::pair<long, long> Held() {
+  long descriptors = 0, regions = 0;
+  std::error_code error;
+  for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+       it.increment(error)) {
+    ++descriptors;
+  }
+  std::ifstream in("/proc/self/maps");
+  for (std::string line; std::getline(in, line);) regions += line.find("/dev/shm/") != line.npos;
+  return {descriptors, regions};
+}
 
 int RunChildFromCommandLine(int argc, char** argv) {
   if (argc < 2 || strncmp(argv[1], kChildFlag, strlen(kChildFlag)) != 0) return -1;

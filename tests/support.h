@@ -12,6 +12,7 @@
 
 #include "core/process.h"
 #include "include/rvx406a.h"
+#include "platform/platform.h"
 #include "sim/sim.h"
 
 namespace rvx::test {
@@ -26,6 +27,9 @@ class LibraryTest : public ::testing::Test {
   virtual sim::Config Boards() const { return sim::Config{}; }
 
   void Load();  // fails the test unless LoadDevice succeeds
+  // Loads anew one board whose PLD register 1 reads `identity`: module bits,
+  // type code, byte swap flag.
+  void LoadBoard(u8 identity);
   std::string ParameterPath(int board) const;
   // Lines of every log file of the Debug folder without their CR LF; the
   // same without the "[time]" prefix.
@@ -50,9 +54,8 @@ void ResetBoards(sim::Config config);
 //   reads   "RR0" (chip), "RP1" (PLD), "RL48", "RE10"
 //   others  "C:E0003878"
 std::string Render(const sim::Request& request);
-// Every request, or only the writes, of a trace; the writes since StartTrace().
+// Every request of a trace; the writes since StartTrace().
 std::vector<std::string> Requests(const std::vector<sim::Request>& trace);
-std::vector<std::string> Writes(const std::vector<sim::Request>& trace);
 std::vector<std::string> TracedWrites();
 
 void WriteFile(const std::string& path, const std::string& text);
@@ -64,6 +67,10 @@ std::string ReadFile(const std::string& path);
 // Removes a file or a directory tree, if present, read-only files and folders
 // included (Windows refuses to delete those as they are).
 void RemoveTree(const std::string& path);
+
+// Open descriptors and mapped shared-memory objects of this process (none
+// where there is no /proc).
+std::pair<long, long> Held();
 
 int CurrentProcessId();
 // A new empty directory under the system's temporary directory, its path
@@ -96,22 +103,11 @@ int RunChildFromCommandLine(int argc, char** argv);
 
 // A message target of the calling thread, as an application has one: the
 // library's POSIX window, a message-only window on Windows. Messages posted
-// to it queue on the thread; the library's message-pumping waits dispatch
-// them to `proc`.
+// to it (os::PostMessage) queue on the thread; the library's message-pumping
+// waits dispatch them to `proc`.
 using TestWindowProc = void (*)(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam);
 void* CreateTestWindow(TestWindowProc proc);
 void DestroyTestWindow(void* window);
-bool PostTestMessage(void* window, uint32_t message, uintptr_t wparam, intptr_t lparam);
-void PostTestQuitMessage(int exit_code);
-struct TestMessage {
-  void* window;  // null for thread messages such as the quit message
-  uint32_t message;
-  uintptr_t wparam;
-  intptr_t lparam;
-};
-inline constexpr uint32_t kTestQuitMessage = 0x0012;
-// Takes the calling thread's next message without waiting; false when none.
-bool TakeTestMessage(TestMessage* msg);
 
 }  // namespace rvx::test
 
