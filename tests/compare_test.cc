@@ -3,8 +3,7 @@
 #include <atomic>
 #include <vector>
 
-#include "core/registers.h"
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

@@ -1,6 +1,6 @@
 // Digital inputs and outputs of the expansion modules and their input filter.
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

@@ -1,5 +1,4 @@
 // The call frame: result codes, logging rules and the log file.
-#include <gmock/gmock.h>
 
 #include <cstring>
 #include <tuple>

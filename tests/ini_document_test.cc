@@ -2,8 +2,6 @@
 // every write must give what key-by-key access to the file gives.
 #include "platform/ini_document.h"
 
-#include <gtest/gtest.h>
-
 #include <iterator>
 #include <random>
 

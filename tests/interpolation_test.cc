@@ -1,11 +1,10 @@
 // Interpolation groups and speeds, lines, arcs, theta moves, stops, and the
 // continuous table.
-#include <gmock/gmock.h>
 
 #include <tuple>
 
 #include "interp/interp.h"
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

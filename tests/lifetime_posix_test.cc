@@ -1,7 +1,6 @@
 // What loading holds and leaves behind on POSIX: descriptors and mappings
 // across Load/Unload cycles, objects in /dev/shm, and a first loader killed
 // while loading.
-#include <gmock/gmock.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>

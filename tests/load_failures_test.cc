@@ -1,6 +1,5 @@
 // Loading when an operating-system call fails: the result code, the log line,
 // and nothing left held, so that another process and a later load succeed.
-#include <gmock/gmock.h>
 
 #include <tuple>
 

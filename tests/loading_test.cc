@@ -1,17 +1,13 @@
 // Board loading and unloading, identification, first-loader semantics, the
 // shared section across processes, and the register primitives underneath.
-#include <gmock/gmock.h>
 
 #include <cstdlib>
 #include <tuple>
 
-#include "core/registers.h"
 #include "tests/support.h"
 
 namespace rvx::test {
 namespace {
-
-using ::testing::ElementsAre;
 
 sim::Config BoardList(std::initializer_list<sim::BoardConfig> boards) {
   sim::Config config;

@@ -1,7 +1,7 @@
 // Multi-axis moves, completion tests, waits and stops.
 #include <algorithm>
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

@@ -8,7 +8,6 @@
 #include <string>
 #include <thread>
 
-#include "include/rvx406a.h"
 #include "tests/support.h"
 
 namespace rvx::test {

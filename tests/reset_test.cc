@@ -1,17 +1,14 @@
 // Reset of a board and system defaults of one axis: exact register
 // sequences, shadows and settings.
-#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <tuple>
 
-#include "core/registers.h"
 #include "tests/support.h"
 
 namespace rvx::test {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 

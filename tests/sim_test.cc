@@ -1,15 +1,11 @@
 // The simulated board, driven through its driver ops, for what the other tests
 // take from it: timed and held drives, interpolation groups, modules, the bus
 // test fault, interrupts and the request trace.
-#include "sim/sim.h"
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <vector>
 
-#include "core/registers.h"
 #include "sim/motion_engine.h"
 #include "tests/support.h"
 

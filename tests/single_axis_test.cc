@@ -1,6 +1,6 @@
 // Single-axis moves, completion, stops, and the override of a running drive.
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

@@ -9,8 +9,6 @@
 #include <map>
 #include <sstream>
 
-#include "core/registers.h"
-
 namespace rvx::test {
 namespace {
 

@@ -1,6 +1,6 @@
 // Synchronous action words, fixed range, manual-pulser mode and the motion direction record.
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {
