@@ -8,11 +8,10 @@
 namespace rvx::test {
 namespace {
 
-class CompareTest : public LibraryTest {
+class CompareTest : public LoadedTest<> {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    Load();
+    LoadedTest::SetUp();
     RVX406A_SetCompTrgWidth(0, 1, 10);
     RVX406A_SetInitCompTrg(0);
   }

@@ -9,11 +9,10 @@
 namespace rvx::test {
 namespace {
 
-class InterpolationTest : public LibraryTest {
+class InterpolationTest : public LoadedTest<> {
  protected:
   void SetUp() override {  // IP speed 100 -> 10,000 PPS, 50 / 200 ms: M 2, R 4,000,000
-    LibraryTest::SetUp();
-    Load(), shared().log_level = 1;
+    LoadedTest::SetUp();
     for (int a = 0; a < 4; ++a) {
       AxisBlock& b = axis_block(0, a);
       b.wr3 = 0x81, b.range = 100, b.fixed_range = 0;
@@ -22,7 +21,7 @@ class InterpolationTest : public LibraryTest {
   }
   void TearDown() override {
     RVX406A_SetFreeContiTable();
-    LibraryTest::TearDown();
+    LoadedTest::TearDown();
   }
   static unsigned Sel(unsigned axis) { return 0x100u << axis; }
   static Strings Mode(unsigned axis, u16 wr3) {  // mode words, then the position reads

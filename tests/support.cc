@@ -100,7 +100,7 @@ std::string LibraryTest::ParameterPath(int board) const {
   return install_dir_ + "Parameter/RVXPRM" + std::to_string(board) + ".DAT";
 }
 
-std::vector<std::string> LibraryTest::LogLines() const {
+std::vector<std::string> LibraryTest::LoggedCalls() const {
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(install_dir_ + "Debug")) {
     files.push_back(entry.path());
@@ -109,20 +109,12 @@ std::vector<std::string> LibraryTest::LogLines() const {
   std::vector<std::string> lines;
   for (const fs::path& file : files) {
     std::istringstream in(ReadFile(file.string()));
-    for (std::string line; std::getline(in, line); lines.push_back(line)) {
+    for (std::string line; std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line.substr(line.find(']') + 1));  // npos + 1: the whole line
     }
   }
   return lines;
-}
-
-std::vector<std::string> LibraryTest::LoggedCalls() const {
-  std::vector<std::string> calls;
-  for (const std::string& line : LogLines()) {
-    const size_t end = line.find(']');
-    calls.push_back(end == std::string::npos ? line : line.substr(end + 1));
-  }
-  return calls;
 }
 
 void LibraryTest::ClearLog() const {

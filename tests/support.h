@@ -45,9 +45,8 @@ class LibraryTest : public ::testing::Test {
   // type code, byte swap flag.
   void LoadBoard(u8 identity);
   std::string ParameterPath(int board) const;
-  // Lines of every log file of the Debug folder without their CR LF; the
-  // same without the "[time]" prefix.
-  std::vector<std::string> LogLines() const;
+  // Lines of every log file of the Debug folder without their CR LF and
+  // their "[time]" prefix.
   std::vector<std::string> LoggedCalls() const;
   void ClearLog() const;
   SharedSection& shared() const { return *process().shared; }
