@@ -54,8 +54,8 @@ RVX_TEST_CHILD(LoadInNamespace) {
   std::exit(loaded < 0 ? 100 - loaded : loaded);  // a child's code is never negative
 }
 
-std::vector<std::string> ObjectsOf(const std::string& ipc_namespace) {
-  std::vector<std::string> names;
+Strings ObjectsOf(const std::string& ipc_namespace) {
+  Strings names;
   for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
     const std::string name = entry.path().filename().string();
     if (name.rfind(ipc_namespace, 0) == 0) names.push_back(name);
@@ -66,8 +66,8 @@ std::vector<std::string> ObjectsOf(const std::string& ipc_namespace) {
 TEST_F(PosixLifetimeTest, TheLastProcessOfANamespaceLeavesNothingInDevShm) {
   struct Case {
     const char* name;
-    std::vector<std::string> runs;  // how each process in turn ends
-    size_t left;                    // objects left after the last one
+    Strings runs;  // how each process in turn ends
+    size_t left;   // objects left after the last one
   };
   const Case kCases[] = {
       {"unloaded", {"unload"}, 0},

@@ -91,13 +91,13 @@ TEST_F(LoadingTest, BusTestFailureWritesTheKeptValueBack) {
   sim::StartTrace();
   EXPECT_EQ(RVX406A_LoadDevice(), ERR_DEVICE_PCI_BUS);
   EXPECT_EQ(process().table.count, 0u);
-  std::vector<std::string> bus;
+  Strings bus;
   for (const std::string& w : TracedWrites()) {
     if (w.rfind("L48=", 0) == 0) bus.push_back(w);
   }
   // Bits 0..4 pass both halves; bit 5 fails at once; the kept value returns.
   ASSERT_EQ(bus.size(), 12u);
-  EXPECT_THAT(std::vector<std::string>({bus[0], bus[1], bus[10], bus[11]}),
+  EXPECT_THAT(Strings({bus[0], bus[1], bus[10], bus[11]}),
               ElementsAre("L48=00000001", "L48=00000000", "L48=00000020", "L48=12345678"));
   RVX406A_UnloadDevice();
   stuck.stuck_bus_bits = 1u << 31;  // the top bit is tested too
@@ -110,7 +110,7 @@ TEST_F(LoadingTest, LoadProgramsTheBoardAndUnloadReleasesItButKeepsTheCount) {
   sim::SetLocal(0, local::kServoRun, 0xFFFF);
   sim::StartTrace();
   Load();
-  const std::vector<std::string> requests = Requests(sim::Trace());
+  const Strings requests = Requests(sim::Trace());
   EXPECT_EQ(requests.front(), "C:E0003800");            // board configuration first
   EXPECT_EQ(requests.back(), "C:E0003878");             // then the event, last
   EXPECT_EQ(sim::Local(0, local::kServoRun), 0xFEFFu);  // servo-run output off
