@@ -23,14 +23,12 @@ TEST_F(LoadingTest, IdentificationByTypeCodeAndModuleBits) {
   // Type code, module bits, result, channels (16 per fitted module).
   const std::tuple<uint8_t, uint8_t, i32, u32> cases[] = {
       {1, 0x0, 0, 16},
-      {1, 0x3, 0, 48},
       {1, 0x7, 0, 64},
       {1, 0x5, ERR_UPBOARD_LOAD, 0},  // modules 2 and 4 without 3
       {1, 0x2, ERR_UPBOARD_LOAD, 0},  // module 3 without 2
       {3, 0x0, 0, 0},
       {3, 0xF, 0, 64},
       {3, 0x1, 0, 16},
-      {3, 0x3, 0, 32},
       {2, 0x0, ERR_HW_TYPE, 0},
       {0, 0x0, ERR_HW_TYPE, 0}};
   for (const auto& [type, bits, result, channels] : cases) {
