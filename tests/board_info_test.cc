@@ -1,20 +1,16 @@
 // Board facts, module file versions, saving, the log level and the block mode.
-#include <gmock/gmock.h>
 
 #include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "core/registers.h"
 #include "tests/support.h"
 
 namespace rvx::test {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using Strings = std::vector<std::string>;
 
 class BoardInfoTest : public LibraryTest {};
 

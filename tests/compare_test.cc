@@ -3,18 +3,15 @@
 #include <atomic>
 #include <vector>
 
-#include "core/registers.h"
-#include "platform/platform.h"
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {
 
-class CompareTest : public LibraryTest {
+class CompareTest : public LoadedTest<> {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    Load();
+    LoadedTest::SetUp();
     RVX406A_SetCompTrgWidth(0, 1, 10);
     RVX406A_SetInitCompTrg(0);
   }

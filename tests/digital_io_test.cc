@@ -1,20 +1,11 @@
 // Digital inputs and outputs of the expansion modules and their input filter.
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {
 
-class DigitalIoTest : public LibraryTest {
- protected:
-  // A board whose PLD register 1 reads `identity`: module bits, type code, byte swap flag.
-  void LoadBoard(u8 identity) {
-    RVX406A_UnloadDevice();
-    ResetBoards(sim::Config{});
-    sim::SetPld(0, pld::kIdentity, identity);
-    Load();
-  }
-};
+using DigitalIoTest = LibraryTest;
 
 // A getter's output, preset to all ones so that an untouched output shows.
 template <class T>

@@ -3,9 +3,7 @@
 #include <atomic>
 #include <tuple>
 
-#include "core/registers.h"
-#include "platform/platform.h"
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {
@@ -25,12 +23,6 @@ class EventsTest : public LibraryTest {
   void SetUp() override {
     LibraryTest::SetUp();
     deliveries = 0;
-  }
-  void LoadBoard(u8 identity) {
-    RVX406A_UnloadDevice();
-    ResetBoards(sim::Config{});
-    sim::SetPld(0, pld::kIdentity, identity);
-    Load();
   }
 };
 
@@ -95,10 +87,10 @@ TEST_F(EventsTest, OneWakeDeliversMotionThenInputs) {
   RVX406A_SetEventEnable(0, 1);
   sim::StartTrace();
   sim::RaiseInterrupt(0, 0x05);  // motion chip and module 2
-  TestMessage m{};
+  os::Message m{};
   std::string posted;
   for (u32 start = os::TickCount(); posted.size() < 16 && os::TickCount() - start < 3000;) {
-    if (!TakeTestMessage(&m)) continue;
+    if (!os::PeekMessage(&m)) continue;
     posted += std::to_string(m.window == window) + std::to_string(m.message) + "," +
               std::to_string(m.wparam) + std::to_string(m.lparam) + " ";
   }
@@ -111,7 +103,7 @@ TEST_F(EventsTest, OneWakeDeliversMotionThenInputs) {
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_PARAMETER);
   sim::RaiseInterrupt(0, 0x13);  // motion, modules 1 and 4: one input delivery
   EXPECT_EQ(Deliveries(0x12), 0x12u);
-  EXPECT_FALSE(TakeTestMessage(&m));
+  EXPECT_FALSE(os::PeekMessage(&m));
   DestroyTestWindow(window);
 }
 

@@ -1,7 +1,7 @@
 // Homing: mode table and limit-as-home field, settings, the search
 // programming, the mode-8 release drive and refused searches.
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

@@ -2,12 +2,9 @@
 // every write must give what key-by-key access to the file gives.
 #include "platform/ini_document.h"
 
-#include <gtest/gtest.h>
-
 #include <iterator>
 #include <random>
 
-#include "platform/platform.h"
 #include "tests/ini_check.h"
 #include "tests/support.h"
 

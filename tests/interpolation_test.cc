@@ -1,20 +1,18 @@
 // Interpolation groups and speeds, lines, arcs, theta moves, stops, and the
 // continuous table.
-#include <gmock/gmock.h>
 
 #include <tuple>
 
 #include "interp/interp.h"
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {
 
-class InterpolationTest : public LibraryTest {
+class InterpolationTest : public LoadedTest<> {
  protected:
   void SetUp() override {  // IP speed 100 -> 10,000 PPS, 50 / 200 ms: M 2, R 4,000,000
-    LibraryTest::SetUp();
-    Load(), shared().log_level = 1;
+    LoadedTest::SetUp();
     for (int a = 0; a < 4; ++a) {
       AxisBlock& b = axis_block(0, a);
       b.wr3 = 0x81, b.range = 100, b.fixed_range = 0;
@@ -23,7 +21,7 @@ class InterpolationTest : public LibraryTest {
   }
   void TearDown() override {
     RVX406A_SetFreeContiTable();
-    LibraryTest::TearDown();
+    LoadedTest::TearDown();
   }
   static unsigned Sel(unsigned axis) { return 0x100u << axis; }
   static Strings Mode(unsigned axis, u16 wr3) {  // mode words, then the position reads
@@ -201,7 +199,7 @@ void Decelerating(void*, uint32_t message, uintptr_t, intptr_t) {
   const bool running = message != 0x401;  // the group still runs down its ramp
   sim::SetDriving(0, 2, running);
   sim::SetMainStatusBits(0, running ? 0x100 : 0);
-  if (message == 0x403) PostTestQuitMessage(3);
+  if (message == 0x403) os::PostQuitMessage(3);
 }
 
 TEST_F(InterpolationTest, StopsWaitPumpingMessagesAndLeaveOnQuit) {
@@ -217,12 +215,12 @@ TEST_F(InterpolationTest, StopsWaitPumpingMessagesAndLeaveOnQuit) {
     sim::SetPosition(0, 2, -5, -6);
     ClearLog();
     void* window = CreateTestWindow(Decelerating);
-    for (uint32_t m : messages) PostTestMessage(window, m, 0, 0);
+    for (uint32_t m : messages) os::PostMessage(window, m, 0, 0);
     sim::StartTrace();
     stop(0, 0);
-    TestMessage msg{};
-    EXPECT_EQ(TakeTestMessage(&msg), !logged);  // the quit, posted again
-    EXPECT_EQ(std::pair(seen, msg.message), std::pair(messages, logged ? 0u : kTestQuitMessage));
+    os::Message msg{};
+    EXPECT_EQ(os::PeekMessage(&msg), !logged);  // the quit, posted again
+    EXPECT_EQ(std::pair(seen, msg.message), std::pair(messages, logged ? 0u : os::kWmQuit));
     DestroyTestWindow(window);
     EXPECT_EQ(TracedWrites()[0], std::string("WR0=042") + (name[2] == 'D' ? "6" : "7"));
     // Cleared, or all left as they were when a quit ends the wait.

@@ -1,7 +1,6 @@
 // What loading holds and leaves behind on POSIX: descriptors and mappings
 // across Load/Unload cycles, objects in /dev/shm, and a first loader killed
 // while loading.
-#include <gmock/gmock.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/support.h"
@@ -23,21 +21,6 @@ constexpr int kCycles = 300;  // sanitizers make each cycle far slower
 constexpr int kCycles = 2000;  // each Unload pumps messages for 5 ms
 #endif
 
-long OpenDescriptors() {
-  long count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    count += entry.exists() ? 1 : 0;
-  }
-  return count;
-}
-
-long SharedMappings() {
-  std::ifstream in("/proc/self/maps");
-  long count = 0;
-  for (std::string line; std::getline(in, line);) count += line.find("/dev/shm/") != line.npos;
-  return count;
-}
-
 // Exit codes: 0 all cycles held steady; 2 no limit; 3 a load failed; 4 grew.
 RVX_TEST_CHILD(CycleLoads) {
   const rlimit limit{64, 64};
@@ -45,16 +28,13 @@ RVX_TEST_CHILD(CycleLoads) {
   // Without watchers each Unload spares its grace period; they hold no
   // descriptor of their own.
   process().seams.Fail(OsCall::kCreateThread);
-  long descriptors = 0, mappings = 0;
+  std::pair<long, long> held;
   for (int cycle = 0; cycle < std::stoi(args.at(0)); ++cycle) {
     if (RVX406A_LoadDevice() != 0) return 3;
     RVX406A_UnloadDevice();
-    if (cycle == 0) {
-      descriptors = OpenDescriptors();
-      mappings = SharedMappings();
-    }
+    if (cycle == 0) held = Held();
   }
-  return OpenDescriptors() == descriptors && SharedMappings() == mappings ? 0 : 4;
+  return Held() == held ? 0 : 4;
 }
 
 class PosixLifetimeTest : public LibraryTest {};
@@ -74,8 +54,8 @@ RVX_TEST_CHILD(LoadInNamespace) {
   std::exit(loaded < 0 ? 100 - loaded : loaded);  // a child's code is never negative
 }
 
-std::vector<std::string> ObjectsOf(const std::string& ipc_namespace) {
-  std::vector<std::string> names;
+Strings ObjectsOf(const std::string& ipc_namespace) {
+  Strings names;
   for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
     const std::string name = entry.path().filename().string();
     if (name.rfind(ipc_namespace, 0) == 0) names.push_back(name);
@@ -86,8 +66,8 @@ std::vector<std::string> ObjectsOf(const std::string& ipc_namespace) {
 TEST_F(PosixLifetimeTest, TheLastProcessOfANamespaceLeavesNothingInDevShm) {
   struct Case {
     const char* name;
-    std::vector<std::string> runs;  // how each process in turn ends
-    size_t left;                    // objects left after the last one
+    Strings runs;  // how each process in turn ends
+    size_t left;   // objects left after the last one
   };
   const Case kCases[] = {
       {"unloaded", {"unload"}, 0},

@@ -1,7 +1,6 @@
 // Loading and unloading against the rest of the process and other processes:
 // calls of other threads overlapping Load/Unload, and the shared section
 // outliving an Unload.
-#include <gmock/gmock.h>
 
 #include <atomic>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Multi-axis moves, completion tests, waits and stops.
 #include <algorithm>
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {
@@ -168,11 +168,11 @@ TEST_F(MultiAxisTest, MultiWaitReportsEachStartedMoveOnceAndLeavesOnQuit) {
       EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_PARAMETER);
     }
     ClearLog();
-    PostTestQuitMessage(0);
+    os::PostQuitMessage(0);
     RVX406A_Multi_Wait(0, 2, axes, 1);
-    TestMessage message;
-    EXPECT_TRUE(TakeTestMessage(&message));  // handed on to the thread's own loop
-    EXPECT_EQ(message.message, kTestQuitMessage);
+    os::Message message;
+    EXPECT_TRUE(os::PeekMessage(&message));  // handed on to the thread's own loop
+    EXPECT_EQ(message.message, os::kWmQuit);
   });
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_PARAMETER);
   EXPECT_EQ(LoggedCalls(), Strings());

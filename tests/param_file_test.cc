@@ -2,14 +2,10 @@
 // saving back.
 #include "core/param_file.h"
 
-#include <gmock/gmock.h>
-
 #include <algorithm>
 #include <tuple>
 
-#include "core/registers.h"
-#include "platform/platform.h"
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

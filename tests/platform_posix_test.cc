@@ -8,8 +8,6 @@
 #include <string>
 #include <thread>
 
-#include "include/rvx406a.h"
-#include "platform/platform.h"
 #include "tests/support.h"
 
 namespace rvx::test {

@@ -3,7 +3,6 @@
 // reader's test).
 #include <string>
 
-#include "platform/platform.h"
 #include "platform/win32/win32.h"
 #include "tests/support.h"
 

@@ -1,4 +1,5 @@
-// Child processes and commands with POSIX calls.
+// Child processes, commands and the test window with POSIX calls (the window
+// is the library's own).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,5 +65,9 @@ int RunCommand(const std::string& command, std::string* output) {
   const int status = pclose(pipe);
   return status == -1 ? -1 : ExitCode(status);
 }
+
+void* CreateTestWindow(TestWindowProc proc) { return rvx_create_window(proc); }
+
+void DestroyTestWindow(void* window) { rvx_destroy_window(window); }
 
 }  // namespace rvx::test

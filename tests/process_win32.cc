@@ -1,4 +1,5 @@
-// Child processes and commands with Win32 calls.
+// Child processes, commands and the test window (message-only, its window
+// procedure handing every message to the test's) with Win32 calls.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -14,6 +15,18 @@ namespace {
 // One command-line argument; the arguments of this suite's children hold no
 // quotes and end in no backslash.
 std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
+
+constexpr char kClassName[] = "RvxTestWindow";
+
+LRESULT CALLBACK ForwardingProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  const auto proc = reinterpret_cast<TestWindowProc>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  // Messages of the window's own life go to the default procedure.
+  if (proc == nullptr || message < WM_USER) {
+    return ::DefWindowProcA(window, message, wparam, lparam);
+  }
+  proc(window, message, wparam, lparam);
+  return 0;
+}
 
 }  // namespace
 
@@ -66,5 +79,24 @@ int RunCommand(const std::string& command, std::string* output) {
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, n);
   return ::_pclose(pipe);
 }
+
+void* CreateTestWindow(TestWindowProc proc) {
+  static const ATOM window_class = [] {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ForwardingProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = kClassName;
+    return ::RegisterClassA(&wc);
+  }();
+  if (window_class == 0 || proc == nullptr) return nullptr;
+  HWND window = ::CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  ::GetModuleHandleA(nullptr), nullptr);
+  if (window != nullptr) {
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(proc));
+  }
+  return window;
+}
+
+void DestroyTestWindow(void* window) { ::DestroyWindow(static_cast<HWND>(window)); }
 
 }  // namespace rvx::test

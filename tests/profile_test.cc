@@ -3,7 +3,7 @@
 // and computed parameters, and the two settings that reach the chip at once.
 #include "motion/profile.h"
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

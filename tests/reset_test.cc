@@ -1,36 +1,26 @@
 // Reset of a board and system defaults of one axis: exact register
 // sequences, shadows and settings.
-#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <tuple>
 
-#include "core/registers.h"
 #include "tests/support.h"
 
 namespace rvx::test {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
-
-std::vector<std::string> Slice(const std::vector<std::string>& v, size_t from, size_t count) {
-  if (from >= v.size()) return {};
-  return std::vector<std::string>(v.begin() + from, v.begin() + std::min(v.size(), from + count));
-}
-
-// The writes that reset axis a (select bit s) after the chip-wide part.
-std::vector<std::string> AxisResetWrites(int a) {
-  char s[8];
-  snprintf(s, sizeof s, "%X", 1 << a);
-  const std::string sel = s;
-  return {"WR0=0" + sel + "0F", "WR1=0000",           "WR0=0" + sel + "0F", "WR2=0000",
-          "WR0=0" + sel + "0F", "WR3=0080",           "WR4=0000",           "WR5=0000",
-          "WR7=C94F",           "WR6=6500",           "WR0=0" + sel + "60", "WR7=0000",
-          "WR6=0000",           "WR0=0" + sel + "64", "WR7=3FFF",           "WR6=FFFF",
-          "WR0=0" + sel + "0B", "WR7=C000",           "WR6=0001",           "WR0=0" + sel + "0C",
-          "WR6=0000",           "WR0=0" + sel + "0D"};
+// The writes that reset the axis of select bit `s` after the board-wide part;
+// the outputs (WR4) only with the whole board.
+Strings AxisResetWrites(unsigned s, bool outputs) {
+  const std::string select = Reg("WR0", s | 0x0F);
+  return Join({{select, "WR1=0000", select, "WR2=0000", select, "WR3=0080"},
+               outputs ? Strings{"WR4=0000"} : Strings{},
+               {"WR5=0000"},
+               Param32(s | 0x60, 0xC94F6500),
+               Param32(s | 0x64, 0),
+               Param32(s | 0x0B, 0x3FFFFFFF),
+               Param32(s | 0x0C, 0xC0000001),
+               Param(s | 0x0D, 0)});
 }
 
 class ResetTest : public LibraryTest {};
@@ -40,24 +30,18 @@ TEST_F(ResetTest, ResetWritesTheWholeBoardInOrder) {
   sim::StartTrace();
   RVX406A_Reset(0);
   ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  const std::vector<std::string> writes = TracedWrites();
-  EXPECT_THAT(Slice(writes, 0, 15),
-              ElementsAre("PA=01", "P3=00", "P4=00", "P5=00", "P6=00", "P7=00", "PD=00", "WR0=8000",
-                          "WR7=0000", "WR6=0000", "WR0=0F09", "WR7=0000", "WR6=0000", "WR0=0F0A",
-                          "WR0=010F"));
-  for (int a = 0; a < 4; ++a) {
-    EXPECT_THAT(Slice(writes, 14 + 22 * a, 22), ElementsAreArray(AxisResetWrites(a))) << a;
-  }
-  EXPECT_THAT(Slice(writes, 14 + 88, 100),
-              ElementsAre("P102=F0", "P103=00", "P100=C0", "P102=FF", "P103=00", "P100=C1",
-                          "P102=AA", "P103=0A", "P100=C2", "P102=00", "P103=00", "P100=C8",
-                          "P100=E5", "P106=00", "P107=00"));
+  Strings writes = {"PA=01",    "P3=00",    "P4=00",    "P5=00",    "P6=00",
+                    "P7=00",    "PD=00",    "WR0=8000", "WR7=0000", "WR6=0000",
+                    "WR0=0F09", "WR7=0000", "WR6=0000", "WR0=0F0A"};
+  for (unsigned a = 0; a < 4; ++a) writes = Join({writes, AxisResetWrites(0x100u << a, true)});
+  ASSERT_EQ(TracedWrites(), Join({writes,
+                                  {"P102=F0", "P103=00", "P100=C0", "P102=FF", "P103=00", "P100=C1",
+                                   "P102=AA", "P103=0A", "P100=C2", "P102=00", "P103=00", "P100=C8",
+                                   "P100=E5", "P106=00", "P107=00"}}));
   // The board reset write settles twice as every write, then ten times more.
-  const std::vector<std::string> all = Requests(sim::Trace());
-  const size_t reset_at = std::find(all.begin(), all.end(), "PA=01") - all.begin();
-  std::vector<std::string> expected(12, "RP1");
-  expected.push_back("P3=00");
-  EXPECT_EQ(Slice(all, reset_at + 1, 13), expected);
+  const Strings all = Requests(sim::Trace());
+  const auto reset = std::find(all.begin(), all.end(), "PA=01");
+  EXPECT_EQ(Strings(reset + 1, reset + 14), Join({Strings(12, "RP1"), {"P3=00"}}));
 }
 
 TEST_F(ResetTest, ResetClearsPositionsOutputsAndSettings) {
@@ -95,12 +79,10 @@ TEST_F(ResetTest, SystemDefaultOfOneAxis) {
   sim::StartTrace();
   RVX406A_SetSystemDefault(0, 3);
   ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  const std::vector<std::string> writes = TracedWrites();
-  EXPECT_THAT(Slice(writes, 0, 10),
-              ElementsAre("P3=3F", "P5=00", "PD=00", "WR0=080F", "WR1=0000", "WR0=080F", "WR2=0000",
-                          "WR0=080F", "WR3=0080", "WR5=0000"));
-  EXPECT_THAT(Slice(writes, writes.size() - 6, 6),
-              ElementsAre("P102=FF", "P103=00", "P100=C1", "P102=AA", "P103=0A", "P100=C2"));
+  EXPECT_EQ(TracedWrites(),
+            Join({{"P3=3F", "P5=00", "PD=00"},
+                  AxisResetWrites(0x800, false),
+                  {"P102=FF", "P103=00", "P100=C1", "P102=AA", "P103=0A", "P100=C2"}}));
   EXPECT_EQ(std::make_tuple(axis_block(0, 3).range, axis_block(0, 0).wr5, axis_block(0, 0).wr4),
             std::make_tuple(u16{100}, u16{0}, u16{0x0002}));  // outputs untouched
   sim::SetPld(0, pld::kLhome0, 0xFF);
@@ -112,7 +94,7 @@ TEST_F(ResetTest, SystemDefaultOfOneAxis) {
   sim::StartTrace();
   RVX406A_SetSystemDefault(0, 1);
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_AXIS_DRV_BUSY);
-  EXPECT_THAT(TracedWrites(), IsEmpty());
+  EXPECT_EQ(TracedWrites(), Strings());
   EXPECT_EQ(axis_block(0, 1).range, 9);
 }
 

@@ -1,7 +1,7 @@
 // Axis signals, pulse and encoder modes, limits, ring counter and filters.
 #include <algorithm>
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

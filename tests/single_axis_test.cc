@@ -1,6 +1,6 @@
 // Single-axis moves, completion, stops, and the override of a running drive.
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {
@@ -164,8 +164,8 @@ TEST_F(SingleAxisTest, WaitDispatchesAndLeavesOnQuit) {
     void* window = CreateTestWindow(StopOnMessage);
     RVX406A_Jog_Move(0, 0, 1);
     sim::SetPosition(0, 0, -100, -101);
-    PostTestMessage(window, 0x0400, 0, 0);
-    PostTestMessage(window, 0x0401, 0, 0);
+    os::PostMessage(window, 0x0400, 0, 0);
+    os::PostMessage(window, 0x0401, 0, 0);
     ClearLog();
     RVX406A_Wait(0, 0, 1);
     DestroyTestWindow(window);
@@ -179,11 +179,11 @@ TEST_F(SingleAxisTest, WaitDispatchesAndLeavesOnQuit) {
     RVX406A_Jog_Move(0, 0, 1);
     RVX406A_Inc_Move(0, 0, 1);  // leaves a last result
     ClearLog();
-    PostTestQuitMessage(7);
+    os::PostQuitMessage(7);
     RVX406A_Wait(0, 0, 1);
-    TestMessage msg{};
-    EXPECT_TRUE(TakeTestMessage(&msg));
-    EXPECT_EQ(msg.message, kTestQuitMessage);
+    os::Message msg{};
+    EXPECT_TRUE(os::PeekMessage(&msg));
+    EXPECT_EQ(msg.message, os::kWmQuit);
     EXPECT_EQ(msg.wparam, 0u);
   });
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_AXIS_DRV_BUSY);

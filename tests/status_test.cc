@@ -1,7 +1,7 @@
 // Status words, position counters and the current drive speed.
 #include <limits>
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {

@@ -9,9 +9,6 @@
 #include <map>
 #include <sstream>
 
-#include "core/registers.h"
-#include "platform/platform.h"
-
 namespace rvx::test {
 namespace {
 
@@ -92,11 +89,18 @@ void LibraryTest::Load() {
   ASSERT_GE(highest, 0) << "LoadDevice failed";
 }
 
+void LibraryTest::LoadBoard(u8 identity) {
+  RVX406A_UnloadDevice();
+  ResetBoards(sim::Config{});
+  sim::SetPld(0, pld::kIdentity, identity);
+  Load();
+}
+
 std::string LibraryTest::ParameterPath(int board) const {
   return install_dir_ + "Parameter/RVXPRM" + std::to_string(board) + ".DAT";
 }
 
-std::vector<std::string> LibraryTest::LogLines() const {
+std::vector<std::string> LibraryTest::LoggedCalls() const {
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(install_dir_ + "Debug")) {
     files.push_back(entry.path());
@@ -105,20 +109,12 @@ std::vector<std::string> LibraryTest::LogLines() const {
   std::vector<std::string> lines;
   for (const fs::path& file : files) {
     std::istringstream in(ReadFile(file.string()));
-    for (std::string line; std::getline(in, line); lines.push_back(line)) {
+    for (std::string line; std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line.substr(line.find(']') + 1));  // npos + 1: the whole line
     }
   }
   return lines;
-}
-
-std::vector<std::string> LibraryTest::LoggedCalls() const {
-  std::vector<std::string> calls;
-  for (const std::string& line : LogLines()) {
-    const size_t end = line.find(']');
-    calls.push_back(end == std::string::npos ? line : line.substr(end + 1));
-  }
-  return calls;
 }
 
 void LibraryTest::ClearLog() const {
@@ -150,15 +146,13 @@ std::vector<std::string> Requests(const std::vector<sim::Request>& trace) {
   return out;
 }
 
-std::vector<std::string> Writes(const std::vector<sim::Request>& trace) {
+std::vector<std::string> TracedWrites() {
   std::vector<std::string> out;
-  for (const sim::Request& r : trace) {
+  for (const sim::Request& r : sim::Trace()) {
     if (r.op == sim::Op::kWrite) out.push_back(Render(r));
   }
   return out;
 }
-
-std::vector<std::string> TracedWrites() { return Writes(sim::Trace()); }
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);

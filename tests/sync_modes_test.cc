@@ -1,6 +1,6 @@
 // Synchronous action words, fixed range, manual-pulser mode and the motion direction record.
 
-#include "tests/motion_support.h"
+#include "tests/support.h"
 
 namespace rvx::test {
 namespace {
@@ -8,26 +8,22 @@ namespace {
 using SyncModesTest = LoadedTest<3>;
 
 TEST_F(SyncModesTest, SetSyncModeWritesBothWordsAndTheShadows) {
-  // Axis, mask, SM6 shadow before, SM6 and SM7 values; the writes, the SM6 shadow.
-  // One mask axis sets SM6 bit 13, more set 13 to 15; only 10 bits of the SM6 value are taken.
-  // clang-format off
-  const std::tuple<u16, u16, u16, u16, u16, Strings, u16> cases[] = {
-      {0, 0x0A, 0x0000, 0x0155, 0x1234,
-       {"WR7=0000", "WR6=E155", "WR0=0164", "WR7=1234", "WR6=0000", "WR0=0A64"}, 0xE155},
-      {2, 0x04, 0x0000, 0xFFFF, 0x0001,
-       {"WR7=0000", "WR6=23FF", "WR0=0464", "WR7=0001", "WR6=0000", "WR0=0464"}, 0x23FF},
-      {1, 0x00, 0xFC00, 0x0001, 0x00FF,  // bits 10 to 15 kept, a command without axes
-       {"WR7=0000", "WR6=FC01", "WR0=0264", "WR7=00FF", "WR6=0000", "WR0=0064"}, 0xFC01},
-      {3, 0x0F, 0x43FF, 0x0000, 0x8000,  // bit 14 alone stays and gains 13 and 15
-       {"WR7=0000", "WR6=E000", "WR0=0864", "WR7=8000", "WR6=0000", "WR0=0F64"}, 0xE000}};
-  // clang-format on
-  for (const auto& [axis, mask, before, sm6, sm7, writes, after] : cases) {
+  // Axis, mask, SM6 shadow before, SM6 and SM7 values; the SM6 shadow, written to the axis
+  // before SM7 goes to the mask's axes. One mask axis sets SM6 bit 13, more set 13 to 15; only
+  // 10 bits of the SM6 value are taken.
+  const std::tuple<u16, u16, u16, u16, u16, u16> cases[] = {
+      {0, 0x0A, 0x0000, 0x0155, 0x1234, 0xE155},
+      {2, 0x04, 0x0000, 0xFFFF, 0x0001, 0x23FF},
+      {1, 0x00, 0xFC00, 0x0001, 0x00FF, 0xFC01},   // bits 10 to 15 kept, a command without axes
+      {3, 0x0F, 0x43FF, 0x0000, 0x8000, 0xE000}};  // bit 14 alone stays and gains 13 and 15
+  for (const auto& [axis, mask, before, sm6, sm7, after] : cases) {
     AxisBlock& shadow = axis_block(0, axis);
     std::tie(shadow.sm6, shadow.sm7) = std::make_tuple(before, 0x5555);
     ClearLog();
     sim::StartTrace();
     RVX406A_SetSyncMode(0, axis, mask, sm6, sm7);
-    EXPECT_EQ(TracedWrites(), writes);
+    EXPECT_EQ(TracedWrites(), Join({Param32((0x100u << axis) | 0x64, after),
+                                    Param32((mask << 8) | 0x64u, u32{sm7} << 16)}));
     EXPECT_EQ(std::make_pair(shadow.sm6, shadow.sm7), (std::pair<u16, u16>(after, sm7)));
     EXPECT_EQ(LoggedCalls(), Strings{Logged(0, "SetSyncMode" + Args({0, axis, mask, sm6, sm7}))});
   }

@@ -38,45 +38,6 @@ class VirtualBoardTest : public LibraryTest {
   static double Seconds(uint64_t micros) { return micros / 1e6; }
 };
 
-TEST_F(VirtualBoardTest, AFixedMoveTakesItsProfilesTimeAndEndsOnItsCount) {
-  // Trapezoid: 0.1 s up and down covering 5,050 pulses each, 89,900 at
-  // 100,000 PPS: 1.099 s in all.
-  RVX406A_Inc_Move(0, kAxis, 100000);
-  sim::AdvanceTime(50000);
-  EXPECT_NEAR(RVX406A_GetCommandSpeed(0, kAxis), 50500, 1000);  // half way up the ramp
-  sim::AdvanceTime(450000);
-  EXPECT_NEAR(RVX406A_GetCommandSpeed(0, kAxis), 100000, 100);
-  EXPECT_EQ(RVX406A_Done(0, kAxis), 1);
-  EXPECT_NEAR(Seconds(sim::Settle() + 500000), 1.099, 0.002);
-  EXPECT_EQ(RVX406A_Done(0, kAxis), 0);
-  EXPECT_EQ(Position(), 100000);
-  EXPECT_EQ(RVX406A_GetActualPos(0, kAxis), 100000);
-  // Too short to reach the drive speed: a triangle, still on its count.
-  RVX406A_SetSpeedMode(0, kAxis, 1);  // S-curve
-  RVX406A_Inc_Move(0, kAxis, -3001);
-  sim::Settle();
-  EXPECT_EQ(Position(), 100000 - 3001);
-}
-
-TEST_F(VirtualBoardTest, HeldAxesStartInOneTickAndOverridesActAtOnce) {
-  const u16 axes[] = {0, kAxis};
-  const i32 distances[] = {4000, 4000};
-  RVX406A_SetPosSpeed(0, 0, 1000, 100000, 100, 100);
-  RVX406A_Multi_Inc_Move(0, 2, axes, distances);
-  sim::AdvanceTime(20000);
-  EXPECT_GT(RVX406A_GetCommandPos(0, 0), 0);
-  EXPECT_EQ(RVX406A_GetCommandPos(0, 0), Position());
-  sim::Settle();
-  RVX406A_Inc_Move(0, kAxis, 100000);
-  sim::AdvanceTime(500000);
-  RVX406A_OverrideSpeed(0, kAxis, 50000);
-  sim::AdvanceTime(200000);
-  EXPECT_NEAR(RVX406A_GetCommandSpeed(0, kAxis), 50000, 100);
-  RVX406A_Inc_OverrideMove(0, kAxis, 60000);
-  sim::Settle();
-  EXPECT_EQ(Position(), 4000 + 60000);
-}
-
 TEST_F(VirtualBoardTest, TheMachineStopsTheAxisAndSaysWhy) {
   struct Case {
     const char* what;
