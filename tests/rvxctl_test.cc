@@ -54,9 +54,6 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        "segment 0 handed over (table of 3)\nConti_Move ended: ERR_SUCCESS (0)\n"
        "board 0 axis 0: command 1100, actual 1100\n"},
       {"--sim-drive=1 status", 2, "bad option"},
-      {"--sim --sim-limits=0:1:-1000:1000 move 0 1 5000", 1,
-       "Inc_Move ended: ERR_STOP_BY_HLPT (-620): the axis was stopped by its + hardware limit\n"
-       "board 0 axis 1: command 1000, actual 1000\n"},
       {"--sim --sim-config=axis0.1.limits=-1000:1000 move 0 1 -5000", 1,
        "Inc_Move ended: ERR_STOP_BY_HLMT (-630): the axis was stopped by its - hardware limit\n"
        "board 0 axis 1: command -1000, actual -1000\n"},
@@ -72,7 +69,6 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        "rvxctl: axis0.1.near: a sensor window from 10 to -10 is empty\n"},
       {"--sim --sim-z=0:1:0 load", 2, "rvxctl: bad value \"0\" for axis0.1.z\n"},
       {"--sim --sim-config=clock=fast load", 2, "bad value \"fast\" for clock (real or stepped)"},
-      {"--sim --sim-home=0:1:5 load", 2, "bad option: --sim-home=0:1:5"},
       {"--sim-emergency=0 load", 2, "--sim-* without --sim"},
       {"--sim param load", 0, "board 0: defaults loaded; no file "},
       {"--sim param save 0", 0, "board 0: settings saved to "},
@@ -110,7 +106,6 @@ TEST_F(RvxctlRefusalTest, BadArgumentsChangeNothing) {
       {"move 0 1 2147483648", 2, "'2147483648' is out of range: -2147483648..2147483647\n", false},
       {"move 0 0,0 100,200", 2, "rvxctl: AXES: '0,0': axis 0 is listed twice\n", false},
       {"move 0 0,1 100", 2, "rvxctl: DISTANCES: '100' gives 1 value for 2 axes", false},
-      {"move 0 0 100,200", 2, "rvxctl: DISTANCES: '100,200' gives 2 values for 1 axis", false},
       {"move 1 0 100", 2, "rvxctl: BOARD: '1' is out of range: 0..0, 1 board was found\n", false},
       {"move 0 4 100", 2, "rvxctl: AXES: '4' is out of range: 0..3, the axes of board 0\n", false},
       {"status 0 -1", 2, "rvxctl: AXIS: '-1' is out of range: 0..3", false},
@@ -121,9 +116,7 @@ TEST_F(RvxctlRefusalTest, BadArgumentsChangeNothing) {
       {"io 0 out 0 0x1FFFF", 2, "rvxctl: VALUE: '0x1FFFF' is out of range: 0..65535", false},
       {"jog 0 1 up", 2, "rvxctl: DIRECTION: 'up' is not + or -\n", false},
       {"line 0 0,1 100,200 --map 4", 2, "rvxctl: --map: '4' is out of range: 0..3\n", false},
-      {"line 0 0,1 100,200,300 --speed 10,100,10,10", 2, "DISTANCES: '100,200,300' gives 3", false},
       {"line 0 0 100", 2, "rvxctl: AXES: '0' lists 1 axes; give 2 to 3\n", false},
-      {"arc 0 0,1 0,100 0,200 2", 2, "rvxctl: DIRECTION: '2' is out of range: 0..1\n", false},
       {"servo 0 1 maybe", 2, "rvxctl: ON|OFF: 'maybe' is not on or off\n", false},
       {"speed 0 1 pos 100,200,300", 2, "rvxctl: SPEEDS: '100,200,300': give START,DRIVE,ACC,DEC",
        false},
@@ -134,12 +127,8 @@ TEST_F(RvxctlRefusalTest, BadArgumentsChangeNothing) {
        false},
       {"move 0 1 300000000", 1,
        "rvxctl: Inc_Move: ERR_INVALID_PARAMETER (-300): a value is out of the range", false},
-      {"position 0 1 5x", 2, "rvxctl: POSITION: '5x' is not a whole number", false},
       {"pulse 0 1 6", 2, "rvxctl: MODE: '6' is out of range: 0..5\n", false},
-      {"encoder 0 1 4", 2, "rvxctl: MODE: '4' is out of range: 0..3\n", false},
       {"log 4", 2, "rvxctl: LEVEL: '4' is out of range: 0..3\n", false},
-      {"alarm-reset 0 1 --ms 0", 2, "rvxctl: --ms: '0' is out of range: 1..60000", false},
-      {"param save 3", 2, "rvxctl: BOARD: '3' is out of range: 0..0", false},
       {"servo 0 1 on", 0, "board 0 axis 1: servo on\n", true},
       {"io 0 set 15 1", 0, "DO channel 15 = 1\n", true},
       {"speed 0 1 pos 100,2000,30,40", 0,
@@ -220,16 +209,15 @@ TEST_F(RvxctlTest, LoadFailuresSayWhatWasTried) {
   // The reason is the system's, not a guess: no such file is not a bad file.
   auto reason = [&](const std::string& module) {
     os::SetEnv("RVX_DRIVER", module.c_str());
-    const std::string output = RunTool("load").second;
-    const size_t from = output.find(module + ": ");
-    std::string line = output.substr(from + module.size() + 2);
+    std::string line = RunTool("load").second;
+    line = line.substr(line.find(module + ": ") + module.size() + 2);
     line = line.substr(0, line.find('\n'));
     for (size_t at; (at = line.find(module)) != std::string::npos;) line.erase(at, module.size());
     return line;
   };
-  const std::string no_file = reason(missing), bad_file = reason(garbage);
+  const std::string no_file = reason(missing);
   EXPECT_FALSE(no_file.empty());
-  EXPECT_NE(no_file, bad_file);
+  EXPECT_NE(no_file, reason(garbage));
   os::SetEnv("RVX_DRIVER", "sim");
 }
 
