@@ -163,11 +163,11 @@ TEST_F(LoadingTest, SecondProcessJoinsTheFirstOnesState) {
 }
 
 // Loads, then stays alive until as many loaders as args[1] have loaded: each
-// leaves a file in the folder args[0].
+// leaves a file in the folder args[0], named without its trailing separator.
 RVX_TEST_CHILD(LoadAndTellFirst) {
   if (RVX406A_LoadDevice() != 0) return 2;
   const bool first = process().first_loader;
-  WriteFile(args[0] + std::to_string(CurrentProcessId()), "");
+  WriteFile(args[0] + "/" + std::to_string(CurrentProcessId()), "");
   for (int waited = 0; waited < 20000; waited += 10) {
     const auto files = std::filesystem::directory_iterator(args[0]);
     if (std::distance(begin(files), end(files)) >= std::stol(args[1])) break;
@@ -178,7 +178,7 @@ RVX_TEST_CHILD(LoadAndTellFirst) {
 
 TEST_F(LoadingTest, OfTwoSimultaneousLoadersExactlyOneIsFirst) {
   for (int round = 0; round < 3; ++round) {
-    const std::string meeting = MakeTempDir();
+    const std::string meeting = std::filesystem::path(MakeTempDir()).parent_path().string();
     const ChildProcess children[] = {StartChild("LoadAndTellFirst", {meeting, "2"}),
                                      StartChild("LoadAndTellFirst", {meeting, "2"})};
     int firsts = 0;
