@@ -117,18 +117,23 @@ bool ParseSimSetting(const std::string &text, bool hex, SimSetting *s) {
   return true;
 }
 
+// "a,b,c" into its parts (one empty part for an empty text).
+std::vector<std::string> Split(const std::string &text, char separator) {
+  std::vector<std::string> parts;
+  for (size_t from = 0;;) {
+    const size_t at = text.find(separator, from);
+    parts.push_back(text.substr(from, at - from));
+    if (at == std::string::npos) return parts;
+    from = at + 1;
+  }
+}
+
 // "B:A:FROM:TO" and the like as the configuration item "axisB.A.KEY=FROM:TO":
 // `units` words name the board (and axis), the rest is the value. The
 // simulator's parser checks the numbers, so its messages are the ones shown.
 bool MachineItem(const std::string &text, size_t units, size_t values, const char *key,
                  std::string *item) {
-  std::vector<std::string> parts;
-  for (size_t from = 0;;) {
-    const size_t colon = text.find(':', from);
-    parts.push_back(text.substr(from, colon - from));
-    if (colon == std::string::npos) break;
-    from = colon + 1;
-  }
+  const std::vector<std::string> parts = Split(text, ':');
   if (parts.size() != units + values) return false;
   for (const std::string &p : parts) {
     if (p.empty()) return false;
@@ -380,21 +385,16 @@ bool BoardAndAxis(const Args &args, uint16_t *board, uint16_t *axis) {
 // "0,2,3": each a valid axis of the board, none twice, `min`..`max` of them.
 bool AxesArg(uint16_t board, const std::string &text, const char *name, size_t min, size_t max,
              std::vector<uint16_t> *axes) {
-  for (size_t from = 0;;) {
-    const size_t comma = text.find(',', from);
+  for (const std::string &part : Split(text, ',')) {
     uint16_t axis = 0;
-    if (!Number(text.substr(from, comma - from), name, 0, Record(board).axis_count - 1, &axis,
+    if (!Number(part, name, 0, Record(board).axis_count - 1, &axis,
                 "the axes of board " + std::to_string(board))) {
       return false;
     }
-    for (uint16_t earlier : *axes) {
-      if (earlier == axis) {
-        return Refuse(name, text, ("': axis " + std::to_string(axis) + " is listed twice").c_str());
-      }
+    if (std::find(axes->begin(), axes->end(), axis) != axes->end()) {
+      return Refuse(name, text, ("': axis " + std::to_string(axis) + " is listed twice").c_str());
     }
     axes->push_back(axis);
-    if (comma == std::string::npos) break;
-    from = comma + 1;
   }
   if (axes->size() < min || axes->size() > max) {
     const std::string want = std::to_string(min) + (min == max ? "" : " to " + std::to_string(max));
@@ -407,13 +407,10 @@ bool AxesArg(uint16_t board, const std::string &text, const char *name, size_t m
 // Exactly `count` comma-separated numbers, one for each of `count` axes.
 bool ValuesArg(const std::string &text, const char *name, size_t count,
                std::vector<int32_t> *values) {
-  for (size_t from = 0;;) {
-    const size_t comma = text.find(',', from);
+  for (const std::string &part : Split(text, ',')) {
     int32_t v = 0;
-    if (!Number(text.substr(from, comma - from), name, INT32_MIN, INT32_MAX, &v)) return false;
+    if (!Number(part, name, INT32_MIN, INT32_MAX, &v)) return false;
     values->push_back(v);
-    if (comma == std::string::npos) break;
-    from = comma + 1;
   }
   if (values->size() == count) return true;
   char why[96];
@@ -427,13 +424,7 @@ bool ValuesArg(const std::string &text, const char *name, size_t count,
 bool SpeedsArg(const std::string &text, const char *name, const char *form,
                std::vector<uint32_t> *values) {
   const size_t count = static_cast<size_t>(std::count(form, form + strlen(form), ',')) + 1;
-  std::vector<std::string> parts;
-  for (size_t from = 0;;) {
-    const size_t comma = text.find(',', from);
-    parts.push_back(text.substr(from, comma - from));
-    if (comma == std::string::npos) break;
-    from = comma + 1;
-  }
+  const std::vector<std::string> parts = Split(text, ',');
   if (parts.size() != count) return Refuse(name, text, ("': give " + std::string(form)).c_str());
   for (const std::string &part : parts) {
     uint32_t v = 0;
