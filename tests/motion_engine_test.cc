@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 
 #include "motion/profile.h"
 
@@ -50,19 +49,16 @@ uint64_t Settle(AxisMotion* axis, double pps) {
   return ticks;
 }
 
-// Runs the axis until it stops: the highest speed read and the last one read while busy.
-std::pair<uint16_t, uint16_t> RunToEnd(AxisMotion* axis) {
-  uint16_t top = axis->speed, last = top;
-  for (int i = 0; axis->busy && i < 100000; ++i, top = std::max(top, axis->speed)) {
-    last = axis->speed;
-    Advance(axis, 1);
-  }
-  return {top, last};
+// Runs the axis until it stops; returns the highest speed read.
+uint16_t RunToEnd(AxisMotion* axis) {
+  uint16_t top = axis->speed;
+  for (int i = 0; axis->busy && i < 100000; ++i, top = std::max(top, axis->speed)) Advance(axis, 1);
+  return top;
 }
 
 // Per worked example and profile: the time to the drive speed, then a move that
-// cruises for 50 ms towards - and one of 5000 pulses that turns back early.
-TEST(MotionEngineTest, WorkedExamplesAndShortMoves) {
+// cruises for 50 ms towards -.
+TEST(MotionEngineTest, WorkedExamples) {
   for (const bool s_curve : {false, true}) {
     for (const ProfileInput& in : kExamples) {
       SCOPED_TRACE(testing::Message() << in.drive_pps << (s_curve ? " S-curve" : " trapezoid"));
@@ -75,22 +71,10 @@ TEST(MotionEngineTest, WorkedExamplesAndShortMoves) {
       const uint32_t count = static_cast<uint32_t>(up.distance + down.distance + up.v * 0.05);
       axis = AxisMotion{};
       ASSERT_TRUE(StartFixedDrive(&axis, p, count, -1));
-      EXPECT_EQ(RunToEnd(&axis).first, p.drive);
+      EXPECT_EQ(RunToEnd(&axis), p.drive);
       EXPECT_EQ(axis.position, -static_cast<int32_t>(count));
       const double cruise = (count - up.distance - down.distance) / up.v;
       EXPECT_NEAR(axis.elapsed * kTickSeconds, up.time + cruise + down.time, kTickSeconds);
-
-      if (in.drive_pps != 100000) continue;
-      StartFixedDrive(&axis, p, 5000, 1);
-      const auto [top, last] = RunToEnd(&axis);
-      EXPECT_EQ(axis.position, -static_cast<int32_t>(count) + 5000);
-      // Readings are a tick apart: within a tick's ramp of the true extremes.
-      const double a = p.acc * 125 * up.m, slack = s_curve ? 1 : a * kTickSeconds / up.m;
-      EXPECT_LE(last, p.initial + slack);  // down at the initial speed, no abrupt end
-      if (s_curve) continue;
-      const double peak = std::sqrt(up.sv * up.sv + a * 5000);  // a triangle: half up, half down
-      EXPECT_NEAR(top, peak / up.m, slack);
-      EXPECT_NEAR(axis.elapsed * kTickSeconds, 2 * (peak - up.sv) / a, kTickSeconds);
     }
   }
 }

@@ -31,14 +31,7 @@ TEST(ProfileTest, RoundingClampingAndMultiplier) {
       {"R rounds up", RangeParameter(7), 1142858},
       {"fixed range", SpeedMultiplier(100, 7, 1), 7},
       {"RANGE 0 counts as 1", SpeedMultiplier(8001, 0, 0), 1},
-      {"drive ceiling", DriveSpeedParameter(100, 4000000), 8000},
-      {"drive floor", DriveSpeedParameter(100, 50), 1},
-      {"continuous floor", InitialSpeedParameter(2, 1, true, false), 1},
-      {"trapezoid floor", InitialSpeedParameter(2, 1, false, true), 1},
-      {"SV above V", ComputeProfile(kPos, false, {9000, 4000, 100, 100}, 100, 0).initial, 4000},
-      {"S-curve floor under drive", ComputeProfile(kPos, true, {0, 50, 9, 9}, 100, 0).initial, 50},
       {"continuous D = A", ComputeProfile(kCont, false, {100, 10000, 50, 200}, 100, 0).dec, 792},
-      {"continuous: no L", ComputeProfile(kCont, true, {1, 10000, 50, 200}, 100, 0).dec_jerk, 0},
       {"A time 0", AccelerationParameter(1, 100, 7000, 0), 8000},
       {"A 0 / 0", AccelerationParameter(1, 7000, 7000, 0), 1},
       {"K time 0", JerkParameter(1, 100, 7000, 0), 1},
@@ -73,44 +66,51 @@ TEST_F(SpeedSettingsTest, ShapeAndOffsetReachTheChip) {
 }
 
 TEST_F(SpeedSettingsTest, ProfilesAreCheckedInArgumentOrderAndStored) {
-  // Jog or not, S-curve or not, start, drive, acc and dec times; result;
-  // computed initial, drive, A, D, K, L (jog: no D, no L).
-  const std::tuple<bool, bool, u32, u32, u32, u32, i32, u32, u32, u32, u32, u32, u32> cases[] = {
-      {false, false, 4000000, 4000000, 64000, 64000, 0, 8000, 8000, 1, 1, 0, 0},
-      {false, true, 4000001, 1000, 100, 100, ERR_MAX_STARTV, 0, 0, 0, 0, 0, 0},
-      {false, true, ~0u, ~0u, ~0u, ~0u, ERR_MAX_STARTV, 0, 0, 0, 0, 0, 0},
-      {false, true, 1000, 4000001, 64001, 100, ERR_MAX_WORKV, 0, 0, 0, 0, 0, 0},
-      {false, true, 1000, 2000, 64001, 64001, ERR_MAX_ACC, 0, 0, 0, 0, 0, 0},
-      {false, true, 1000, 2000, 100, 64001, ERR_MAX_DEC, 0, 0, 0, 0, 0, 0},
-      {true, true, 1000, 4000001, 64001, 0, ERR_MAX_WORKV, 0, 0, 0, 0, 0, 0},
-      {true, true, 1000, 2000, 64001, 0, ERR_MAX_ACC, 0, 0, 0, 0, 0, 0},
-      {false, true, 100, 10000, 50, 200, 0, 100, 5000, 8000, 8000, 8, 126},
-      {false, false, 100, 10000, 50, 200, 0, 50, 5000, 792, 198, 0, 0},
-      {false, true, 0, 0, 0, 0, 0, 1, 1, 8000, 8000, 65535, 65535},  // zeros compute as 1
-      {false, false, 5000, 1000, 100, 200, 0, 1000, 1000, 1, 1, 0, 0},
-      {false, false, 0, 1063, 1000, 1000, 0, 1, 1063, 8, 8, 0, 0},  // 1062 PPS in 1 s
-      {true, true, 1, 10000, 50, 0, 0, 1, 5000, 8000, 0, 8, 0},
-      {true, false, 1, 10000, 50, 0, 0, 1, 5000, 800, 0, 0, 0},
-      {true, false, 4000000, 4000000, 64000, 0, 0, 8000, 8000, 1, 0, 0, 0}};
+  enum Setter { kPosSpeed, kJogSpeed, kHomeSpeed };
+  // Setter, S-curve or not, start, drive, acc and dec times; result;
+  // computed initial, drive, A, D, K, L (jog: no D, no L; home: a trapezoid).
+  const std::tuple<Setter, bool, u32, u32, u32, u32, i32, u32, u32, u32, u32, u32, u32> cases[] = {
+      {kPosSpeed, false, 4000000, 4000000, 64000, 64000, 0, 8000, 8000, 1, 1, 0, 0},
+      {kPosSpeed, true, 4000001, 1000, 100, 100, ERR_MAX_STARTV, 0, 0, 0, 0, 0, 0},
+      {kPosSpeed, true, 1000, 4000001, 64001, 100, ERR_MAX_WORKV, 0, 0, 0, 0, 0, 0},
+      {kPosSpeed, true, 1000, 2000, 64001, 64001, ERR_MAX_ACC, 0, 0, 0, 0, 0, 0},
+      {kPosSpeed, true, 1000, 2000, 100, 64001, ERR_MAX_DEC, 0, 0, 0, 0, 0, 0},
+      {kJogSpeed, true, 1000, 2000, 64001, 0, ERR_MAX_ACC, 0, 0, 0, 0, 0, 0},
+      {kPosSpeed, true, 100, 10000, 50, 200, 0, 100, 5000, 8000, 8000, 8, 126},
+      {kPosSpeed, false, 100, 10000, 50, 200, 0, 50, 5000, 792, 198, 0, 0},
+      {kPosSpeed, true, 0, 0, 0, 0, 0, 1, 1, 8000, 8000, 65535, 65535},  // zeros compute as 1
+      {kPosSpeed, false, 5000, 1000, 100, 200, 0, 1000, 1000, 1, 1, 0, 0},
+      {kPosSpeed, false, 0, 1063, 1000, 1000, 0, 1, 1063, 8, 8, 0, 0},  // 1062 PPS in 1 s
+      {kJogSpeed, true, 1, 10000, 50, 0, 0, 1, 5000, 8000, 0, 8, 0},
+      {kJogSpeed, false, 1, 10000, 50, 0, 0, 1, 5000, 800, 0, 0, 0},
+      {kJogSpeed, false, 4000000, 4000000, 64000, 0, 0, 8000, 8000, 1, 0, 0, 0},
+      {kHomeSpeed, true, 1000, 10000, 100, 0, 0, 500, 5000, 360, 0, 0, 0},
+      {kHomeSpeed, true, 20000, 10000, 100, 0, 0, 5000, 5000, 1, 0, 0, 0},
+      {kHomeSpeed, true, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0, 0}};
   AxisBlock& b = axis_block(0, 3);
   b.fixed_range = 0;
-  for (const auto& [jog, s, sv, v, ta, td, result, p0, p1, p2, p3, p4, p5] : cases) {
-    SCOPED_TRACE(testing::Message() << jog << s << " " << sv << "/" << v << "/" << ta << "/" << td);
+  for (const auto& [setter, s, sv, v, ta, td, result, p0, p1, p2, p3, p4, p5] : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << setter << s << " " << sv << "/" << v << "/" << ta << "/" << td);
     b.wr3 = s ? 0x84 : 0x80;
-    b.pos_acc_jerk = b.pos_dec_jerk = b.jog_jerk = 99;
+    b.pos_acc_jerk = b.pos_dec_jerk = b.jog_jerk = b.home_jerk = 99;
     const AxisBlock before = b;
-    jog ? RVX406A_SetJogSpeed(0, 3, sv, v, ta) : RVX406A_SetPosSpeed(0, 3, sv, v, ta, td);
+    if (setter == kPosSpeed) RVX406A_SetPosSpeed(0, 3, sv, v, ta, td);
+    if (setter == kJogSpeed) RVX406A_SetJogSpeed(0, 3, sv, v, ta);
+    if (setter == kHomeSpeed) RVX406A_SetHomeSpeed(0, 3, sv, v, ta);
     EXPECT_EQ(RVX406A_GetErrorCode(), result);
     EXPECT_EQ(memcmp(&before, &b, sizeof before) != 0, result == ERR_SUCCESS);  // stored or not
     if (result != ERR_SUCCESS) continue;
     u32 got[4] = {};
-    jog ? RVX406A_GetJogSpeed(0, 3, &got[0], &got[1], &got[2])
-        : RVX406A_GetPosSpeed(0, 3, &got[0], &got[1], &got[2], &got[3]);
+    if (setter == kPosSpeed) RVX406A_GetPosSpeed(0, 3, &got[0], &got[1], &got[2], &got[3]);
+    if (setter == kJogSpeed) RVX406A_GetJogSpeed(0, 3, &got[0], &got[1], &got[2]);
+    if (setter == kHomeSpeed) RVX406A_GetHomeSpeed(0, 3, &got[0], &got[1], &got[2]);
     EXPECT_THAT(got, ElementsAre(sv, v, ta, td));
-    EXPECT_EQ(jog ? std::vector<u32>({b.jog_start, b.jog_drive, b.jog_acc, 0, b.jog_jerk, 0})
-                  : std::vector<u32>({b.pos_start, b.pos_drive, b.pos_acc, b.pos_dec,
-                                      b.pos_acc_jerk, b.pos_dec_jerk}),
-              std::vector<u32>({p0, p1, p2, p3, p4, p5}));
+    const std::vector<u32> stored[] = {
+        {b.pos_start, b.pos_drive, b.pos_acc, b.pos_dec, b.pos_acc_jerk, b.pos_dec_jerk},
+        {b.jog_start, b.jog_drive, b.jog_acc, 0, b.jog_jerk, 0},
+        {b.low_home_speed, b.high_home_speed, b.home_acc, 0, b.home_jerk, 0}};
+    EXPECT_EQ(stored[setter], std::vector<u32>({p0, p1, p2, p3, p4, p5}));
   }
   u32 out[4] = {7, 7, 7, 7};  // a refused getter leaves zeros
   RVX406A_GetPosSpeed(1, 0, &out[0], &out[1], &out[2], &out[3]);
