@@ -112,23 +112,19 @@ TEST_F(HomingTest, HomeMoveProgramsTheSearch) {
 }
 
 TEST_F(HomingTest, RefusedSearchesWriteNothingAndLeaveSuccessCleared) {
-  // Axes (one: Home_Move), busy axis, pulser axis, result, HOME_OK of axes 0..3.
-  const std::tuple<std::vector<u16>, int, int, i32, std::vector<u16>> cases[] = {
-      {{1}, 1, -1, ERR_AXIS_DRV_BUSY, {1, 0, 1, 1}},
-      {{1}, -1, 1, ERR_MPG_MODE, {1, 0, 1, 1}},
-      {{2}, -1, -1, ERR_INVALID_PARAMETER, {1, 1, 1, 1}},  // Multi_Home_Move of 1
-      {{0, 2, 4}, -1, -1, ERR_AXIS_NUM, {0, 1, 0, 1}},
-      {{3, 1, 0}, 1, -1, ERR_AXIS_DRV_BUSY, {1, 0, 1, 0}}};
-  for (const auto& [axes, busy, pulser, result, home_ok] : cases) {
+  // Axes (one: Home_Move), axis 1 busy, result, HOME_OK of axes 0..3.
+  const std::tuple<std::vector<u16>, bool, i32, std::vector<u16>> cases[] = {
+      {{1}, true, ERR_AXIS_DRV_BUSY, {1, 0, 1, 1}},
+      {{2}, false, ERR_INVALID_PARAMETER, {1, 1, 1, 1}},  // Multi_Home_Move of 1
+      {{0, 2, 4}, false, ERR_AXIS_NUM, {0, 1, 0, 1}},
+      {{3, 1, 0}, true, ERR_AXIS_DRV_BUSY, {1, 0, 1, 0}}};
+  for (const auto& [axes, busy, result, home_ok] : cases) {
     for (int a = 0; a < 4; ++a) Configure(a);
-    if (busy >= 0) sim::SetDriving(0, busy, true);
-    if (pulser >= 0) axis_block(0, pulser).wr3 = 0x0018;
+    sim::SetDriving(0, 1, busy);
+    const u16 count = static_cast<u16>(axes.size());
     sim::StartTrace();
-    if (result == ERR_INVALID_PARAMETER || axes.size() > 1) {
-      RVX406A_Multi_Home_Move(0, static_cast<u16>(axes.size()), axes.data());
-    } else {
-      RVX406A_Home_Move(0, axes[0]);
-    }
+    result == ERR_INVALID_PARAMETER || count > 1 ? RVX406A_Multi_Home_Move(0, count, axes.data())
+                                                 : RVX406A_Home_Move(0, axes[0]);
     EXPECT_EQ(RVX406A_GetErrorCode(), result);
     EXPECT_EQ(TracedWrites(), Strings()) << result;
     for (u16 a = 0; a < 4; ++a) {

@@ -1,5 +1,6 @@
-// The simulated axis against the chip's speed model, run from the library's own profile
-// arithmetic: ramp times, top speeds, stopping distances and exact end points.
+// The simulated axis against the chip's speed model, run from the library's own
+// profile arithmetic: ramp times, top speeds, stopping distances and exact end
+// points.
 #include "sim/motion_engine.h"
 
 #include <gtest/gtest.h>
@@ -49,63 +50,48 @@ uint64_t Settle(AxisMotion* axis, double pps) {
   return ticks;
 }
 
-// Runs the axis until it stops; returns the highest speed read.
-uint16_t RunToEnd(AxisMotion* axis) {
-  uint16_t top = axis->speed;
-  for (int i = 0; axis->busy && i < 100000; ++i, top = std::max(top, axis->speed)) Advance(axis, 1);
-  return top;
-}
-
-// Per worked example and profile: the time to the drive speed, then a move that
-// cruises for 50 ms towards -.
-TEST(MotionEngineTest, WorkedExamples) {
+// Per worked example and profile: the ramp up to the drive speed takes the
+// model's time; then a move of 50 ms at that speed runs out, or is stopped,
+// slowed down or given a new count.
+TEST(MotionEngineTest, RampsEndsStopsAndOverrides) {
+  enum Action { kRunOut, kDecel, kSudden, kSlower, kCountPassed, kCountAhead };
   for (const bool s_curve : {false, true}) {
     for (const ProfileInput& in : kExamples) {
-      SCOPED_TRACE(testing::Message() << in.drive_pps << (s_curve ? " S-curve" : " trapezoid"));
-      const MotionParams p = ParamsOf(ProfileKind::kPositioning, s_curve, in);
-      const Model up = RampOf(p, false), down = RampOf(p, true);
-      AxisMotion axis{};
-      ASSERT_TRUE(StartContinuousDrive(&axis, p, 1));
-      EXPECT_NEAR(Settle(&axis, up.v) * kTickSeconds, up.time, kTickSeconds);
-
-      const uint32_t count = static_cast<uint32_t>(up.distance + down.distance + up.v * 0.05);
-      axis = AxisMotion{};
-      ASSERT_TRUE(StartFixedDrive(&axis, p, count, -1));
-      EXPECT_EQ(RunToEnd(&axis), p.drive);
-      EXPECT_EQ(axis.position, -static_cast<int32_t>(count));
-      const double cruise = (count - up.distance - down.distance) / up.v;
-      EXPECT_NEAR(axis.elapsed * kTickSeconds, up.time + cruise + down.time, kTickSeconds);
-    }
-  }
-}
-
-TEST(MotionEngineTest, StopsAndOverrides) {
-  enum Action { kDecel, kSudden, kSlower, kCountPassed, kCountAhead };
-  for (const bool s_curve : {false, true}) {
-    for (const Action action : {kDecel, kSudden, kSlower, kCountPassed, kCountAhead}) {
-      SCOPED_TRACE(testing::Message() << s_curve << " " << action);
-      const bool fixed = action >= kCountPassed;
-      const MotionParams p = ParamsOf(fixed ? ProfileKind::kPositioning : ProfileKind::kContinuous,
-                                      s_curve, kExamples[0]);
-      AxisMotion axis{};
-      fixed ? StartFixedDrive(&axis, p, 1000000, 1) : StartContinuousDrive(&axis, p, 1);
-      Advance(&axis, 8000);  // 0.8 s: at the drive speed
-      const int32_t at = axis.position;
-      if (action == kDecel) DecelerateStop(&axis);
-      if (action == kSudden) SuddenStop(&axis);
-      if (action == kSlower) OverrideDriveSpeed(&axis, 2000);
-      if (fixed) OverridePulseCount(&axis, action == kCountPassed ? at / 2 : at + 300);
-      if (action == kSlower) {  // the model's ramp down to the new speed, and on it goes
-        const Model ramp = RampOf(p, true, 2000);
-        EXPECT_NEAR(Settle(&axis, ramp.sv) * kTickSeconds, ramp.time, kTickSeconds);
-        continue;
+      for (const Action action : {kRunOut, kDecel, kSudden, kSlower, kCountPassed, kCountAhead}) {
+        SCOPED_TRACE(testing::Message() << in.drive_pps << " " << s_curve << " " << action);
+        const bool fixed = action == kRunOut || action >= kCountPassed;
+        const MotionParams p =
+            ParamsOf(fixed ? ProfileKind::kPositioning : ProfileKind::kContinuous, s_curve, in);
+        const Model up = RampOf(p, false), down = RampOf(p, true);
+        const uint32_t count = static_cast<uint32_t>(up.distance + down.distance + up.v * 0.05);
+        AxisMotion axis{};
+        ASSERT_TRUE(fixed ? StartFixedDrive(&axis, p, count, 1)
+                          : StartContinuousDrive(&axis, p, 1));
+        EXPECT_NEAR(Settle(&axis, up.v) * kTickSeconds, up.time, kTickSeconds);
+        const int32_t at = axis.position;
+        if (action == kDecel) DecelerateStop(&axis);
+        if (action == kSudden) SuddenStop(&axis);
+        if (action == kSlower) OverrideDriveSpeed(&axis, 2000);
+        if (action >= kCountPassed)
+          OverridePulseCount(&axis, action == kCountAhead ? at + 300 : at / 2);
+        if (action == kSlower) {  // the model's ramp down to the new speed, and on it goes
+          const Model ramp = RampOf(p, true, 2000);
+          EXPECT_NEAR(Settle(&axis, ramp.sv) * kTickSeconds, ramp.time, kTickSeconds);
+          continue;
+        }
+        for (int i = 0; axis.busy && i < 1000000; ++i) Advance(&axis, 1);
+        EXPECT_TRUE(!axis.busy && Advance(&axis, 10) == 0);
+        // Run out: on the count. Sudden: no pulse more. A count ahead, nearer
+        // than a stop needs: on it. Else the down ramp.
+        const bool ramp = action == kDecel || action == kCountPassed;
+        double travel = ramp ? down.distance : 0;
+        if (action == kRunOut) travel = count - at;
+        if (action == kCountAhead) travel = 300;
+        EXPECT_NEAR(axis.position - at, travel, ramp ? 1 : 0);
+        if (action != kRunOut) continue;
+        const double cruise = (count - up.distance - down.distance) / up.v;
+        EXPECT_NEAR(axis.elapsed * kTickSeconds, up.time + cruise + down.time, kTickSeconds);
       }
-      RunToEnd(&axis);
-      EXPECT_TRUE(!axis.busy && Advance(&axis, 10) == 0);
-      // Sudden: no pulse more; a count ahead, nearer than a stop needs: on it; else the down ramp.
-      const bool ramp = action == kDecel || action == kCountPassed;
-      const double travel = ramp ? RampOf(p, true).distance : action == kCountAhead ? 300 : 0;
-      EXPECT_NEAR(axis.position - at, travel, ramp ? 1 : 0);
     }
   }
 }

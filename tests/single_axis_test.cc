@@ -199,8 +199,7 @@ TEST_F(OverrideTest, Speed) {
       {100, 1, true, 0, loads(1), 1, 0, 1},
       {7, 1, true, 7004, loads(1001), 7004, 0, 7004},
       {3, 0, true, 4000000, loads(8000), 4000000, 0, 4000000},
-      {100, 1, false, 50000, Strings{"RR0"}, 9, ERR_AXIS_STEADY, 50000},
-      {100, 1, false, 4000001, Strings(), 9, ERR_MAX_WORKV, 4000001}};
+      {100, 1, false, 50000, Strings{"RR0"}, 9, ERR_AXIS_STEADY, 50000}};
   AxisBlock& b = axis_block(0, 1);
   for (const auto& [range, fixed, driving, speed, requests, last_speed, result, logged] : cases) {
     b.range = range, b.fixed_range = fixed, b.last_drive_speed = 9;
@@ -219,28 +218,26 @@ TEST_F(OverrideTest, Position) {
   enum State { kRunning, kEnded, kReported };
   auto loads = [](unsigned count) { return Join({{"RR0"}, Param32(0x106, count)}); };
   const Strings none, busy_test = {"RR0"};
-  // Move started and its state, absolute override or not and its value;
-  // requests, start and distance recorded afterwards, result, log line.
-  const std::tuple<MoveKind, State, bool, i32, Strings, i32, i32, i32, const char*> cases[] = {
-      {kRelativeMove, kRunning, false, -5000, loads(5000), 0, -5000, 0,
-       "Inc_OverrideMove (0, 0, -5000)"},  // the direction stays
-      {kRelativeMove, kRunning, false, 268435456, none, 0, 10000, -300,
-       "Inc_OverrideMove (0, 0, 268435456)"},
-      {kContinuousMove, kRunning, false, 1, none, 0, 0, -549, "Inc_OverrideMove (0, 0, 1)"},
-      {kRelativeMove, kReported, false, 1, none, 0, 10000, -549, "Inc_OverrideMove (0, 0, 1)"},
-      {kRelativeMove, kEnded, false, 1, busy_test, 0, 10000, -548, "Inc_OverrideMove (0, 0, 1)"},
-      {kAbsoluteMove, kRunning, true, -2000, loads(3000), 1000, -3000, 0,
-       "Abs_OverrideMove (0, 0, 1000, -2000, -3000)"},  // from the recorded start
-      {kAbsoluteMove, kRunning, true, 268436455, loads(0x0FFFFFFF), 1000, 268435455, 0,
-       "Abs_OverrideMove (0, 0, 1000, 268436455, 268435455)"},
-      {kAbsoluteMove, kRunning, true, 268436456, busy_test, 1000, 4000, -541,
-       "Abs_OverrideMove (0, 0, 1000, 268436456, 268435456)"},
-      {kAbsoluteMove, kRunning, true, INT32_MIN, none, 1000, 4000, -300,
-       "Abs_OverrideMove (0, 0, 0, -2147483648, 0)"},
+  // Move started and its state, override value; requests (a count: the direction
+  // stays), start and distance recorded afterwards, result, arguments logged.
+  const std::tuple<MoveKind, State, i32, Strings, i32, i32, i32, const char*> cases[] = {
+      {kRelativeMove, kRunning, -5000, loads(5000), 0, -5000, 0, "(0, 0, -5000)"},
+      {kRelativeMove, kRunning, 268435456, none, 0, 10000, -300, "(0, 0, 268435456)"},
+      {kContinuousMove, kRunning, 1, none, 0, 0, -549, "(0, 0, 1)"},
+      {kRelativeMove, kReported, 1, none, 0, 10000, -549, "(0, 0, 1)"},
+      {kRelativeMove, kEnded, 1, busy_test, 0, 10000, -548, "(0, 0, 1)"},
+      {kAbsoluteMove, kRunning, -2000, loads(3000), 1000, -3000, 0, "(0, 0, 1000, -2000, -3000)"},
+      {kAbsoluteMove, kRunning, 268436455, loads(0x0FFFFFFF), 1000, 268435455, 0,
+       "(0, 0, 1000, 268436455, 268435455)"},
+      {kAbsoluteMove, kRunning, 268436456, busy_test, 1000, 4000, -541,
+       "(0, 0, 1000, 268436456, 268435456)"},
+      {kAbsoluteMove, kRunning, INT32_MIN, none, 1000, 4000, -300, "(0, 0, 0, -2147483648, 0)"},
   };
   sim::SetDriveDuration(0, 0, 0xFFFFFFFF);
   AxisBlock& b = axis_block(0, 0);
-  for (const auto& [kind, state, abs, value, requests, start, distance, result, call] : cases) {
+  for (const auto& [kind, state, value, requests, start, distance, result, args] : cases) {
+    const bool abs = kind == kAbsoluteMove;
+    const std::string call = (abs ? "Abs" : "Inc") + std::string("_OverrideMove ") + args;
     SCOPED_TRACE(call);
     sim::SetDriving(0, 0, false);
     sim::SetPosition(0, 0, 1000, 1000);
