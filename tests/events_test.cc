@@ -23,9 +23,7 @@ u32 Deliveries(u32 expected, u32 wait_ms = 3000) {
 
 using EventsTest = LibraryTest;
 
-// Interrupt enables, input event masks and input status follow the board's
-// fitted modules.
-TEST_F(EventsTest, ByInputCount) {
+TEST_F(EventsTest, EnablesMasksAndStatusFollowTheFittedModules) {
   const u32 masks[] = {0x1234, 0xABCD, 0x00FF, 0xF00F};
   // Identity (type 1 with modules, or type 3 without any), modules, PLD
   // register 7 around SetEventEnable(0, 1), input status with all eight bytes latched.
@@ -138,7 +136,6 @@ class CompareTest : public LoadedTest<> {
     RVX406A_SetCompTrgWidth(0, 1, 10);
     RVX406A_SetInitCompTrg(0);
   }
-  // COMP- and COMP+ of axis 1 as the chip holds them.
   static std::vector<i32> Window() {
     const sim::AxisState a = sim::Axis(0, 1);
     return {a.comp_minus, a.comp_plus};

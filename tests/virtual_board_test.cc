@@ -100,7 +100,6 @@ TEST_F(VirtualBoardTest, HomeSearchesEndWhereTheChipWould) {
     sim::Settle();
     const i32 at = sim::MachinePosition(0, kAxis);
     EXPECT_TRUE(at >= lowest && at <= highest) << at;
-    // Done, found, and the counters cleared.
     EXPECT_EQ(std::vector<i32>({RVX406A_HomeIsBusy(0, kAxis), RVX406A_GetHomeSuccess(0, kAxis),
                                 Position(), RVX406A_GetActualPos(0, kAxis)}),
               std::vector<i32>({0, 1, 0, 0}));
