@@ -1,6 +1,6 @@
 // The simulated board, driven through its driver ops, for what the other tests
-// take from it: interrupts, real time, the request trace and the configuration
-// text. Its modules, compare windows, polled and held drives are exercised by
+// take from it: interrupts, compare windows, real time, the request trace and
+// the configuration text. Its modules, polled and held drives are exercised by
 // the register-level tests through the library.
 
 #include <atomic>
@@ -56,6 +56,18 @@ class SimTest : public ::testing::Test {
     uint32_t returned;
     return ops_->io_control(d_, code, &event, 8, nullptr, 0, &returned);
   }
+  // Drives of the axis at its top speed parameter from the start, the axis's
+  // WR1 and the board's interrupt enables set, an event registered.
+  void ConstantSpeedWithEvents(uint16_t axis, int32_t range, uint16_t wr1, uint8_t enables) {
+    Command(axis | cmd::kRange, range);
+    Command(axis | cmd::kInitialSpeed, 8000);
+    Command(axis | cmd::kDriveSpeed, 8000);
+    Command(axis | cmd::kSelect);
+    Io(ioctl::kWriteWord, 1, chip::kWr1, wr1);
+    Io(ioctl::kWriteByte, 2, pld::kInterruptEnable, enables);
+    ASSERT_NE(Event(ioctl::kRegisterEvent, 0x77), 0);
+    signal_count = 0;
+  }
   const rvx_driver_ops* ops_ = DriverEntry(&kHost);
   std::vector<void*> devices_;
   void* d_ = nullptr;
@@ -88,19 +100,31 @@ TEST_F(SimTest, InterruptsReachTheirBoardsEventAndTheTraceKeepsTheNewest) {
   EXPECT_EQ(trace.front().value, 10u);  // the newest requests
 }
 
+TEST_F(SimTest, AMovingAxisInterruptsWhereItGoesThroughItsCompareWindow) {
+  Open();
+  const uint16_t axis = AxisSelectBit(1);
+  Command(axis | cmd::kCompMinus, 999);  // a window of 1,000..1,002, narrower than a tick
+  Command(axis | cmd::kCompPlus, 1003);
+  // Multiplier 10: 80,000 PPS, 8 pulses a tick.
+  ConstantSpeedWithEvents(axis, 800000, 1u << wr1::kCompareEvent, 0xC0);
+  Command(axis | cmd::kPulseCount, 2000);
+  Command(axis | cmd::kFixedPlus);
+  while (Axis(0, 1).logical < 1000) {
+    EXPECT_EQ(SignalsBy(1, 0), 0);
+    AdvanceTime(kTickMicros);
+  }
+  EXPECT_EQ(SignalsBy(1, 2000), 1);
+  EXPECT_GT(Axis(0, 1).logical, 1002);  // it went through, it did not stop in it
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0xC0u);
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 24), 0x2u);
+}
+
 TEST_F(SimTest, InRealTimeADriveEndsAndInterruptsWithNobodyLooking) {
   Open();
   SetClock(Clock::kReal);
   const uint16_t axis = AxisSelectBit(2);
-  // 8,000 PPS from the start: 100 pulses take 12.5 ms; the drive's end interrupts.
-  Command(axis | cmd::kRange, 8000000);
-  Command(axis | cmd::kInitialSpeed, 8000);
-  Command(axis | cmd::kDriveSpeed, 8000);
-  Command(axis | cmd::kSelect);
-  Io(ioctl::kWriteWord, 1, chip::kWr1, 1u << wr1::kMotionEventShift);
-  Io(ioctl::kWriteByte, 2, pld::kInterruptEnable, 0x01);
-  ASSERT_NE(Event(ioctl::kRegisterEvent, 0x77), 0);
-  signal_count = 0;
+  // 8,000 PPS: 100 pulses take 12.5 ms.
+  ConstantSpeedWithEvents(axis, 8000000, 1u << wr1::kMotionEventShift, 0x01);
   Command(axis | cmd::kPulseCount, 100);
   const uint64_t start = Now();
   Command(axis | cmd::kFixedMinus);
