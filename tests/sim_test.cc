@@ -76,7 +76,9 @@ class SimTest : public ::testing::Test {
 TEST_F(SimTest, InterruptsReachTheirBoardsEventAndTheTraceKeepsTheNewest) {
   Config config;
   config.board_count = 2;
+  config.board[0].byte_swap = true, config.board[0].module_bits = 3;
   Open(config);
+  EXPECT_EQ(Io(ioctl::kReadByte, 2, pld::kIdentity), 0x93u);  // swap, type 1, modules 2 and 3
   void* first = d_;
   Open(config, 1);  // another board's event
   ASSERT_NE(Event(ioctl::kRegisterEvent, 0x99), 0);
