@@ -1,7 +1,10 @@
 // Interrupt enables, event masks and status, and what the watcher threads
-// deliver, in this process and across processes.
+// deliver, in this process and across processes; the position compare
+// trigger's checks, registers, and the table the watcher walks on compare
+// events while the table is replaced.
 #include <atomic>
 #include <tuple>
+#include <vector>
 
 #include "tests/support.h"
 
@@ -18,17 +21,9 @@ u32 Deliveries(u32 expected, u32 wait_ms = 3000) {
   return deliveries;
 }
 
-class EventsTest : public LibraryTest {
- protected:
-  void SetUp() override {
-    LibraryTest::SetUp();
-    deliveries = 0;
-  }
-};
+using EventsTest = LibraryTest;
 
-// Interrupt enables, input event masks and input status follow the board's
-// fitted modules.
-TEST_F(EventsTest, ByInputCount) {
+TEST_F(EventsTest, EnablesMasksAndStatusFollowTheFittedModules) {
   const u32 masks[] = {0x1234, 0xABCD, 0x00FF, 0xF00F};
   // Identity (type 1 with modules, or type 3 without any), modules, PLD
   // register 7 around SetEventEnable(0, 1), input status with all eight bytes latched.
@@ -82,6 +77,7 @@ TEST_F(EventsTest, ByInputCount) {
 
 TEST_F(EventsTest, OneWakeDeliversMotionThenInputs) {
   Load();
+  deliveries = 0;
   void* window = CreateTestWindow([](void*, uint32_t, uintptr_t, intptr_t) {});
   RVX406A_SetEventHandler(0, 0, window, 0x8001);
   RVX406A_SetEventEnable(0, 1);
@@ -131,6 +127,105 @@ TEST_F(EventsTest, InterruptReachesAnotherProcess) {
   }
   RVX406A_Inc_Move(0, 2, 100);
   EXPECT_EQ(WaitChild(child), 0);
+}
+
+class CompareTest : public LoadedTest<> {
+ protected:
+  void SetUp() override {
+    LoadedTest::SetUp();
+    RVX406A_SetCompTrgWidth(0, 1, 10);
+    RVX406A_SetInitCompTrg(0);
+  }
+  static std::vector<i32> Window() {
+    const sim::AxisState a = sim::Axis(0, 1);
+    return {a.comp_minus, a.comp_plus};
+  }
+};
+
+TEST_F(CompareTest, ChecksAndRegisters) {
+  constexpr i32 kMax = (1 << 30) - 1, kMin = -(1 << 30);
+  static const i32 kCut[] = {10, 20, INT32_MIN, 40};
+  enum Op { kWidth, kOne, kList, kCont };
+  // Axis 1's software-limit and ring-counter shadows, the call, its axis, count, width,
+  // position or start, interval; the result and the window (0, 0: the one before kept).
+  const std::tuple<u16, u16, Op, u16, u16, i32, i32, i32, i32, i32> cases[] = {
+      {0, 0, kWidth, 1, 0, 0, 0, ERR_INVALID_PARAMETER, 0, 0},
+      {0, 0, kOne, 1, 0, kMax - 9, 0, ERR_MAX_DISTANCE, 0, 0},
+      {0, 0, kOne, 1, 0, kMax - 10, 0, 0, kMax - 11, kMax + 1},
+      {0, 0, kOne, 1, 0, kMin - 1, 0, ERR_INVALID_PARAMETER, 0, 0},
+      {1, 0, kOne, 1, 0, 50, 0, 0, 49, 61},
+      {1, 0, kCont, 1, 2, 50, 5, ERR_COUNTER_MODE, 0, 0},
+      {3, 0, kOne, 1, 0, 50, 0, ERR_COUNTER_MODE, 0, 0},
+      {0, 0x10, kOne, 1, 0, 50, 0, ERR_COUNTER_MODE, 0, 0},
+      {0, 0, kCont, 1, 0, 0, 1, ERR_INVALID_PARAMETER, 0, 0},
+      {0, 0, kCont, 1, 2, 0, 0, ERR_INVALID_PARAMETER, 0, 0},
+      {0, 0, kCont, 1, 2, 1 << 30, 1, ERR_INVALID_PARAMETER, 0, 0},
+      {0, 0, kCont, 1, 2, -5, 1 << 30, 0, -6, 6},
+      {0, 0, kCont, 4, 2, 0, 1, ERR_AXIS_NUM, 0, 0},
+      {0, 0, kList, 1, 4, 0, 0, ERR_INVALID_PARAMETER, 0, 0},  // last: checked below
+  };
+  for (const auto& [wr2, em6, op, axis, count, a, b, result, minus, plus] : cases) {
+    axis_block(0, 1) = AxisBlock{};
+    axis_block(0, 1).comp_width = 10;
+    RVX406A_SetCompTrgOneData(0, 1, 777);
+    std::tie(axis_block(0, 1).wr2, axis_block(0, 1).em6) = std::make_pair(wr2, em6);
+    if (op == kWidth) RVX406A_SetCompTrgWidth(0, axis, static_cast<u32>(b));
+    if (op == kOne) RVX406A_SetCompTrgOneData(0, axis, a);
+    if (op == kList) RVX406A_SetCompTrgTable(0, axis, count, kCut);
+    if (op == kCont) RVX406A_SetCompTrgContTable(0, axis, count, a, b);
+    EXPECT_EQ(RVX406A_GetErrorCode(), result) << a << " " << b;
+    const bool kept = minus == 0 && plus == 0;
+    EXPECT_EQ(Window(), (std::vector<i32>{kept ? 776 : minus, kept ? 788 : plus})) << a;
+  }
+  // The cut list set the compare enable and replaced the table before it failed.
+  EXPECT_EQ(axis_block(0, 1).wr1, 0x1000);
+  EXPECT_EQ(RVX406A_GetCompTrgWidth(0, 1), 10u);
+}
+
+TEST_F(CompareTest, ModeAndArming) {
+  sim::SetPld(0, pld::kEmgCmp, 0xFF);
+  RVX406A_SetCompTrgMode(0, 0, 3);
+  EXPECT_EQ(sim::Pld(0, pld::kEmgCmp), 0x29);  // emergency bit 0 and bit 3 kept
+  RVX406A_SetCompTrgMode(0, 2, 1);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_INVALID_PARAMETER);
+  u16 level = 9, mode = 9;
+  RVX406A_GetCompTrgMode(0, &level, &mode);
+  EXPECT_EQ(level * 10 + mode, 3);
+  sim::SetPld(0, pld::kInterruptEnable, 0x3F);
+  sim::StartTrace();
+  RVX406A_SetInitCompTrg(0);
+  RVX406A_SetFreeCompTrg(0);
+  EXPECT_EQ(Joined(TracedWrites()), "P7=DF P8=00 E24=0000 P7=1F P8=00 E24=0000 ");
+  EXPECT_EQ(RVX406A_GetErrorCode(), 0);
+}
+
+// Tables replaced from one thread while compare events arrive from another:
+// every window the chip ends up with belongs whole to the last table.
+TEST_F(CompareTest, TableReplacedWhileEventsArrive) {
+  static std::atomic<bool> done{false};
+  os::Handle mover = os::CreateThread(
+      [](void*) -> uint32_t {
+        while (!done) {  // into axis 1's window from afar: a compare event
+          const i32 inside = Window()[0] + 1;
+          sim::SetPosition(0, 1, -5000000, 0);
+          sim::SetPosition(0, 1, inside, 0);
+        }
+        return 0;
+      },
+      nullptr);
+  i32 base = 0;
+  for (int k = 0; k < 200; ++k) {
+    base = 10000 * (k % 5 + 1);
+    RVX406A_SetCompTrgContTable(0, 1, 3, base, 100);
+  }
+  done = true;
+  EXPECT_TRUE(os::WaitThread(mover, 10000));
+  os::CloseThread(mover);
+  os::Sleep(50);
+  const std::vector<i32> w = Window();
+  EXPECT_EQ(w[1] - w[0], 12);
+  const i32 at = w[0] + 1 - base;
+  EXPECT_TRUE(at == 0 || at == 100 || at == 200) << w[0];
 }
 
 }  // namespace

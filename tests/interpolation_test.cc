@@ -1,5 +1,6 @@
-// Interpolation groups and speeds, lines, arcs, theta moves, stops, and the
-// continuous table.
+// Interpolation groups and speeds, lines, arcs, theta moves, stops, the
+// continuous table; synchronous action words, fixed range, manual-pulser mode
+// and the motion direction record.
 
 #include <tuple>
 
@@ -18,10 +19,6 @@ class InterpolationTest : public LoadedTest<> {
       b.wr3 = 0x81, b.range = 100, b.fixed_range = 0;
       b.int_start_pps = 100, b.int_drive_pps = 10000, b.int_acc_ms = 50, b.int_dec_ms = 200;
     }
-  }
-  void TearDown() override {
-    RVX406A_SetFreeContiTable();
-    LoadedTest::TearDown();
   }
   static unsigned Sel(unsigned axis) { return 0x100u << axis; }
   static Strings Mode(unsigned axis, u16 wr3) {  // mode words, then the position reads
@@ -213,10 +210,9 @@ TEST_F(InterpolationTest, StopsWaitPumpingMessagesAndLeaveOnQuit) {
     seen.clear();
     axis_block(0, 2).motion_dir = process().home_table[0][2] = 1;
     sim::SetPosition(0, 2, -5, -6);
-    ClearLog();
     void* window = CreateTestWindow(Decelerating);
     for (uint32_t m : messages) os::PostMessage(window, m, 0, 0);
-    sim::StartTrace();
+    ClearLog(), sim::StartTrace();
     stop(0, 0);
     os::Message msg{};
     EXPECT_EQ(os::PeekMessage(&msg), !logged);  // the quit, posted again
@@ -224,9 +220,9 @@ TEST_F(InterpolationTest, StopsWaitPumpingMessagesAndLeaveOnQuit) {
     DestroyTestWindow(window);
     EXPECT_EQ(TracedWrites()[0], std::string("WR0=042") + (name[2] == 'D' ? "6" : "7"));
     // Cleared, or all left as they were when a quit ends the wait.
-    EXPECT_EQ(std::make_tuple(RVX406A_GetErrorCode(), axis_block(0, 2).motion_dir,
-                              process().home_table[0][2]),
-              std::make_tuple(i32{0}, u32{logged ? 0u : 1u}, u16{logged ? u16{0} : u16{1}}));
+    EXPECT_EQ(std::vector<int64_t>({RVX406A_GetErrorCode(), axis_block(0, 2).motion_dir,
+                                    process().home_table[0][2]}),
+              std::vector<int64_t>({0, !logged, !logged}));
     EXPECT_EQ(
         LoggedCalls(),
         logged ? Strings{Logged(0, name) + "_Stop (0, 0  : COMM[-5.00], FEED[-6.00]"} : Strings{});
@@ -266,6 +262,72 @@ TEST_F(InterpolationTest, ContiMoveHandsSegmentZeroToARunningInterpolation) {
     EXPECT_EQ(std::vector<i32>({sim::Axis(0, 1).logical, sim::Axis(0, 2).logical}),
               std::vector<i32>({130, 160}));
   }
+  RVX406A_SetFreeContiTable();
+}
+
+using SyncModesTest = LoadedTest<3>;
+
+TEST_F(SyncModesTest, SetSyncModeWritesBothWordsAndTheShadows) {
+  // Axis, mask, SM6 shadow before, SM6 and SM7 values; the SM6 shadow, written to the axis
+  // before SM7 goes to the mask's axes. One mask axis sets SM6 bit 13, more set 13 to 15; only
+  // 10 bits of the SM6 value are taken.
+  const std::tuple<u16, u16, u16, u16, u16, u16> cases[] = {
+      {0, 0x0A, 0x0000, 0x0155, 0x1234, 0xE155},
+      {2, 0x04, 0x0000, 0xFFFF, 0x0001, 0x23FF},
+      {1, 0x00, 0xFC00, 0x0001, 0x00FF, 0xFC01},   // bits 10 to 15 kept, a command without axes
+      {3, 0x0F, 0x43FF, 0x0000, 0x8000, 0xE000}};  // bit 14 alone stays and gains 13 and 15
+  for (const auto& [axis, mask, before, sm6, sm7, after] : cases) {
+    AxisBlock& shadow = axis_block(0, axis);
+    std::tie(shadow.sm6, shadow.sm7) = std::make_tuple(before, 0x5555);
+    sim::StartTrace();
+    RVX406A_SetSyncMode(0, axis, mask, sm6, sm7);
+    EXPECT_EQ(TracedWrites(), Join({Param32((0x100u << axis) | 0x64, after),
+                                    Param32((mask << 8) | 0x64u, u32{sm7} << 16)}));
+    EXPECT_EQ(std::make_pair(shadow.sm6, shadow.sm7), (std::pair<u16, u16>(after, sm7)));
+  }
+}
+
+TEST_F(SyncModesTest, SetExtModeSwitchesThePulserBitsAndRate) {
+  // Axis, mode, rate, driving; the result, the mode and MPG_RATE GetExtMode reports, the writes.
+  // Each case starts from WR3 0x008C (one of the two pulser bits), MPG_RATE 7 and a recorded move.
+  const std::tuple<u16, u16, u16, bool, i32, u16, u16, Strings> cases[] = {
+      {1, 1, 10000, false, 0, 1, 10000, Join({{"WR0=020F", "WR3=009C"}, Param32(0x206, 10000)})},
+      {3, 1, 1, false, 0, 1, 1, Join({{"WR0=080F", "WR3=009C"}, Param32(0x806, 1)})},
+      {0, 0, 250, false, 0, 0, 250, {"WR0=010F", "WR3=0084"}},  // no pulse count
+      {2, 1, 5, true, ERR_AXIS_DRV_BUSY, 0, 7, {}}};
+  for (const auto& [axis, mode, rate, driving, result, got_mode, got_rate, writes] : cases) {
+    AxisBlock& shadow = axis_block(0, axis);
+    std::tie(shadow.wr3, shadow.mpg_rate, process().move_table[0][axis]) =
+        std::make_tuple(0x8C, 7, 1);
+    sim::SetDriving(0, axis, driving);
+    sim::StartTrace();
+    RVX406A_SetExtMode(0, axis, mode, rate);
+    EXPECT_EQ(std::make_pair(RVX406A_GetErrorCode(), TracedWrites()),
+              std::make_pair(result, writes));
+    EXPECT_EQ(process().move_table[0][axis], result ? 1u : 0u);
+    u16 reported[2] = {9, 9};
+    RVX406A_GetExtMode(0, axis, &reported[0], &reported[1]);
+    EXPECT_THAT(reported, testing::ElementsAre(got_mode, got_rate));
+  }
+  // Moves refuse to start on an axis in pulser mode (axis 3 now) until it is switched off.
+  RVX406A_Inc_Move(0, 3, 500);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_MPG_MODE);
+  RVX406A_SetExtMode(0, 3, 0, 40);
+  RVX406A_Inc_Move(0, 3, 500);
+  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+}
+
+// FIXED_RANGE is only stored; GetSyncMode only passes through the library mutex.
+TEST_F(SyncModesTest, FixedRangeAndGetSyncMode) {
+  RVX406A_UnloadDevice();
+  EXPECT_EQ(RVX406A_GetSyncMode(0, 0), 1);  // also before any board is loaded
+  Load();
+  EXPECT_EQ(RVX406A_GetSyncMode(0, 1), 1);  // passing the library mutex on to others
+  EXPECT_EQ(RunChild("ProbeMutex", {ns_ + "5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635"}), 0);
+  RVX406A_SetFixedRange(0, 2, 1);
+  EXPECT_EQ(RVX406A_GetFixedRange(0, 2), 1);
+  RVX406A_SetFixedRange(0, 2, 0);
+  EXPECT_EQ(RVX406A_GetFixedRange(0, 2), 0);
 }
 
 }  // namespace

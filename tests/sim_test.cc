@@ -1,7 +1,7 @@
 // The simulated board, driven through its driver ops, for what the other tests
-// take from it: modules, the bus test fault, interrupts, compare windows, real
-// time, the request trace and the configuration text. Its polled and held
-// drives are exercised by every register-level test that waits on one.
+// take from it: interrupts, compare windows, real time, the request trace and
+// the configuration text. Its modules, polled and held drives are exercised by
+// the register-level tests through the library.
 
 #include <atomic>
 #include <string>
@@ -13,7 +13,6 @@
 namespace rvx::sim {
 namespace {
 
-using Strings = std::vector<std::string>;
 // The simulator's forwarder thread signals events; tests count them.
 std::atomic<uint64_t> last_signalled{0};
 std::atomic<int> signal_count{0};
@@ -74,20 +73,12 @@ class SimTest : public ::testing::Test {
   void* d_ = nullptr;
 };
 
-TEST_F(SimTest, ModulesBusFaultInterruptsAndTrace) {
+TEST_F(SimTest, InterruptsReachTheirBoardsEventAndTheTraceKeepsTheNewest) {
   Config config;
   config.board_count = 2;
-  config.board[0] = {true, 1, 3, true, 1u << 5, 6, 0x21, {}};
+  config.board[0].byte_swap = true, config.board[0].module_bits = 3;
   Open(config);
   EXPECT_EQ(Io(ioctl::kReadByte, 2, pld::kIdentity), 0x93u);  // swap, type 1, modules 2 and 3
-  SetDiBytes(0, 2, 0x12, 0x34);
-  EXPECT_EQ(Io(ioctl::kReadByte, 2, pld::ModuleBase(2) + pld::kModuleDi + 1), 0x34u);
-  Io(ioctl::kWriteByte, 2, pld::ModuleBase(4) + pld::kModuleDo, 0xC3);  // not fitted
-  EXPECT_EQ(Pld(0, pld::ModuleBase(4) + pld::kModuleDo), 0);
-  for (uint32_t bit : {4, 5}) {  // bit 5 of the bus-test register is stuck at 0
-    Io(ioctl::kWriteDword, 0, local::kBusTest, 1u << bit);
-    EXPECT_EQ(Io(ioctl::kReadDword, 0, local::kBusTest), bit == 5 ? 0 : 1u << bit);
-  }
   void* first = d_;
   Open(config, 1);  // another board's event
   ASSERT_NE(Event(ioctl::kRegisterEvent, 0x99), 0);
@@ -105,12 +96,6 @@ TEST_F(SimTest, ModulesBusFaultInterruptsAndTrace) {
   EXPECT_EQ(SignalsBy(3, 50), 2);
   EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0x0003u);
   StartTrace();
-  Io(ioctl::kEventReadWord, 0, 10);
-  Event(ioctl::kRegisterEvent, 5);
-  StopTrace();
-  Io(ioctl::kReadByte, 2, pld::kIdentity);
-  EXPECT_EQ(test::Requests(Trace()), (Strings{"RE10", "C:E0003878"}));
-  StartTrace();
   for (uint32_t i = 0; i < 65536 + 10; ++i) Io(ioctl::kWriteDword, 0, 0, i);
   const std::vector<Request> trace = Trace();
   ASSERT_EQ(trace.size(), 65536u);
@@ -126,24 +111,18 @@ TEST_F(SimTest, AMovingAxisInterruptsWhereItGoesThroughItsCompareWindow) {
   ConstantSpeedWithEvents(axis, 800000, 1u << wr1::kCompareEvent, 0xC0);
   Command(axis | cmd::kPulseCount, 2000);
   Command(axis | cmd::kFixedPlus);
-  int32_t before = 0;
   while (Axis(0, 1).logical < 1000) {
-    before = Axis(0, 1).logical;
     EXPECT_EQ(SignalsBy(1, 0), 0);
     AdvanceTime(kTickMicros);
   }
   EXPECT_EQ(SignalsBy(1, 2000), 1);
-  EXPECT_LT(before, 1000);
   EXPECT_GT(Axis(0, 1).logical, 1002);  // it went through, it did not stop in it
   EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0xC0u);
   EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 24), 0x2u);
-  Settle();
-  EXPECT_EQ(Axis(0, 1).logical, 2000);
 }
 
 TEST_F(SimTest, InRealTimeADriveEndsAndInterruptsWithNobodyLooking) {
-  Config config;
-  Open(config);
+  Open();
   SetClock(Clock::kReal);
   const uint16_t axis = AxisSelectBit(2);
   // 8,000 PPS: 100 pulses take 12.5 ms.
@@ -163,13 +142,11 @@ TEST_F(SimTest, ConfigurationTextsAndMachinesThatCannotBe) {
                         &config),
             "");
   const MachineModel& m = config.board[1].machine[3];
-  EXPECT_EQ(config.board_count, 2u);
-  EXPECT_EQ(config.clock, Clock::kStepped);
-  EXPECT_EQ(config.board[1].module_bits, 5u);
-  EXPECT_TRUE(m.limits && m.home.fitted && m.servo && !m.near_home.fitted);
-  EXPECT_EQ(std::vector<int32_t>({m.limit_minus, m.limit_plus, m.home.from, m.home.to}),
-            std::vector<int32_t>({-10, 20, 1, 2}));
-  EXPECT_EQ(m.z_period, 500u);
+  EXPECT_TRUE(config.clock == Clock::kStepped && m.limits && m.home.fitted && m.servo &&
+              !m.near_home.fitted);
+  EXPECT_EQ(std::vector<int64_t>({config.board_count, config.board[1].module_bits, m.limit_minus,
+                                  m.limit_plus, m.home.from, m.home.to, m.z_period}),
+            std::vector<int64_t>({2, 5, -10, 20, 1, 2, 500}));
   // Reversed limits and a Z period of 0 are refused through rvxctl's options.
   const std::pair<const char*, const char*> refused[] = {
       {"axis0.4.z=10", "unknown key axis0.4.z"},

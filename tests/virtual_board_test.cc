@@ -1,8 +1,7 @@
 // The simulated board in stepped time, through the library: drives take the
 // time their profile says and end where the chip would end them.
 #include <cmath>
-#include <cstdlib>
-#include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support.h"
@@ -35,38 +34,26 @@ class VirtualBoardTest : public LibraryTest {
     return config;
   }
   static i32 Position() { return RVX406A_GetCommandPos(0, kAxis); }
-  static double Seconds(uint64_t micros) { return micros / 1e6; }
 };
 
 TEST_F(VirtualBoardTest, TheMachineStopsTheAxisAndSaysWhy) {
-  struct Case {
-    const char* what;
-    void (*arrange)();
-    i32 distance;
-    i32 result;
-    i32 lowest, highest;  // where the axis may come to rest
-  };
-  const Case cases[] = {
-      {"+ limit, sudden", [] { RVX406A_SetHlmt(0, kAxis, 0, 0); }, 300000, ERR_STOP_BY_HLPT, 200000,
-       200011},
-      {"+ limit, decelerating", [] { RVX406A_SetHlmt(0, kAxis, 1, 0); }, 300000, ERR_STOP_BY_HLPT,
-       205000, 205100},
-      {"- software limit", [] { RVX406A_SetSlmt(0, kAxis, 40000, -30000, 1); }, -60000,
-       ERR_STOP_BY_SLMT, -35100, -35000},
-      {"alarm before the start",
-       [] { RVX406A_SetSvAlm(0, kAxis, 1, 0), sim::SetAlarm(0, kAxis, true); }, 20000,
+  // What is set up, the distance; the result and where the axis may come to rest.
+  const std::tuple<void (*)(), i32, i32, i32, i32> cases[] = {
+      {[] { RVX406A_SetHlmt(0, kAxis, 0, 0); }, 300000, ERR_STOP_BY_HLPT, 200000, 200011},
+      {[] { RVX406A_SetHlmt(0, kAxis, 1, 0); }, 300000, ERR_STOP_BY_HLPT, 205000, 205100},
+      {[] { RVX406A_SetSlmt(0, kAxis, 40000, -30000, 1); }, -60000, ERR_STOP_BY_SLMT, -35100,
+       -35000},
+      {[] { RVX406A_SetSvAlm(0, kAxis, 1, 0), sim::SetAlarm(0, kAxis, true); }, 20000,
        ERR_STOP_BY_ALM, 0, 0},
-      {"no cause", [] {}, 20000, ERR_SUCCESS, 20000, 20000},
+      {[] {}, 20000, ERR_SUCCESS, 20000, 20000},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [arrange, distance, result, lowest, highest] : cases) {
     sim::SetPosition(0, kAxis, 0, 0);
-    c.arrange();
-    RVX406A_Inc_Move(0, kAxis, c.distance);
+    arrange();
+    RVX406A_Inc_Move(0, kAxis, distance);
     sim::Settle();
-    EXPECT_EQ(RVX406A_GetMotionErrCod(0, kAxis), c.result);
-    EXPECT_GE(Position(), c.lowest);
-    EXPECT_LE(Position(), c.highest);
+    EXPECT_EQ(RVX406A_GetMotionErrCod(0, kAxis), result) << distance;
+    EXPECT_TRUE(Position() >= lowest && Position() <= highest) << Position();
     sim::SetAlarm(0, kAxis, false);
   }
   // An alarm and the emergency input in mid-move stop at once.
@@ -77,22 +64,19 @@ TEST_F(VirtualBoardTest, TheMachineStopsTheAxisAndSaysWhy) {
     const i32 at = Position();
     emergency ? sim::SetEmergency(0, true) : sim::SetAlarm(0, kAxis, true);
     sim::AdvanceTime(100000);
-    EXPECT_EQ(RVX406A_Done(0, kAxis), 0);
     EXPECT_LE(Position() - at, 2);
-    EXPECT_EQ(RVX406A_GetMotionErrCod(0, kAxis), emergency ? ERR_STOP_BY_EMG : ERR_STOP_BY_ALM);
+    EXPECT_EQ(std::vector<i32>({RVX406A_Done(0, kAxis), RVX406A_GetMotionErrCod(0, kAxis)}),
+              std::vector<i32>({0, emergency ? ERR_STOP_BY_EMG : ERR_STOP_BY_ALM}));
     sim::SetAlarm(0, kAxis, false), sim::SetEmergency(0, false);
   }
 }
 
 TEST_F(VirtualBoardTest, HomeSearchesEndWhereTheChipWould) {
-  struct Case {
-    u16 mode, dir;
-    i32 from, offset;
-    i32 lowest, highest;  // the home position before the counters are cleared
-  };
-  // The home sensor's edge towards the search is 1,100 from below, 1,300
-  // from above; Z marks lie on multiples of 500; the + limit at 200,000.
-  const Case cases[] = {
+  // Mode, direction, start, offset; where the home position may lie before the
+  // counters are cleared. The home sensor's edge towards the search is 1,100
+  // from below, 1,300 from above; Z marks lie on multiples of 500; the + limit
+  // at 200,000.
+  const std::tuple<u16, u16, i32, i32, i32, i32> cases[] = {
       {0, 0, -20000, 0, 1100, 1101},      // low speed onto the home sensor
       {0, 1, 20000, 0, 1299, 1300},       // from above
       {2, 0, -20000, 0, 1100, 1101},      // near-home at speed first, then home
@@ -104,22 +88,21 @@ TEST_F(VirtualBoardTest, HomeSearchesEndWhereTheChipWould) {
       {9, 0, 0, 500, 500, 500},           // the offset drive alone
       {0, 0, 1200, 0, 1100, 1101},        // starting on the sensor: off it first
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "mode " << c.mode << " dir " << c.dir << " from " << c.from);
-    sim::SetPosition(0, kAxis, c.from, c.from);
-    RVX406A_SetHomeMode(0, kAxis, c.mode);
-    RVX406A_SetHomeDir(0, kAxis, c.dir);
-    RVX406A_SetHomeOffset(0, kAxis, c.offset);
+  for (const auto& [mode, dir, from, offset, lowest, highest] : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << mode << " dir " << dir << " from " << from);
+    sim::SetPosition(0, kAxis, from, from);
+    RVX406A_SetHomeMode(0, kAxis, mode);
+    RVX406A_SetHomeDir(0, kAxis, dir);
+    RVX406A_SetHomeOffset(0, kAxis, offset);
     RVX406A_Home_Move(0, kAxis);
     sim::AdvanceTime(1000);
     EXPECT_EQ(RVX406A_HomeIsBusy(0, kAxis), 1);
     sim::Settle();
-    EXPECT_EQ(RVX406A_HomeIsBusy(0, kAxis), 0);
-    EXPECT_EQ(RVX406A_GetHomeSuccess(0, kAxis), 1);
-    EXPECT_GE(sim::MachinePosition(0, kAxis), c.lowest);
-    EXPECT_LE(sim::MachinePosition(0, kAxis), c.highest);
-    EXPECT_EQ(Position(), 0);  // the search ends by clearing the counters
-    EXPECT_EQ(RVX406A_GetActualPos(0, kAxis), 0);
+    const i32 at = sim::MachinePosition(0, kAxis);
+    EXPECT_TRUE(at >= lowest && at <= highest) << at;
+    EXPECT_EQ(std::vector<i32>({RVX406A_HomeIsBusy(0, kAxis), RVX406A_GetHomeSuccess(0, kAxis),
+                                Position(), RVX406A_GetActualPos(0, kAxis)}),
+              std::vector<i32>({0, 1, 0, 0}));
   }
 }
 
@@ -134,11 +117,10 @@ TEST_F(VirtualBoardTest, PathsKeepTheirShapeAndEndOnTheirPoints) {
   EXPECT_EQ(RVX406A_IPDone(0, 0), 1);
   const i32 x = RVX406A_GetCommandPos(0, 0), y = Position();
   EXPECT_NEAR(-4.0 * x / 3.0, y, 1.0);
-  EXPECT_NEAR(Seconds(sim::Settle() + 200000), 0.409, 0.002);
-  EXPECT_EQ(RVX406A_IPDone(0, 0), 0);
-  EXPECT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
-  EXPECT_EQ(std::vector<i32>({RVX406A_GetCommandPos(0, 0), Position()}),
-            std::vector<i32>({3000, -4000}));
+  EXPECT_NEAR((sim::Settle() + 200000) / 1e6, 0.409, 0.002);
+  EXPECT_EQ(std::vector<i32>({RVX406A_IPDone(0, 0), RVX406A_GetErrorCode(),
+                              RVX406A_GetCommandPos(0, 0), Position()}),
+            std::vector<i32>({0, ERR_SUCCESS, 3000, -4000}));
   // A clockwise quarter circle of radius 5,000 around (8000, -4000).
   RVX406A_Inc_Arc(0, 0, 5000, 0, 5000, 5000, 0);
   for (int step = 0; step < 8; ++step) {
@@ -150,31 +132,6 @@ TEST_F(VirtualBoardTest, PathsKeepTheirShapeAndEndOnTheirPoints) {
   sim::Settle();
   EXPECT_EQ(std::vector<i32>({RVX406A_GetCommandPos(0, 0), Position()}),
             std::vector<i32>({8000, 1000}));
-}
-
-RVX_TEST_CHILD(StartMoveAndDie) {
-  if (RVX406A_LoadDevice() < 0) return 2;
-  RVX406A_Inc_Move(0, kAxis, 50000);
-  std::_Exit(RVX406A_GetErrorCode() == ERR_SUCCESS ? 0 : 3);
-}
-
-RVX_TEST_CHILD(WritePosition) {
-  if (RVX406A_LoadDevice() < 0) return 2;
-  WriteFile(args.at(0), std::to_string(RVX406A_GetCommandPos(0, kAxis)));
-  RVX406A_UnloadDevice();
-  return 0;
-}
-
-TEST_F(VirtualBoardTest, ProcessesShareOneMotionThatOutlivesTheOneWhoStartedIt) {
-  ASSERT_EQ(RunChild("StartMoveAndDie"), 0);
-  sim::AdvanceTime(300000);
-  EXPECT_EQ(RVX406A_Done(0, kAxis), 1);
-  const std::string file = install_dir_ + "position.txt";
-  ASSERT_EQ(RunChild("WritePosition", {file}), 0);
-  EXPECT_EQ(ReadFile(file), std::to_string(Position()));
-  EXPECT_GT(Position(), 0);
-  sim::Settle();
-  EXPECT_EQ(Position(), 50000);
 }
 
 }  // namespace
