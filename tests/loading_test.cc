@@ -196,9 +196,7 @@ RVX_TEST_CHILD(LoadThroughModule) {
   return RVX406A_GetErrorCode() == ERR_SUCCESS ? 0 : 3;
 }
 
-using LifetimeTest = LibraryTest;
-
-TEST_F(LifetimeTest, CallsOfOtherThreadsOverlappingLoadAndUnloadCompleteOrFailCleanly) {
+TEST_F(LoadingTest, CallsOfOtherThreadsOverlappingLoadAndUnloadCompleteOrFailCleanly) {
   // No watchers: each Unload would wait out their grace period.
   process().seams.Fail(OsCall::kCreateThread);
   constexpr int32_t kPosition = 1234;
@@ -235,7 +233,7 @@ RVX_TEST_CHILD(ReadSectionMarker) {
   return marker == kMarker ? 0 : marker == 0 ? 1 : 3;
 }
 
-TEST_F(LifetimeTest, SectionOutlivesUnloadWhileThisProcessKeepsItsView) {
+TEST_F(LoadingTest, SectionOutlivesUnloadWhileThisProcessKeepsItsView) {
   // The child creates the mutex afresh, so it is a first loader, yet it finds
   // the section this process left mapped rather than a new zeroed one.
   Load();
@@ -257,7 +255,7 @@ RVX_TEST_CHILD(DieInFirstLoad) {
   return 0;
 }
 
-TEST_F(LifetimeTest, AProcessTakingOverFromAFirstLoaderThatDiedLoadsTheFilesItself) {
+TEST_F(LoadingTest, AProcessTakingOverFromAFirstLoaderThatDiedLoadsTheFilesItself) {
   const std::string flag = install_dir_ + "in_first_load";
   const ChildProcess child = StartChild("DieInFirstLoad", {flag});
   for (int waited = 0; ReadFile(flag).empty() && waited < 10000; ++waited) os::Sleep(1);
@@ -268,9 +266,7 @@ TEST_F(LifetimeTest, AProcessTakingOverFromAFirstLoaderThatDiedLoadsTheFilesItse
   EXPECT_GT(process().seams.files_opened, 0u);
 }
 
-using LoadFailureTest = LibraryTest;
-
-TEST_F(LoadFailureTest, EachFailingCallEndsCleanly) {
+TEST_F(LoadingTest, EachFailingCallEndsCleanly) {
   // The failing call, the result, whether the loading call logs its line (the
   // log file failing loses it). The factory settings stand in for an unreadable
   // parameter file; the board works without its watcher.
