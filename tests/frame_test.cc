@@ -1,8 +1,5 @@
 // The call frame: result codes, logging rules and the log file.
 
-#include <cstring>
-#include <tuple>
-
 #include "core/call.h"
 #include "tests/support.h"
 
@@ -63,18 +60,15 @@ TEST_F(FrameTest, ErrorStringNamesListedCodesOnly) {
   EXPECT_EQ(RVX406A_GetErrorCode(), ERR_BOARD_NUMBER);  // untouched by the text lookup
 }
 
-os::LocalTime FixedTime() { return {2024, 1, 31, 14, 5, 9, 42}; }
-os::LocalTime NextDay() { return {2024, 2, 1, 0, 0, 0, 7}; }
-
 TEST_F(FrameTest, LogLineFormatAndDailyFile) {
   Load();
   shared().log_level = 1;
   ClearLog();
-  process().seams.local_time = FixedTime;
+  process().seams.local_time = [] { return os::LocalTime{2024, 1, 31, 14, 5, 9, 42}; };
   RVX406A_SetSystemDefault(0, 1);
   EXPECT_EQ(ReadFile(install_dir_ + "Debug/logfile_20240131.log"),
             "[2024:01:31:14:05:09:042] RV =     0 : RVX406A_SetSystemDefault (0, 1)\r\n");
-  process().seams.local_time = NextDay;
+  process().seams.local_time = [] { return os::LocalTime{2024, 2, 1, 0, 0, 0, 7}; };
   RVX406A_Reset(0);
   EXPECT_EQ(ReadFile(install_dir_ + "Debug/logfile_20240201.log"),
             "[2024:02:01:00:00:00:007] RV =     0 : RVX406A_Reset (0)\r\n");

@@ -1,11 +1,13 @@
-// What only the POSIX layer does itself: the PE reader behind version strings,
-// thread priorities, and message waits with a time-out.
+// What only POSIX has: the PE reader behind version strings, thread
+// priorities, message waits with a time-out, and what loading holds and
+// leaves behind (descriptors, mappings, objects in /dev/shm).
 #include <sys/resource.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <algorithm>
 #include <atomic>
-#include <string>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support.h"
@@ -97,6 +99,83 @@ TEST(PosixMessageTest, WindowsEndWithTheirThreadAndWaitsTimeOut) {
   const uint32_t start = os::TickCount();
   EXPECT_EQ(rvx_get_message(&msg, 60), 0);
   EXPECT_GE(static_cast<uint32_t>(os::TickCount() - start), 60u);
+}
+
+class PosixLifetimeTest : public LibraryTest {};
+
+TEST_F(PosixLifetimeTest, LoadUnloadCyclesHoldNoMoreDescriptorsOrMappings) {
+  // Without watchers each Unload spares its grace period; they hold no
+  // descriptor of their own.
+  process().seams.Fail(OsCall::kCreateThread);
+  HeldResources held;
+  for (int cycle = 0; cycle < 300; ++cycle) {
+    ASSERT_EQ(RVX406A_LoadDevice(), 0) << cycle;
+    RVX406A_UnloadDevice();
+    if (cycle == 0) held = Held();
+  }
+  EXPECT_EQ(Held(), held);
+}
+
+// Loads in the namespace args[0], then unloads and exits, exits still
+// loaded, or is killed.
+RVX_TEST_CHILD(LoadInNamespace) {
+  os::SetEnv("RVX_IPC_NAMESPACE", args.at(0).c_str());
+  const int32_t loaded = RVX406A_LoadDevice();
+  if (args.at(1) == "kill") raise(SIGKILL);
+  if (args.at(1) == "unload") RVX406A_UnloadDevice();
+  // A normal exit, with the handlers a returning child skips.
+  std::exit(loaded < 0 ? 100 - loaded : loaded);  // a child's code is never negative
+}
+
+Strings ObjectsOf(const std::string& ipc_namespace) {
+  Strings names;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm")) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(ipc_namespace, 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+TEST_F(PosixLifetimeTest, TheLastProcessOfANamespaceLeavesNothingInDevShm) {
+  // How each process in turn ends; the objects left after the last one.
+  const std::pair<Strings, size_t> kCases[] = {
+      {{"unload"}, 0},
+      {{"exit"}, 0},
+      {{"unload", "exit"}, 0},
+      // mutex, load marker, section and the simulator's lock and boards,
+      // each with a guard
+      {{"kill"}, 10},
+      {{"kill", "unload"}, 0},
+  };
+  const std::string ipc_namespace = ns_ + "shm_";
+  for (const auto& [runs, left] : kCases) {
+    SCOPED_TRACE(Joined(runs));
+    for (const std::string& run : runs) {
+      EXPECT_EQ(RunChild("LoadInNamespace", {ipc_namespace, run}), run == "kill" ? 137 : 0);
+    }
+    EXPECT_EQ(ObjectsOf(ipc_namespace).size(), left);
+    for (const std::string& name : ObjectsOf(ipc_namespace)) {
+      os::RemoveNamedObject(name.c_str());
+    }
+  }
+}
+
+TEST_F(PosixLifetimeTest, ObjectsAreTheOwnersAndARefusalIsLoggedWithNameAndReason) {
+  Load();
+  for (const char* name :
+       {"5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635", "B83F0D57-2E6A-4C19-A4D8-51F7E902C3BA"}) {
+    struct stat st;
+    ASSERT_EQ(stat(("/dev/shm/" + ns_ + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+  ClearLog();
+  // A name the system cannot hold.
+  EXPECT_EQ(RunChild("LoadInNamespace", {"no/such/", "unload"}),
+            100 - ERR_CREATE_KERNEL_DRIVER_FAIL);
+  EXPECT_THAT(LoggedCalls(),
+              ::testing::ElementsAre(
+                  " RVX406A_LoadDevice: \"/no/such/5A1C7E20-93D4-4F6B-8E2A-7C0D41B9E635.guard\" "
+                  "shm_open: Invalid argument"));
 }
 
 }  // namespace

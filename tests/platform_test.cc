@@ -3,12 +3,8 @@
 #include "platform/platform.h"
 
 #include <atomic>
-#include <cstring>
 #include <ctime>
-#include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 #include "tests/support.h"
 
@@ -16,7 +12,6 @@ namespace rvx::test {
 namespace {
 
 constexpr size_t kSectionSize = 85424;
-const bool kWindows = os::PathSeparator() == '\\';
 
 struct Probe {
   os::Handle mutex;
@@ -100,28 +95,21 @@ TEST(PlatformTest, NamedMutexAndSectionAcrossProcesses) {
   EXPECT_EQ(RunChild("UseSection", {section_name, "share"}), 0);
   EXPECT_EQ(bytes[100], 0x33);
   os::CloseSection(section.handle);
-  // On POSIX the view alone keeps it alive; under wine the name goes with the handle.
-  if (!kWindows) {
-    EXPECT_EQ(RunChild("UseSection", {section_name, "share"}), 0);
-  }
   os::RemoveNamedObject(section_name.c_str());
 }
 
-// args: mutex name, section name, takes per round. Each round takes
-// the mutex that often (nested), gives all takes but one back, bumps the
-// section's first word without an atomic step and gives the last take back.
+// args: mutex name, section name. Each round takes the mutex twice (nested),
+// gives one take back, bumps the section's first word without an atomic step
+// and gives the last take back.
 constexpr int kBumps = 2000;  // by each process
 RVX_TEST_CHILD(BumpUnderMutex) {
   os::Handle mutex = os::CreateNamedMutex(args.at(0).c_str(), false, nullptr);
   const os::Section s = os::CreateOrOpenSection(args.at(1).c_str(), kSectionSize);
   if (mutex == nullptr || s.view == nullptr) return 2;
   auto* word = static_cast<volatile uint32_t*>(s.view);
-  const int takes = std::stoi(args.at(2));
   for (int round = 0; round < kBumps; ++round) {
-    for (int take = 0; take < takes; ++take) {
-      if (!os::WaitMutex(mutex)) return 3;
-    }
-    for (int take = 1; take < takes; ++take) os::ReleaseMutex(mutex);
+    if (!os::WaitMutex(mutex) || !os::WaitMutex(mutex)) return 3;
+    os::ReleaseMutex(mutex);
     const uint32_t seen = *word;
     if (round % 64 == 0) os::Sleep(1);  // outlasts the waiters' spinning
     *word = seen + 1;
@@ -135,52 +123,40 @@ RVX_TEST_CHILD(BumpUnderMutex) {
 // Contended takes spin before they wait: no bump may be lost, and nested
 // takes must give the mutex up only with their last release.
 TEST(PlatformTest, ContendedNamedMutexLosesNoUpdate) {
-  const struct { int processes, takes; } kCases[] = {{2, 1}, {3, 2}};
-  for (const auto& c : kCases) {
-    // A process keeps a section mapped for life: every case names its own.
-    const std::string name = ObjectName(("bump" + std::to_string(c.processes)).c_str());
-    const std::string section_name = name + "-counter";
-    os::Handle mutex = os::CreateNamedMutex(name.c_str(), false, nullptr);  // keeps both alive
-    const os::Section section = os::CreateOrOpenSection(section_name.c_str(), kSectionSize);
-    ASSERT_NE(section.view, nullptr);
-    std::vector<ChildProcess> children;
-    for (int k = 0; k < c.processes; ++k) {
-      children.push_back(
-          StartChild("BumpUnderMutex", {name, section_name, std::to_string(c.takes)}));
-    }
-    for (const ChildProcess& child : children) EXPECT_EQ(WaitChild(child), 0);
-    EXPECT_EQ(*static_cast<uint32_t*>(section.view), uint32_t(c.processes * kBumps))
-        << c.processes << " processes, " << c.takes << " takes";
-    ASSERT_TRUE(os::WaitMutex(mutex));  // nobody kept it
-    os::ReleaseMutex(mutex);
-    os::CloseSection(section.handle);
-    os::CloseMutex(mutex);
-    os::RemoveNamedObject(section_name.c_str());
-    os::RemoveNamedObject(name.c_str());
+  constexpr int kProcesses = 3;
+  const std::string name = ObjectName("bump"), section_name = name + "-counter";
+  os::Handle mutex = os::CreateNamedMutex(name.c_str(), false, nullptr);  // keeps both alive
+  const os::Section section = os::CreateOrOpenSection(section_name.c_str(), kSectionSize);
+  ASSERT_NE(section.view, nullptr);
+  std::vector<ChildProcess> children;
+  for (int k = 0; k < kProcesses; ++k) {
+    children.push_back(StartChild("BumpUnderMutex", {name, section_name}));
   }
+  for (const ChildProcess& child : children) EXPECT_EQ(WaitChild(child), 0);
+  EXPECT_EQ(*static_cast<uint32_t*>(section.view), uint32_t(kProcesses * kBumps));
+  ASSERT_TRUE(os::WaitMutex(mutex));  // nobody kept it
+  os::ReleaseMutex(mutex);
+  os::CloseSection(section.handle);
+  os::CloseMutex(mutex);
+  os::RemoveNamedObject(section_name.c_str());
+  os::RemoveNamedObject(name.c_str());
 }
 
 // Reading and writing existing files is pinned against the parsed document
-// by IniDocumentTest.
-TEST(PlatformTest, IniFiles) {
+// by IniDocumentTest, the read-only attribute by ParamFileTest.
+TEST(PlatformTest, MissingIniFiles) {
   const std::string dir = MakeTempDir(), path = dir + "RVXPRM0.DAT";
   ASSERT_FALSE(dir.empty());
   EXPECT_EQ(os::ReadIniInt("0-Axis", "K", -99, path.c_str()), -99);
-  EXPECT_EQ(os::GetFileAttributes(path.c_str()), 0u);  // missing
+  EXPECT_EQ(os::GetFileAttributes(path.c_str()), 0u);
+  EXPECT_FALSE(os::SetFileAttributes(path.c_str(), os::kFileAttributeNormal));
   ASSERT_TRUE(os::WriteIniString("AXIS1", "RANGE", "-300", path.c_str()));
   EXPECT_EQ(os::GetFileAttributes(path.c_str()) & os::kFileAttributeReadOnly, 0u);
-  ASSERT_TRUE(os::SetFileAttributes(path.c_str(), os::kFileAttributeReadOnly));
-  EXPECT_EQ(os::GetFileAttributes(path.c_str()) & os::kFileAttributeReadOnly, 1u);
-  EXPECT_EQ(os::ReadIniInt("AXIS1", "RANGE", 0, path.c_str()), -300);
-  ASSERT_TRUE(os::SetFileAttributes(path.c_str(), os::kFileAttributeNormal));
-  EXPECT_TRUE(os::WriteIniString("AXIS1", "RANGE", "2", path.c_str()));
-  EXPECT_FALSE(os::SetFileAttributes((dir + "missing.dat").c_str(), os::kFileAttributeNormal));
   RemoveTree(dir);
 }
 
-uint32_t WaitOnce(void* event) { return os::WaitEvent(event) ? 0 : 1; }
-
 TEST(PlatformTest, AutoResetEventsThreadsAndTime) {
+  const os::ThreadProc WaitOnce = [](void* e) { return os::WaitEvent(e) ? 0u : 1u; };
   os::Handle event = os::CreateEvent();
   os::SetEvent(event);  // kept until someone waits; two signals are one
   os::SetEvent(event);

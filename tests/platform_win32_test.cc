@@ -1,8 +1,6 @@
 // What only Windows has: the version resource of the built library, read by
 // GetFileVersionInfoA (which does not load the hand-built images of the POSIX
 // reader's test).
-#include <string>
-
 #include "platform/win32/win32.h"
 #include "tests/support.h"
 

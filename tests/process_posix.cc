@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -22,12 +21,7 @@ int ExitCode(int status) {
 int CurrentProcessId() { return static_cast<int>(getpid()); }
 
 HeldResources Held() {
-  HeldResources held;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
-       it.increment(error)) {
-    ++held.first;
-  }
+  HeldResources held{std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), 0};
   std::ifstream in("/proc/self/maps");
   for (std::string line; std::getline(in, line);)
     held.second += line.find("/dev/shm/") != line.npos;

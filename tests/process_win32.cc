@@ -5,8 +5,6 @@
 #endif
 #include <windows.h>
 
-#include <cstdio>
-
 #include "tests/support.h"
 
 namespace rvx::test {

@@ -19,6 +19,40 @@ std::map<std::string, ChildMain>& Children() {
   return children;
 }
 
+// By space: local, chip, PLD bank, then the event window; the chip's offsets count words.
+std::string Render(const sim::Request& r) {
+  static const char* const kWrite[] = {"L%u=%08X", "WR%u=%04X", "P%X=%02X", "E%u=%04X"};
+  static const char* const kRead[] = {"RL%u", "RR%u", "RP%X", "RE%u"};
+  const bool event = r.code == ioctl::kEventWriteByte || r.code == ioctl::kEventWriteWord ||
+                     r.code == ioctl::kEventReadByte || r.code == ioctl::kEventReadWord;
+  const u32 space = event ? 3 : r.space < 3 ? r.space : 0;
+  const u32 offset = space == static_cast<u32>(Space::kChip) ? r.offset / 2 : r.offset;
+  char text[64];
+  if (r.op == sim::Op::kOther) {
+    snprintf(text, sizeof text, "C:%08X", r.code);
+  } else {
+    snprintf(text, sizeof text, (r.op == sim::Op::kWrite ? kWrite : kRead)[space], offset, r.value);
+  }
+  return text;
+}
+
+void Put(std::string* s, size_t at, u32 value) {
+  for (int i = 0; i < 4; ++i) (*s)[at + i] = static_cast<char>(value >> 8 * i);
+}
+
+// A VS_VERSIONINFO node of type 1 (text): lengths, key and value in UTF-16, then the children.
+std::string Node(const std::u16string& key, const std::u16string& text, const std::string& kids) {
+  std::string node(6, '\0');
+  for (const std::u16string& part : {key, text}) {
+    for (char16_t c : part + u'\0') node += {static_cast<char>(c), static_cast<char>(c >> 8)};
+    node.resize((node.size() + 3) & ~size_t{3}, '\0');
+  }
+  node += kids;
+  Put(&node, 0, static_cast<u32>(node.size() | (text.size() + 1) << 16));
+  node[4] = 1;
+  return node;
+}
+
 }  // namespace
 
 std::string MakeTempDir() {
@@ -84,20 +118,11 @@ void LibraryTest::TearDown() {
   if (!install_dir_.empty()) RemoveTree(install_dir_);
 }
 
-void LibraryTest::Load() {
-  const i32 highest = RVX406A_LoadDevice();
-  ASSERT_GE(highest, 0) << "LoadDevice failed";
-}
-
 void LibraryTest::LoadBoard(u8 identity) {
   RVX406A_UnloadDevice();
   ResetBoards(sim::Config{});
   sim::SetPld(0, pld::kIdentity, identity);
   Load();
-}
-
-std::string LibraryTest::ParameterPath(int board) const {
-  return install_dir_ + "Parameter/RVXPRM" + std::to_string(board) + ".DAT";
 }
 
 std::vector<std::string> LibraryTest::LoggedCalls() const {
@@ -121,23 +146,6 @@ void LibraryTest::ClearLog() const {
   for (const auto& entry : fs::directory_iterator(install_dir_ + "Debug")) {
     fs::remove(entry.path());
   }
-}
-
-std::string Render(const sim::Request& r) {
-  // By space: local, chip, PLD bank, then the event window; the chip's offsets count words.
-  static const char* const kWrite[] = {"L%u=%08X", "WR%u=%04X", "P%X=%02X", "E%u=%04X"};
-  static const char* const kRead[] = {"RL%u", "RR%u", "RP%X", "RE%u"};
-  const bool event = r.code == ioctl::kEventWriteByte || r.code == ioctl::kEventWriteWord ||
-                     r.code == ioctl::kEventReadByte || r.code == ioctl::kEventReadWord;
-  const u32 space = event ? 3 : r.space < 3 ? r.space : 0;
-  const u32 offset = space == static_cast<u32>(Space::kChip) ? r.offset / 2 : r.offset;
-  char text[64];
-  if (r.op == sim::Op::kOther) {
-    snprintf(text, sizeof text, "C:%08X", r.code);
-  } else {
-    snprintf(text, sizeof text, (r.op == sim::Op::kWrite ? kWrite : kRead)[space], offset, r.value);
-  }
-  return text;
 }
 
 std::vector<std::string> Requests(const std::vector<sim::Request>& trace) {
@@ -166,27 +174,6 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-namespace {
-
-void Put(std::string* s, size_t at, u32 value) {
-  for (int i = 0; i < 4; ++i) (*s)[at + i] = static_cast<char>(value >> 8 * i);
-}
-
-// A VS_VERSIONINFO node of type 1 (text): lengths, key and value in UTF-16, then the children.
-std::string Node(const std::u16string& key, const std::u16string& text, const std::string& kids) {
-  std::string node(6, '\0');
-  for (const std::u16string& part : {key, text}) {
-    for (char16_t c : part + u'\0') node += {static_cast<char>(c), static_cast<char>(c >> 8)};
-    node.resize((node.size() + 3) & ~size_t{3}, '\0');
-  }
-  node += kids;
-  Put(&node, 0, static_cast<u32>(node.size() | (text.size() + 1) << 16));
-  node[4] = 1;
-  return node;
-}
-
-}  // namespace
-
 // One section maps the file at address 0; the resource tree at 0x100 leads
 // through type 16 to the version information at 0x158.
 std::string VersionedPe(const std::u16string& language,
@@ -212,15 +199,15 @@ std::string VersionedPe(const std::u16string& language,
 
 ChildRegistrar::ChildRegistrar(const char* name, ChildMain main) { Children()[name] = main; }
 
-int RunChildFromCommandLine(int argc, char** argv) {
-  if (argc < 2 || strncmp(argv[1], kChildFlag, strlen(kChildFlag)) != 0) return -1;
+void RunChildFromCommandLine(int argc, char** argv) {
+  if (argc < 2 || strncmp(argv[1], kChildFlag, strlen(kChildFlag)) != 0) return;
   const auto found = Children().find(argv[1] + strlen(kChildFlag));
-  if (found == Children().end()) return 127;
-  return found->second(std::vector<std::string>(argv + 2, argv + argc));
-}
-
-int RunChild(const std::string& name, const std::vector<std::string>& args) {
-  return WaitChild(StartChild(name, args));
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  const int code = found == Children().end() ? 127 : found->second(args);
+  // A child stands in for another process and may end holding what it took,
+  // as a killed one would: no exit handlers (nor a leak report) run.
+  fflush(nullptr);
+  std::_Exit(code);
 }
 
 }  // namespace rvx::test

@@ -40,11 +40,13 @@ class LibraryTest : public ::testing::Test {
   // The simulated hardware of the test; one type-1 board by default.
   virtual sim::Config Boards() const { return sim::Config{}; }
 
-  void Load();  // fails the test unless LoadDevice succeeds
+  void Load() { ASSERT_GE(RVX406A_LoadDevice(), 0) << "LoadDevice failed"; }
   // Loads anew one board whose PLD register 1 reads `identity`: module bits,
   // type code, byte swap flag.
   void LoadBoard(u8 identity);
-  std::string ParameterPath(int board) const;
+  std::string ParameterPath(int board) const {
+    return install_dir_ + "Parameter/RVXPRM" + std::to_string(board) + ".DAT";
+  }
   // Lines of every log file of the Debug folder without their CR LF and
   // their "[time]" prefix.
   std::vector<std::string> LoggedCalls() const;
@@ -66,7 +68,6 @@ void ResetBoards(sim::Config config);
 //           "E12=0000" (event window)
 //   reads   "RR0" (chip), "RP1" (PLD), "RL48", "RE10"
 //   others  "C:E0003878"
-std::string Render(const sim::Request& request);
 // Every request of a trace; the writes since StartTrace().
 std::vector<std::string> Requests(const std::vector<sim::Request>& trace);
 std::vector<std::string> TracedWrites();
@@ -101,7 +102,9 @@ struct ChildProcess {
 // code (-1: not started) and must be called once for each started child.
 ChildProcess StartChild(const std::string& name, const std::vector<std::string>& args = {});
 int WaitChild(ChildProcess child);
-int RunChild(const std::string& name, const std::vector<std::string>& args = {});
+inline int RunChild(const std::string& name, const std::vector<std::string>& args = {}) {
+  return WaitChild(StartChild(name, args));
+}
 
 // Runs `command` through the system's command interpreter; its exit code
 // (-1 when it could not be run), with stdout and stderr in `output`.
@@ -111,8 +114,9 @@ using ChildMain = int (*)(const std::vector<std::string>& args);
 struct ChildRegistrar {
   ChildRegistrar(const char* name, ChildMain main);
 };
-// Runs the child named on the command line, if any; -1 when there is none.
-int RunChildFromCommandLine(int argc, char** argv);
+// Runs the child named on the command line, if any, and ends the process
+// with its exit code; returns when there is none.
+void RunChildFromCommandLine(int argc, char** argv);
 
 // A message target of the calling thread, as an application has one: the
 // library's POSIX window, a message-only window on Windows. Messages posted
