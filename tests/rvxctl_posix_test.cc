@@ -16,15 +16,9 @@ namespace {
 
 class RvxctlInterruptTest : public LibraryTest {};
 
-std::string Tool(const std::string& args) {
-  std::string output;
-  RunCommand(std::string(RVX_CTL_PATH) + " " + args, &output);
-  return output;
-}
-
 // The command position of board 0 axis 1 as the tool reports it.
 int CommandPosition() {
-  const std::string status = Tool("--sim status 0 1");
+  const std::string status = RunTool("--sim status 0 1").second;
   int position = 0;
   EXPECT_EQ(sscanf(status.substr(status.find('\n') + 1).c_str(), "%*u %*u %*x %d", &position), 1)
       << status;
@@ -36,7 +30,7 @@ int CommandPosition() {
 // ended it.
 TEST_F(RvxctlInterruptTest, AMoveStoppedShortIsNoCleanEnd) {
   // A kept board runs in real time, so the move lasts 100 s unless stopped.
-  ASSERT_NE(Tool("sim start").find("simulated board started"), std::string::npos);
+  ASSERT_NE(RunTool("sim start").second.find("simulated board started"), std::string::npos);
   const std::string out = install_dir_ + "move.txt";
   // How the move is stopped (a signal, or else a command), exit status, report.
   const std::tuple<int, const char*, int, const char*> cases[] = {
@@ -56,24 +50,24 @@ TEST_F(RvxctlInterruptTest, AMoveStoppedShortIsNoCleanEnd) {
     const int start = CommandPosition();
     bool busy = false;
     for (int i = 0; i < 200 && !busy; ++i) {
-      busy = Tool("--sim status 0 1").find("BUSY") != std::string::npos;
+      busy = RunTool("--sim status 0 1").second.find("BUSY") != std::string::npos;
       if (!busy) os::Sleep(25);
     }
     EXPECT_TRUE(busy) << "the move did not start";
     if (signal != 0) kill(pid, signal);
-    if (signal == 0) Tool(stop);
+    if (signal == 0) RunTool(stop);
     int wait_status = 0;
     ASSERT_EQ(waitpid(pid, &wait_status, 0), pid);
     ASSERT_TRUE(WIFEXITED(wait_status));
     EXPECT_EQ(WEXITSTATUS(wait_status), status);
     EXPECT_NE(ReadFile(out).find(report), std::string::npos) << ReadFile(out);
     // Standing, somewhere on the way.
-    EXPECT_EQ(Tool("--sim status 0 1").find("BUSY"), std::string::npos);
+    EXPECT_EQ(RunTool("--sim status 0 1").second.find("BUSY"), std::string::npos);
     const int end = CommandPosition();
     EXPECT_GT(end, start);
     EXPECT_LT(end, start + 1000000);
   }
-  Tool("sim stop");
+  RunTool("sim stop");
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
 }
 

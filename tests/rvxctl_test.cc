@@ -9,13 +9,6 @@
 namespace rvx::test {
 namespace {
 
-// Runs the tool in the test's namespace and install directory.
-std::pair<int, std::string> RunTool(const std::string& args) {
-  std::string output;
-  const int status = RunCommand(std::string(RVX_CTL_PATH) + " " + args, &output);
-  return {status, output};
-}
-
 // Each a separate run of the tool: arguments, exit status, a part of the output.
 void ExpectRuns(const std::vector<std::tuple<std::string, int, std::string>>& runs) {
   for (const auto& [args, status, expected] : runs) {

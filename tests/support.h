@@ -236,6 +236,14 @@ u32 Out(void (*get)(uint16_t, uint16_t, T*), uint16_t board, uint16_t index) {
   return value;
 }
 
+// Runs the command-line tool in the test's namespace and install directory:
+// its exit status and output.
+inline std::pair<int, std::string> RunTool(const std::string& args) {
+  std::string output;
+  const int status = RunCommand(std::string(RVX_CTL_PATH) + " " + args, &output);
+  return {status, output};
+}
+
 }  // namespace rvx::test
 
 #endif  // RVX_TESTS_SUPPORT_H_
