@@ -7,14 +7,6 @@ namespace {
 
 using DigitalIoTest = LibraryTest;
 
-// A getter's output, preset to all ones so that an untouched output shows.
-template <class T>
-u32 Out(void (*get)(u16, u16, T*), u16 board, u16 index) {
-  T value = static_cast<T>(~0u);
-  get(board, index, &value);
-  return value;
-}
-
 TEST_F(DigitalIoTest, LogicalBytesWordsAndBits) {
   // Addresses of the DO bytes; the DI bytes lie two below.
   const u32 normal[8] = {0x106, 0x107, 0x206, 0x207, 0x306, 0x307, 0x406, 0x407};

@@ -2,7 +2,6 @@
 // every write must give what key-by-key access to the file gives.
 #include "platform/ini_document.h"
 
-#include <iterator>
 #include <random>
 
 #include "tests/ini_check.h"

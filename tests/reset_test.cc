@@ -2,7 +2,6 @@
 // sequences, shadows and settings.
 
 #include <algorithm>
-#include <tuple>
 
 #include "tests/support.h"
 
@@ -23,10 +22,14 @@ Strings AxisResetWrites(unsigned s, bool outputs) {
                Param(s | 0x0D, 0)});
 }
 
-class ResetTest : public LibraryTest {};
+using ResetTest = LoadedTest<>;
 
-TEST_F(ResetTest, ResetWritesTheWholeBoardInOrder) {
-  Load();
+TEST_F(ResetTest, ResetWritesTheWholeBoardInOrderAndClearsItsSettings) {
+  sim::SetPosition(0, 2, 1234, -99);
+  AxisBlock& b = axis_block(0, 2);
+  std::tie(b.wr4, axis_block(0, 0).wr4, b.range, b.pos_acc_jerk, b.pos_dec_jerk, b.home_ok,
+           b.move_target) = std::make_tuple(0xFFFF, 0x2222, 7, 55, 66, 1, 42);
+  process().move_table[0][2] = process().home_table[0][2] = 1;
   sim::StartTrace();
   RVX406A_Reset(0);
   ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
@@ -42,16 +45,6 @@ TEST_F(ResetTest, ResetWritesTheWholeBoardInOrder) {
   const Strings all = Requests(sim::Trace());
   const auto reset = std::find(all.begin(), all.end(), "PA=01");
   EXPECT_EQ(Strings(reset + 1, reset + 14), Join({Strings(12, "RP1"), {"P3=00"}}));
-}
-
-TEST_F(ResetTest, ResetClearsPositionsOutputsAndSettings) {
-  Load();
-  sim::SetPosition(0, 2, 1234, -99);
-  AxisBlock& b = axis_block(0, 2);
-  std::tie(b.wr4, axis_block(0, 0).wr4, b.range, b.pos_acc_jerk, b.pos_dec_jerk, b.home_ok,
-           b.move_target) = std::make_tuple(0xFFFF, 0x2222, 7, 55, 66, 1, 42);
-  process().move_table[0][2] = process().home_table[0][2] = 1;
-  RVX406A_Reset(0);
   EXPECT_EQ(
       std::make_tuple(sim::Axis(0, 2).logical, sim::Axis(0, 2).real, sim::Axis(0, 2).comp_minus),
       std::make_tuple(0, 0, -1073741823));
@@ -70,7 +63,6 @@ TEST_F(ResetTest, ResetClearsPositionsOutputsAndSettings) {
 }
 
 TEST_F(ResetTest, SystemDefaultOfOneAxis) {
-  Load();
   sim::SetPld(0, pld::kLhome0, 0xFF);
   sim::SetPld(0, pld::kEmgCmp, 0x55);
   axis_block(0, 3).range = 9;

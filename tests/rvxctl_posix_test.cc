@@ -3,13 +3,9 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
-#include <string>
-#include <tuple>
 
-#include "platform/platform.h"
 #include "tests/support.h"
 #include "tools/sim_keeper.h"
 
@@ -20,11 +16,13 @@ namespace {
 
 class RvxctlInterruptTest : public LibraryTest {};
 
-std::string Tool(const std::string& args, int* status = nullptr) {
-  std::string output;
-  const int code = RunCommand(std::string(RVX_CTL_PATH) + " " + args, &output);
-  if (status != nullptr) *status = code;
-  return output;
+// The command position of board 0 axis 1 as the tool reports it.
+int CommandPosition() {
+  const std::string status = RunTool("--sim status 0 1").second;
+  int position = 0;
+  EXPECT_EQ(sscanf(status.substr(status.find('\n') + 1).c_str(), "%*u %*u %*x %d", &position), 1)
+      << status;
+  return position;
 }
 
 // A move stopped before its target ends with a status that says so: 130 and
@@ -32,7 +30,7 @@ std::string Tool(const std::string& args, int* status = nullptr) {
 // ended it.
 TEST_F(RvxctlInterruptTest, AMoveStoppedShortIsNoCleanEnd) {
   // A kept board runs in real time, so the move lasts 100 s unless stopped.
-  ASSERT_NE(Tool("sim start").find("simulated board started"), std::string::npos);
+  ASSERT_NE(RunTool("sim start").second.find("simulated board started"), std::string::npos);
   const std::string out = install_dir_ + "move.txt";
   // How the move is stopped (a signal, or else a command), exit status, report.
   const std::tuple<int, const char*, int, const char*> cases[] = {
@@ -44,40 +42,32 @@ TEST_F(RvxctlInterruptTest, AMoveStoppedShortIsNoCleanEnd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    char* argv[] = {const_cast<char*>(RVX_CTL_PATH),
-                    const_cast<char*>("--sim"),
-                    const_cast<char*>("move"),
-                    const_cast<char*>("0"),
-                    const_cast<char*>("1"),
-                    const_cast<char*>("1000000"),
-                    nullptr};
+    const char* argv[] = {RVX_CTL_PATH, "--sim", "move", "0", "1", "1000000", nullptr};
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, RVX_CTL_PATH, &actions, nullptr, argv, environ), 0);
+    ASSERT_EQ(posix_spawn(&pid, RVX_CTL_PATH, &actions, nullptr, const_cast<char**>(argv), environ),
+              0);
     posix_spawn_file_actions_destroy(&actions);
-    const std::string before = Tool("--sim status 0 1");
+    const int start = CommandPosition();
     bool busy = false;
     for (int i = 0; i < 200 && !busy; ++i) {
-      busy = Tool("--sim status 0 1").find("BUSY") != std::string::npos;
+      busy = RunTool("--sim status 0 1").second.find("BUSY") != std::string::npos;
       if (!busy) os::Sleep(25);
     }
     EXPECT_TRUE(busy) << "the move did not start";
     if (signal != 0) kill(pid, signal);
-    if (signal == 0) Tool(stop);
+    if (signal == 0) RunTool(stop);
     int wait_status = 0;
     ASSERT_EQ(waitpid(pid, &wait_status, 0), pid);
     ASSERT_TRUE(WIFEXITED(wait_status));
     EXPECT_EQ(WEXITSTATUS(wait_status), status);
     EXPECT_NE(ReadFile(out).find(report), std::string::npos) << ReadFile(out);
     // Standing, somewhere on the way.
-    const std::string after = Tool("--sim status 0 1");
-    EXPECT_EQ(after.find("BUSY"), std::string::npos) << after;
-    int start = 0, end = 0;
-    ASSERT_EQ(sscanf(before.substr(before.find('\n') + 1).c_str(), "%*u %*u %*x %d", &start), 1);
-    ASSERT_EQ(sscanf(after.substr(after.find('\n') + 1).c_str(), "%*u %*u %*x %d", &end), 1);
+    EXPECT_EQ(RunTool("--sim status 0 1").second.find("BUSY"), std::string::npos);
+    const int end = CommandPosition();
     EXPECT_GT(end, start);
     EXPECT_LT(end, start + 1000000);
   }
-  Tool("sim stop");
+  RunTool("sim stop");
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
 }
 

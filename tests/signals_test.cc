@@ -192,9 +192,7 @@ TEST_F(SignalsTest, LogLinesFollowEachFunctionsRule) {
       {2, [] { RVX406A_GetMotionErrCod(0, 4); }, nullptr},
       {3, [] { RVX406A_GetMotionErrCod(0, 4); }, " RV =  -540 : RVX406A_GetMotionErrCod (0, 4)"},
       {3, [] { RVX406A_GetFilterStop(0, 1); }, " RV =     0 : RVX406A_GetFilterStop (0, 1)"},
-      {1, [] { RVX406A_SetSvCClr(0, 2, 0, 1); }, " RV =     0 : RVX406A_SetSvCClr (0, 2, 1, 1)"},
-      {1, [] { RVX406A_SetSlmt(0, 1, 1000, -1000, 1); },
-       " RV =     0 : RVX406A_SetSlmt (0, 1, 1000, -1000, 1 )"}};
+      {1, [] { RVX406A_SetSvCClr(0, 2, 0, 1); }, " RV =     0 : RVX406A_SetSvCClr (0, 2, 1, 1)"}};
   for (const auto& [level, call, line] : cases) {
     ClearLog();
     shared().log_level = level;

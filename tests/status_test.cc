@@ -1,12 +1,9 @@
 // Status words, position counters and the current drive speed.
-#include <limits>
-
 #include "tests/support.h"
 
 namespace rvx::test {
 namespace {
 
-constexpr i32 kMin = std::numeric_limits<i32>::min();
 using StatusTest = LoadedTest<>;
 
 TEST_F(StatusTest, CardStatusBitByBit) {
@@ -71,9 +68,9 @@ TEST_F(StatusTest, RawStatusWords) {
 TEST_F(StatusTest, SettingAndReadingPositionCounters) {
   const std::tuple<bool, u16, i32, Strings> cases[] = {
       {false, 1, 500, {"WR7=0000", "WR6=01F4", "WR0=0209"}},
-      {false, 0, kMin + 1, {"WR7=8000", "WR6=0001", "WR0=0109"}},
+      {false, 0, INT32_MIN + 1, {"WR7=8000", "WR6=0001", "WR0=0109"}},
       {true, 2, -2, {"WR7=FFFF", "WR6=FFFE", "WR0=040A"}},
-      {true, 2, kMin, {}}};
+      {true, 2, INT32_MIN, {}}};
   for (const auto& [real, axis, position, writes] : cases) {
     const i32 result = writes.empty() ? ERR_INVALID_PARAMETER : ERR_SUCCESS;
     sim::SetPosition(0, axis, 77, 88);
@@ -95,7 +92,7 @@ TEST_F(StatusTest, CommandSpeedMultiplier) {
       {1, 100, 0, 50, 5000},        {1, 3, 4000000, 50, 150},    {1, 500, 0, 10000000, 705032704},
       {0, 100, 10000, 300, 600},    {0, 100, 0, 300, 300},       {0, 100, 8000, 7, 7},
       {0, 100, 8001, 7, 14},        {0, 500, 10000000, 3, 1500}, {0, 3, 80000, 5, 15},
-      {0, 100, 10000, -300, -600},  {0, 500, 4000000, 2147483647, kMin}};
+      {0, 100, 10000, -300, -600},  {0, 500, 4000000, 2147483647, INT32_MIN}};
   // clang-format on
   AxisBlock& b = axis_block(0, 2);
   for (const auto& [fixed_range, range, drive_speed, reading, speed] : cases) {

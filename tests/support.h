@@ -230,4 +230,24 @@ auto Guarded(F body) {
   static const ::rvx::test::ChildRegistrar name##_registrar(#name, name##_Child); \
   static int name##_Child([[maybe_unused]] const std::vector<std::string>& args)
 
+namespace rvx::test {
+
+// A getter's output, preset to all ones so that an untouched output shows.
+template <class T>
+u32 Out(void (*get)(uint16_t, uint16_t, T*), uint16_t board, uint16_t index) {
+  T value = static_cast<T>(~0u);
+  get(board, index, &value);
+  return value;
+}
+
+// Runs the command-line tool in the test's namespace and install directory:
+// its exit status and output.
+inline std::pair<int, std::string> RunTool(const std::string& args) {
+  std::string output;
+  const int status = RunCommand(std::string(RVX_CTL_PATH) + " " + args, &output);
+  return {status, output};
+}
+
+}  // namespace rvx::test
+
 #endif  // RVX_TESTS_SUPPORT_H_

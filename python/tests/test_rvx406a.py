@@ -29,15 +29,12 @@ def test_exports_carry_the_header_types(lib):
     assert subprocess.run([sys.executable, str(generator), "--check"]).returncode == 0
     assert len(lib.signatures) == 192
     cases = [
-        ("RVX406A_LoadDevice", i32, []),
         ("RVX406A_GetErrorString", ctypes.c_char_p, [i32]),
         ("RVX406A_BoardInfo", None, [u16] + [P(u32)] * 5),
         ("RVX406A_PutDOByte", None, [u16, u16, ctypes.c_uint8]),
         ("RVX406A_IPDone", ctypes.c_int16, [u16, u16]),
-        ("RVX406A_Multi_Inc_Move", None, [u16, u16, P(u16), P(i32)]),
         ("RVX406A_SetContiDataTable", i32, [u16, u32, P(rvx406a.ContiSegment)]),
         ("RVX406A_SetEventHandler", None, [u16, u16, ctypes.c_void_p, u32]),
-        ("RVX406A_GetDllVersion", u32, [ctypes.c_char_p]),
     ]
     for name, restype, argtypes in cases:
         function = getattr(lib, name)
