@@ -103,32 +103,35 @@ static void ReleaseEvent(OPEN_FILE* file) {
   --g.stats.events_held;
 }
 
-/* The event object behind the caller's handle. A driver called directly by
- * the application runs in the caller's process and references the handle
- * there. Wine serves requests in a driver host process of its own, where the
- * caller's handle value means nothing (or another object): the handle is then
- * first duplicated out of the requesting process. */
+/* The kernel exports the event type as a variable holding a POBJECT_TYPE.
+ * mingw-w64's header declares it POBJECT_TYPE* and dllimport, which already
+ * reads through the import slot: the declared name yields the variable's
+ * value, the type itself, so the usual *ExEventObjectType would go one level
+ * too deep. */
+static POBJECT_TYPE EventObjectType(void) { return (POBJECT_TYPE)ExEventObjectType; }
+
+/* The event object behind the caller's handle. The handle is duplicated out
+ * of the requesting process into the driver's own and the copy referenced,
+ * which works wherever the request is served: in the caller's context, as
+ * Windows serves a top-level driver, and in a driver host process of its own,
+ * as wine does (where the caller's handle value names nothing, or another
+ * object, while the process id still is the caller's). */
 static NTSTATUS ReferenceCallerEvent(PIRP irp, HANDLE handle, PKEVENT* event) {
   NTSTATUS status;
   HANDLE process = NULL, local = NULL;
   OBJECT_ATTRIBUTES attributes;
   CLIENT_ID client;
-  const ULONG requestor = IoGetRequestorProcessId(irp);
 
-  if ((HANDLE)(ULONG_PTR)requestor == PsGetCurrentProcessId()) {
-    return ObReferenceObjectByHandle(handle, EVENT_MODIFY_STATE, *ExEventObjectType,
-                                     irp->RequestorMode, (PVOID*)event, NULL);
-  }
   InitializeObjectAttributes(&attributes, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
-  client.UniqueProcess = (HANDLE)(ULONG_PTR)requestor;
+  client.UniqueProcess = PsGetProcessId(IoGetRequestorProcess(irp));
   client.UniqueThread = NULL;
   status = ZwOpenProcess(&process, PROCESS_DUP_HANDLE, &attributes, &client);
   if (!NT_SUCCESS(status)) return status;
-  status = ZwDuplicateObject(process, handle, ZwCurrentProcess(), &local, EVENT_MODIFY_STATE, 0,
-                             0);
+  status = ZwDuplicateObject(process, handle, ZwCurrentProcess(), &local, EVENT_MODIFY_STATE,
+                             OBJ_KERNEL_HANDLE, 0);
   ZwClose(process);
   if (!NT_SUCCESS(status)) return status;
-  status = ObReferenceObjectByHandle(local, EVENT_MODIFY_STATE, *ExEventObjectType, KernelMode,
+  status = ObReferenceObjectByHandle(local, EVENT_MODIFY_STATE, EventObjectType(), KernelMode,
                                      (PVOID*)event, NULL);
   ZwClose(local);
   return status;
