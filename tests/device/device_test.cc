@@ -20,9 +20,14 @@
 namespace rvx::test {
 namespace {
 
+// Handles this process opened for private requests; the driver counts
+// them with the library's.
+u32 private_opens = 0;
+
 // One private request on device `board`, through a handle of its own.
 bool Private(u32 board, u32 code, void* in, u32 in_size, void* out, u32 out_size,
              u32* returned = nullptr) {
+  ++private_opens;
   os::Handle device = os::OpenDevice(board);
   if (device == nullptr) return false;
   u32 got = 0;
@@ -32,11 +37,14 @@ bool Private(u32 board, u32 code, void* in, u32 in_size, void* out, u32 out_size
   return ok != 0;
 }
 
-// The driver's counters, without the open and close of the asking handle.
+// The driver's counters without the private handles: the asking one is
+// still open, the earlier ones are closed. Differences of opens and closes
+// between two calls count the library's handles alone.
 rvxpci_stats Stats() {
   rvxpci_stats stats{};
   EXPECT_TRUE(Private(0, RVXPCI_STATS, nullptr, 0, &stats, sizeof stats));
-  stats.opens -= 1;
+  stats.opens -= private_opens;
+  stats.closes -= private_opens - 1;
   stats.open_files -= 1;
   return stats;
 }
@@ -177,6 +185,49 @@ TEST_F(DeviceTest, LoadingFindsTheDriversBoardsAndUnloadClosesEveryHandle) {
     EXPECT_EQ(unloaded.events_held, 0u);
   }
   EXPECT_TRUE(RestartDriver(2));
+}
+
+// Whatever a program sends, the driver refuses what it cannot serve and
+// goes on serving.
+TEST_F(DeviceTest, RequestsTheDriverCannotServeFailAndLeaveItServing) {
+  struct Row {
+    const char* what;
+    u32 code, in_size, out_size, space;
+  };
+  const Row rows[] = {
+      {"unknown code", 0xE0003FFC, 16, 16, 2},
+      {"code of another device type", 0x00223800, 16, 16, 2},
+      {"short record", ioctl::kReadByte, 15, 16, 2},
+      {"read without room for the value", ioctl::kReadDword, 16, 8, 0},
+      {"short write record", ioctl::kWriteWord, 12, 16, 1},
+      {"unknown space", ioctl::kReadByte, 16, 16, 7},
+      {"short configuration record", ioctl::kBoardConfig, 100, 168, 0},
+      {"event value of 4 bytes", ioctl::kRegisterEvent, 4, 0, 0},
+      {"enable without a registered event", ioctl::kEnableEvent, 8, 0, 0},
+      {"register a handle that is no event", ioctl::kRegisterEvent, 8, 0, 0},
+  };
+  os::Handle device = os::OpenDevice(0);
+  ASSERT_NE(device, nullptr);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    u32 buffer[64] = {row.space, 1, 0, 0};
+    if (row.code == ioctl::kRegisterEvent) {
+      buffer[0] = 0x7FFFFFF0;  // no handle of this process
+      buffer[1] = 0;
+    }
+    u32 returned = 99;
+    EXPECT_EQ(
+        os::DeviceControl(device, row.code, buffer, row.in_size, buffer, row.out_size, &returned),
+        0);
+    EXPECT_EQ(returned, 0u);
+  }
+  u32 record[4] = {2, 1, 0, 0};  // PLD register 1: type 1, no modules
+  u32 returned = 0;
+  EXPECT_EQ(os::DeviceControl(device, ioctl::kReadByte, record, 16, record, 16, &returned), 1);
+  EXPECT_EQ(returned, 16u);
+  EXPECT_EQ(record[2], 0x10u);
+  os::CloseDevice(device);
+  EXPECT_EQ(Stats().events_held, 0u);
 }
 
 TEST_F(DeviceTest, TheDriverServesTheRequestsTheSimulatorModuleSees) {
