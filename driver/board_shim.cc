@@ -78,6 +78,8 @@ int rvxb_port(void* board, uint32_t code, uint32_t* space, uint32_t* offset, uin
   }
 }
 
+int rvxb_driving(void* board) { return rvx::sim::ProfiledDriveRunning(Model(board)->chip) ? 1 : 0; }
+
 void rvxb_latch_cause(void* board, uint16_t cause) {
   rvx::sim::EventWrite(Model(board), 10, cause, 2);
 }

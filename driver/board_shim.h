@@ -27,6 +27,8 @@ uint8_t rvxb_scan(void* board);
 /* Lets `ticks` ticks pass while an axis drives, looking for interrupts after
  * each; returns how many interrupts came (the last cause is latched). */
 uint32_t rvxb_advance(void* board, uint64_t ticks);
+/* Whether an axis drives by its profile, so that time must be watched. */
+int rvxb_driving(void* board);
 /* Latches `cause` in event word 10, as the board does when it interrupts. */
 void rvxb_latch_cause(void* board, uint16_t cause);
 

@@ -65,7 +65,7 @@ static struct {
   LONGLONG origin;
   LONGLONG frequency;
   HANDLE clock_thread;
-  KEVENT stop;
+  KEVENT wake; /* a drive started, or the driver unloads */
   volatile LONG stopping;
 } g;
 
@@ -157,16 +157,27 @@ static void Elapse(void) {
   g.ticks = target;
 }
 
+static BOOLEAN Driving(void) {
+  ULONG b;
+  for (b = 0; b < g.board_count; ++b) {
+    if (rvxb_driving(g.board[b].model)) return TRUE;
+  }
+  return FALSE;
+}
+
 /* Keeps the boards moving while nobody sends a request, so that a drive
- * ends and interrupts when it is due. */
+ * ends and interrupts when it is due: every millisecond while an axis
+ * drives, otherwise only when a request starts a drive. */
 static VOID ClockThread(PVOID unused) {
   LARGE_INTEGER period;
+  BOOLEAN driving = FALSE;
   UNREFERENCED_PARAMETER(unused);
   period.QuadPart = -10000; /* 1 ms, relative */
   while (!g.stopping) {
-    KeWaitForSingleObject(&g.stop, Executive, KernelMode, FALSE, &period);
+    KeWaitForSingleObject(&g.wake, Executive, KernelMode, FALSE, driving ? &period : NULL);
     LockBoards();
     Elapse();
+    driving = Driving();
     UnlockBoards();
   }
   PsTerminateSystemThread(STATUS_SUCCESS);
@@ -221,6 +232,7 @@ static NTSTATUS PortRequest(OPEN_FILE* file, ULONG code, UCHAR* buffer, ULONG in
   }
   Journal(file->board, code, record[0], record[1], record[2]);
   if (rvxb_scan(g.board[file->board].model) != 0) Interrupted(file->board);
+  if (rvxb_driving(g.board[file->board].model)) KeSetEvent(&g.wake, IO_NO_INCREMENT, FALSE);
   if (out_size >= PORT_RECORD_SIZE) {
     RtlCopyMemory(buffer, record, PORT_RECORD_SIZE);
     *information = PORT_RECORD_SIZE;
@@ -443,7 +455,7 @@ static VOID DriverUnload(PDRIVER_OBJECT driver) {
   UNREFERENCED_PARAMETER(driver);
   if (g.clock_thread != NULL) {
     InterlockedExchange(&g.stopping, 1);
-    KeSetEvent(&g.stop, IO_NO_INCREMENT, FALSE);
+    KeSetEvent(&g.wake, IO_NO_INCREMENT, FALSE);
     ZwWaitForSingleObject(g.clock_thread, FALSE, NULL);
     ZwClose(g.clock_thread);
   }
@@ -478,7 +490,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
   RtlZeroMemory(&g, sizeof g);
   ExInitializeFastMutex(&g.lock);
   InitializeListHead(&g.files);
-  KeInitializeEvent(&g.stop, NotificationEvent, FALSE);
+  KeInitializeEvent(&g.wake, SynchronizationEvent, FALSE);
   g.origin = KeQueryPerformanceCounter(&frequency).QuadPart;
   g.frequency = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
   g.type_code = (UCHAR)(type & 7);
