@@ -5,6 +5,7 @@
 // requests count opens, closes and held events, journal the requests it
 // serves and raise interrupts.
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -204,16 +205,17 @@ TEST_F(DeviceTest, RequestsTheDriverCannotServeFailAndLeaveItServing) {
       {"short configuration record", ioctl::kBoardConfig, 100, 168, 0},
       {"event value of 4 bytes", ioctl::kRegisterEvent, 4, 0, 0},
       {"enable without a registered event", ioctl::kEnableEvent, 8, 0, 0},
-      {"register a handle that is no event", ioctl::kRegisterEvent, 8, 0, 0},
+      {"register a value that is no handle", ioctl::kRegisterEvent, 8, 0, 0},
+      {"register a handle that is no event", ioctl::kRegisterEvent, 8, 0, 1},
   };
   os::Handle device = os::OpenDevice(0);
   ASSERT_NE(device, nullptr);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     u32 buffer[64] = {row.space, 1, 0, 0};
-    if (row.code == ioctl::kRegisterEvent) {
-      buffer[0] = 0x7FFFFFF0;  // no handle of this process
-      buffer[1] = 0;
+    if (row.code == ioctl::kRegisterEvent) {  // space 1: the device's own handle
+      const uint64_t value = row.space == 1 ? reinterpret_cast<uintptr_t>(device) : 0x7FFFFFF0;
+      std::memcpy(buffer, &value, sizeof value);
     }
     u32 returned = 99;
     EXPECT_EQ(
