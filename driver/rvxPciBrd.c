@@ -34,14 +34,16 @@
 #define CODE_ENABLE_EVENT 0xE000388Cu
 #define CODE_DISABLE_EVENT 0xE0003890u
 
-/* One open handle: the board event it registered and whether it may be
- * signalled now. */
+/* One open handle and its board event. The event is referenced only while
+ * notification is on: disable releases it and enable takes it again from the
+ * handle the request carries, so the driver never holds an event that the
+ * application may close (it always disables first). */
 typedef struct OPEN_FILE {
   LIST_ENTRY link;
   ULONG board;
-  PKEVENT event; /* referenced; NULL when none is registered */
-  BOOLEAN notify;
-  BOOLEAN pending; /* an interrupt came while notification was off */
+  BOOLEAN registered; /* an event was registered (0xE0003878) */
+  PKEVENT event;      /* referenced while notification is on, else NULL */
+  BOOLEAN pending;    /* an interrupt came while notification was off */
 } OPEN_FILE;
 
 typedef struct BOARD {
@@ -85,8 +87,8 @@ static void Interrupted(ULONG board) {
   ++g.stats.interrupts;
   for (e = g.files.Flink; e != &g.files; e = e->Flink) {
     OPEN_FILE* file = CONTAINING_RECORD(e, OPEN_FILE, link);
-    if (file->board != board || file->event == NULL) continue;
-    if (file->notify) {
+    if (file->board != board || !file->registered) continue;
+    if (file->event != NULL) {
       Signal(file);
     } else {
       file->pending = TRUE; /* a level interrupt stays asserted until served */
@@ -98,9 +100,17 @@ static void ReleaseEvent(OPEN_FILE* file) {
   if (file->event == NULL) return;
   ObDereferenceObject(file->event);
   file->event = NULL;
-  file->notify = FALSE;
-  file->pending = FALSE;
   --g.stats.events_held;
+}
+
+/* Notification on with `event` (referenced): an interrupt that came while it
+ * was off is signalled now. */
+static void HoldEvent(OPEN_FILE* file, PKEVENT event) {
+  ReleaseEvent(file);
+  file->event = event;
+  ++g.stats.events_held;
+  if (file->pending) Signal(file);
+  file->pending = FALSE;
 }
 
 /* The kernel exports the event type as a variable holding a POBJECT_TYPE.
@@ -240,15 +250,23 @@ static NTSTATUS PortRequest(OPEN_FILE* file, ULONG code, UCHAR* buffer, ULONG in
   return STATUS_SUCCESS;
 }
 
-/* Enable and disable; registration is done before the lock is taken. */
-static NTSTATUS EventRequest(OPEN_FILE* file, ULONG code) {
-  if (file->event == NULL) return STATUS_INVALID_DEVICE_STATE;
-  if (code == CODE_ENABLE_EVENT) {
-    file->notify = TRUE;
-    if (file->pending) Signal(file);
-    file->pending = FALSE;
-  } else {
-    file->notify = FALSE;
+/* The three event requests, the event of register and enable referenced
+ * before the lock was taken. */
+static NTSTATUS EventRequest(OPEN_FILE* file, ULONG code, PKEVENT event) {
+  switch (code) {
+    case CODE_REGISTER_EVENT: /* a second registration replaces the first */
+      file->registered = TRUE;
+      file->pending = FALSE;
+      HoldEvent(file, event);
+      break;
+    case CODE_ENABLE_EVENT:
+      if (!file->registered) return STATUS_INVALID_DEVICE_STATE;
+      HoldEvent(file, event);
+      break;
+    default:
+      if (!file->registered) return STATUS_INVALID_DEVICE_STATE;
+      ReleaseEvent(file);
+      break;
   }
   Journal(file->board, code, 0, 0, 0);
   return STATUS_SUCCESS;
@@ -304,20 +322,22 @@ static NTSTATUS DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   const ULONG in_size = stack->Parameters.DeviceIoControl.InputBufferLength;
   const ULONG out_size = stack->Parameters.DeviceIoControl.OutputBufferLength;
   UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
-  PKEVENT registered = NULL;
+  PKEVENT event = NULL;
   ULONG_PTR information = 0;
   NTSTATUS status;
   UNREFERENCED_PARAMETER(device);
 
   if (file == NULL) return Complete(irp, STATUS_INVALID_HANDLE, 0);
-  if (code == CODE_REGISTER_EVENT) {
+  if (code == CODE_REGISTER_EVENT || code == CODE_ENABLE_EVENT || code == CODE_DISABLE_EVENT) {
     ULONG64 value;
     if (in_size < EVENT_VALUE_SIZE || buffer == NULL) {
       return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
     }
     RtlCopyMemory(&value, buffer, sizeof value);
-    status = ReferenceCallerEvent(irp, (HANDLE)(ULONG_PTR)value, &registered);
-    if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
+    if (code != CODE_DISABLE_EVENT) {
+      status = ReferenceCallerEvent(irp, (HANDLE)(ULONG_PTR)value, &event);
+      if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
+    }
   }
 
   LockBoards();
@@ -331,18 +351,10 @@ static NTSTATUS DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
       information = out_size >= CONFIG_RECORD_SIZE ? CONFIG_RECORD_SIZE : 0;
       status = STATUS_SUCCESS;
     }
-  } else if (code == CODE_REGISTER_EVENT) {
-    /* A second registration replaces the first. */
-    ReleaseEvent(file);
-    file->event = registered;
-    file->notify = TRUE;
-    file->pending = FALSE;
-    ++g.stats.events_held;
-    Journal(file->board, code, 0, 0, 0);
-    status = STATUS_SUCCESS;
-  } else if (code == CODE_ENABLE_EVENT || code == CODE_DISABLE_EVENT) {
-    status = in_size < EVENT_VALUE_SIZE || buffer == NULL ? STATUS_BUFFER_TOO_SMALL
-                                                         : EventRequest(file, code);
+  } else if (code == CODE_REGISTER_EVENT || code == CODE_ENABLE_EVENT ||
+             code == CODE_DISABLE_EVENT) {
+    status = EventRequest(file, code, event);
+    if (!NT_SUCCESS(status) && event != NULL) ObDereferenceObject(event);
   } else if (IsPortCode(code)) {
     status = buffer == NULL ? STATUS_BUFFER_TOO_SMALL
                             : PortRequest(file, code, buffer, in_size, out_size, &information);
@@ -380,6 +392,7 @@ static NTSTATUS DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
   if (file != NULL) {
     LockBoards();
     ReleaseEvent(file);
+    file->registered = FALSE;
     UnlockBoards();
   }
   return Complete(irp, STATUS_SUCCESS, 0);
