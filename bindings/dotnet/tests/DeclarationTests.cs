@@ -295,11 +295,17 @@ namespace Rvx406a.Tests
         {
             // Inputs, stop cause and position set in the simulator.
             Rvxctl("--sim-inputs=0:2:0x52 --sim-errors=0:2:0x10 --sim-position=0:2:-1200");
-            SameAxisGetters(2, "with inputs", "GetCardStatus", "GetErrStatus", "GetInputStatus",
-                            "GetMotionErrCod", "GetCommandPos", "GetActualPos");
-            Assert.Equal((long)ResultCode.ERR_STOP_BY_ALM, Same("RVX406A_GetMotionErrCod", B, 2).Return, "alarm");
-            Assert.Equal(-1200L, Same("RVX406A_GetActualPos", B, 2).Return, "actual position");
-            Rvxctl("--sim-inputs=0:2:0 --sim-errors=0:2:0");
+            try
+            {
+                SameAxisGetters(2, "with inputs", "GetCardStatus", "GetErrStatus", "GetInputStatus",
+                                "GetMotionErrCod", "GetCommandPos", "GetActualPos");
+                Assert.Equal((long)ResultCode.ERR_STOP_BY_ALM, Same("RVX406A_GetMotionErrCod", B, 2).Return, "alarm");
+                Assert.Equal(-1200L, Same("RVX406A_GetActualPos", B, 2).Return, "actual position");
+            }
+            finally
+            {
+                Rvxctl("--sim-inputs=0:2:0 --sim-errors=0:2:0");
+            }
 
             // While a jog drives at constant speed.
             Managed("RVX406A_SetJogSpeed", B, 2, 400000u, 400000u, 1u);
@@ -319,12 +325,18 @@ namespace Rvx406a.Tests
 
             // Inputs of modules 1 and 4 (the register is active low).
             Rvxctl("--sim-di=0:1:0xFF7E --sim-di=0:4:0x7FFF");
-            Assert.Equal(1L, Same("RVX406A_GetDIBit", B, 7).Return, "input 7");
-            Assert.Equal(1L, Same("RVX406A_GetDIBit", B, 63).Return, "input 63");
-            Assert.Equal(0x81L, Same("RVX406A_GetDIByte", B, 0, Calls.Out)[2], "input byte 0");
-            Assert.Equal(0x8000L, Same("RVX406A_GetDIWord", B, 3, Calls.Out)[2], "input word 3");
-            Assert.Equal(0x80000000L, Same("RVX406A_GetDIDWord", B, 1, Calls.Out)[2], "input double word 1");
-            Rvxctl("--sim-di=0:1:0xFFFF --sim-di=0:4:0xFFFF");
+            try
+            {
+                Assert.Equal(1L, Same("RVX406A_GetDIBit", B, 7).Return, "input 7");
+                Assert.Equal(1L, Same("RVX406A_GetDIBit", B, 63).Return, "input 63");
+                Assert.Equal(0x81L, Same("RVX406A_GetDIByte", B, 0, Calls.Out)[2], "input byte 0");
+                Assert.Equal(0x8000L, Same("RVX406A_GetDIWord", B, 3, Calls.Out)[2], "input word 3");
+                Assert.Equal(0x80000000L, Same("RVX406A_GetDIDWord", B, 1, Calls.Out)[2], "input double word 1");
+            }
+            finally
+            {
+                Rvxctl("--sim-di=0:1:0xFFFF --sim-di=0:4:0xFFFF");
+            }
 
             Assert.Equal("ERR_AXIS_DRV_BUSY", Same("RVX406A_GetErrorString", -546).Text, "text of -546");
             string library = Environment.GetEnvironmentVariable("RVX_LIBRARY");
@@ -704,19 +716,25 @@ namespace Rvx406a.Tests
             Assert.Equal(0L, Same("RVX406A_GetMotEventStatus", B, 0, Calls.Out)[2], "read and cleared");
 
             Rvxctl("--sim-di=0:1:0xFFFE --sim-di=0:3:0xFFFE --sim-di=0:4:0x7FFF");
-            Assert.True(arrived(1), "input event");
-            Outcome inputs = Managed("RVX406A_GetDiEventStatus", B, Calls.Out, Calls.Out);
-            Assert.Sequence(new long[] { 0x1, 0x80000001 }, new[] { inputs[1], inputs[2] }, "inputs 0, 32 and 63");
-            Outcome cleared = Same("RVX406A_GetDiEventStatus", B, Calls.Out, Calls.Out);
-            Assert.Sequence(new long[] { 0, 0 }, new[] { cleared[1], cleared[2] }, "read and cleared");
-            Rvxctl("--sim-di=0:1:0xFFFF --sim-di=0:3:0xFFFF --sim-di=0:4:0xFFFF");
+            try
+            {
+                Assert.True(arrived(1), "input event");
+                Outcome inputs = Managed("RVX406A_GetDiEventStatus", B, Calls.Out, Calls.Out);
+                Assert.Sequence(new long[] { 0x1, 0x80000001 }, new[] { inputs[1], inputs[2] }, "inputs 0, 32 and 63");
+                Outcome cleared = Same("RVX406A_GetDiEventStatus", B, Calls.Out, Calls.Out);
+                Assert.Sequence(new long[] { 0, 0 }, new[] { cleared[1], cleared[2] }, "read and cleared");
+            }
+            finally
+            {
+                Rvxctl("--sim-di=0:1:0xFFFF --sim-di=0:3:0xFFFF --sim-di=0:4:0xFFFF");
+                Managed("RVX406A_SetEventHandler", B, 1, IntPtr.Zero, 0u);
+            }
 
             lock (seen)
             {
                 Assert.True(otherThread, "the callback ran on the watcher thread");
                 Assert.True(seen.All(e => e[0] == 0), "board 0 in every event");
             }
-            Managed("RVX406A_SetEventHandler", B, 1, IntPtr.Zero, 0u);
             GC.KeepAlive(callback);
         }
 
