@@ -555,8 +555,9 @@ namespace Rvx406a.Tests
             Native("RVX406A_SetPosSpeed", B, 1, 20000u, 20000u, 1u, 1u);
             Zero(1);
             Managed("RVX406A_Inc_Move", B, 1, -100000);
-            Assert.Equal(0, Managed("RVX406A_OverrideSpeed", B, 1, 70000u).LastResult, "OverrideSpeed while driving");
+            // The new length first: at 20000 PPS the axis needs 150 ms to reach it.
             Assert.Equal(0, Managed("RVX406A_Inc_OverrideMove", B, 1, 3000).LastResult, "Inc_OverrideMove");
+            Assert.Equal(0, Managed("RVX406A_OverrideSpeed", B, 1, 70000u).LastResult, "OverrideSpeed while driving");
             WaitIdle(1);
             Assert.Sequence(new long[] { -3000 }, Positions(1), "the new length, in the move's direction");
 
