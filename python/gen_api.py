@@ -161,6 +161,11 @@ def _cs_return(c_type):
 
 
 def _xml(text):
+    """A line of the header's comment as XML documentation text, without
+    Doxygen's markers."""
+    text = re.sub(r"@return\b", "Returns", text)
+    text = re.sub(r"@param (\w+)", r"\1:", text)
+    text = re.sub(r"@p (\w+)", r"\1", text)
     return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
 
 

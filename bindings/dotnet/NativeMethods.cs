@@ -115,7 +115,7 @@ namespace Rvx406a
         /// load itself, unless it had joined before. Starts
         /// one event watcher thread per board when at most 8 boards are loaded (none
         /// with more). May be called again: the board table is rebuilt.
-        /// @return the highest board number (board count - 1) on success, else a
+        /// Returns the highest board number (board count - 1) on success, else a
         /// negative result code: ERR_CREATE_KERNEL_DRIVER_FAIL (no mutex),
         /// ERR_SUPPORT_PROCESS (32-bit x86 system), ERR_CREATE_MEM_FAIL (no shared
         /// section), ERR_DEVICE_LOAD (no board), ERR_DEVICE_PCI_BUS, ERR_HW_TYPE,
@@ -139,7 +139,7 @@ namespace Rvx406a
 
         /// <summary>
         /// Not supported. Runs no frame.
-        /// @return always ERR_CREATE_KERNEL_DRIVER_FAIL.
+        /// Returns always ERR_CREATE_KERNEL_DRIVER_FAIL.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_LoadDeviceEx(ushort board);
@@ -171,14 +171,14 @@ namespace Rvx406a
         /// <summary>
         /// The last result of this process: the code left by the most recent call
         /// that ran the frame, from any thread. Takes no lock and writes no log.
-        /// @return 0 (ERR_SUCCESS) or a negative result code.
+        /// Returns 0 (ERR_SUCCESS) or a negative result code.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_GetErrorCode();
 
         /// <summary>
         /// The name of a result code as text ("ERR_AXIS_DRV_BUSY" for -546).
-        /// @return a per-process buffer of 260 characters that every call overwrites;
+        /// Returns a per-process buffer of 260 characters that every call overwrites;
         /// do not free it. For a code without text (ERR_BOARD_NUMBER, -201,
         /// ERR_IP_MAP_NUMBER, ERR_IP_MAP_AXES, any unknown value) the buffer is
         /// returned unchanged: empty, or the text of an earlier call. Takes no lock,
@@ -210,37 +210,37 @@ namespace Rvx406a
 
         /// <summary>
         /// Board identity and capacity. Getter rule.
-        /// @param type board type number, 196 on every supported board
-        /// @param version logic version (PLD register 14) on boards of type code 3,
+        /// type: board type number, 196 on every supported board
+        /// version: logic version (PLD register 14) on boards of type code 3,
         /// 80 on others
-        /// @param axes axis count (4)
-        /// @param di digital input count: 0, 16, 32, 48 or 64
-        /// @param do_count digital output count, as @p di
+        /// axes: axis count (4)
+        /// di: digital input count: 0, 16, 32, 48 or 64
+        /// do_count: digital output count, as di
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_BoardInfo(ushort board, out uint type, out uint version, out uint axes, out uint di, out uint do_count);
 
         /// <summary>
-        /// @return the board ID byte (PLD register 2), read from the board at each call. Getter rule.
+        /// Returns the board ID byte (PLD register 2), read from the board at each call. Getter rule.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetBoardID(ushort board);
 
         /// <summary>
-        /// @return the axis count (4); 0 with ERR_HW_TYPE when the board reports an
+        /// Returns the axis count (4); 0 with ERR_HW_TYPE when the board reports an
         /// unsupported type code. Getter rule.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetAxisNum(ushort board);
 
         /// <summary>
-        /// @return the digital input count: 0, 16, 32, 48 or 64 (16 per module). Getter rule.
+        /// Returns the digital input count: 0, 16, 32, 48 or 64 (16 per module). Getter rule.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetDiNum(ushort board);
 
         /// <summary>
-        /// @return the digital output count: 0, 16, 32, 48 or 64 (16 per module). Getter rule.
+        /// Returns the digital output count: 0, 16, 32, 48 or 64 (16 per module). Getter rule.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetDoNum(ushort board);
@@ -255,7 +255,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetBlockMode(ushort mode);
 
         /// <summary>
-        /// @return the block mode flag; 0 with ERR_DEVICE_LOAD when no board is loaded.
+        /// Returns the block mode flag; 0 with ERR_DEVICE_LOAD when no board is loaded.
         /// Getter rule.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
@@ -265,8 +265,8 @@ namespace Rvx406a
         /// Version number of a module file from its FileVersion string (Korean,
         /// Unicode string table), "a, b, c, d" giving a*1000000 + b*10000 + c*100 + d.
         /// Missing or non-numeric pieces count as 0. Needs loaded boards.
-        /// @param path the file, as the platform's file functions take it
-        /// @return the version; 0 with result 0 when the file has no version
+        /// path: the file, as the platform's file functions take it
+        /// Returns the version; 0 with result 0 when the file has no version
         /// information; 0 with ERR_DEVICE_LOAD when no board is loaded. Getter rule.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
@@ -338,19 +338,19 @@ namespace Rvx406a
         public static extern ushort RVX406A_GetEventStatus(ushort board, ushort axis);
 
         /// <summary>
-        /// @return the logical (command) position counter, pulses.
+        /// Returns the logical (command) position counter, pulses.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_GetCommandPos(ushort board, ushort axis);
 
         /// <summary>
-        /// @return the real (encoder) position counter, pulses.
+        /// Returns the real (encoder) position counter, pulses.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_GetActualPos(ushort board, ushort axis);
 
         /// <summary>
-        /// @return the current drive speed, PPS (0 at rest): the chip's speed
+        /// Returns the current drive speed, PPS (0 at rest): the chip's speed
         /// reading times the axis's multiplier, which is the range setting with
         /// RVX406A_SetFixedRange() 1, else rebuilt from the drive speed of the last
         /// move started on the axis.
@@ -391,7 +391,7 @@ namespace Rvx406a
         public static extern void RVX406A_PutSvOn(ushort board, ushort axis, ushort on);
 
         /// <summary>
-        /// @return the servo-on output as last written (1 on), from the shadow.
+        /// Returns the servo-on output as last written (1 on), from the shadow.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetSvOn(ushort board, ushort axis);
@@ -403,14 +403,14 @@ namespace Rvx406a
         public static extern void RVX406A_PutSvAlmRst(ushort board, ushort axis, ushort on);
 
         /// <summary>
-        /// @return the alarm-reset output as last written, from the shadow.
+        /// Returns the alarm-reset output as last written, from the shadow.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetSvAlmRst(ushort board, ushort axis);
 
         /// <summary>
-        /// Servo alarm input: @p enable makes an active alarm stop the axis (WR2 bit
-        /// 13), @p logic its active level (WR2 bit 12).
+        /// Servo alarm input: enable makes an active alarm stop the axis (WR2 bit
+        /// 13), logic its active level (WR2 bit 12).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_SetSvAlm(ushort board, ushort axis, ushort enable, ushort logic);
@@ -434,8 +434,8 @@ namespace Rvx406a
         public static extern void RVX406A_GetSvInpos(ushort board, ushort axis, out ushort enable, out ushort logic);
 
         /// <summary>
-        /// Hardware limit inputs: @p mode the stop mode at a limit (WR2 bit 2),
-        /// @p logic the active level of both limits (WR2 bits 3 and 4). While the
+        /// Hardware limit inputs: mode the stop mode at a limit (WR2 bit 2),
+        /// logic the active level of both limits (WR2 bits 3 and 4). While the
         /// home mode searches on a limit (modes 4..7) the home input logic follows.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
@@ -449,13 +449,13 @@ namespace Rvx406a
 
         /// <summary>
         /// Home (origin) input logic (WR1 bits 0 and 2). While the home mode searches
-        /// on a limit (modes 4..7) the limit logic is applied instead of @p logic.
+        /// on a limit (modes 4..7) the limit logic is applied instead of logic.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_SetOrg(ushort board, ushort axis, ushort logic);
 
         /// <summary>
-        /// @return the home input logic, 1 only when both its bits are set.
+        /// Returns the home input logic, 1 only when both its bits are set.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetOrg(ushort board, ushort axis);
@@ -467,13 +467,13 @@ namespace Rvx406a
         public static extern void RVX406A_SetEncoderZ(ushort board, ushort axis, ushort logic);
 
         /// <summary>
-        /// @return the Z-phase input logic.
+        /// Returns the Z-phase input logic.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetEncoderZ(ushort board, ushort axis);
 
         /// <summary>
-        /// Deviation counter clear output: @p logic its active level. @p enable is
+        /// Deviation counter clear output: logic its active level. enable is
         /// checked (0 or 1) but the output is always enabled, and logged as 1.
         /// Extension mode write (EM7 bits 11 and 12).
         /// </summary>
@@ -493,7 +493,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetSvCClrTime(ushort board, ushort axis, ushort time);
 
         /// <summary>
-        /// @return the deviation counter clear width code 0..7.
+        /// Returns the deviation counter clear width code 0..7.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetSvCClrTime(ushort board, ushort axis);
@@ -512,20 +512,20 @@ namespace Rvx406a
         public static extern void RVX406A_SetEmergency(ushort board, ushort mode);
 
         /// <summary>
-        /// @return the emergency setting, read from the board. No axis.
+        /// Returns the emergency setting, read from the board. No axis.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetEmergency(ushort board);
 
         /// <summary>
         /// Board-wide servo-run output (1 on; active-low bit 8 of local register 80).
-        /// @p axis is logged but neither checked nor used. Level-3 rule.
+        /// axis is logged but neither checked nor used. Level-3 rule.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_PutSvRun(ushort board, ushort axis, ushort on);
 
         /// <summary>
-        /// @return 1 while the board's servo-run output is on; @p axis is not used.
+        /// Returns 1 while the board's servo-run output is on; axis is not used.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetSvRun(ushort board, ushort axis);
@@ -536,7 +536,7 @@ namespace Rvx406a
         /// 0 for none. Also settles a home search this process started: no alarm,
         /// emergency or Z-phase error sets the home success flag, one clears it; this
         /// runs even while the search still drives, so check that the axis is idle first.
-        /// @return the decoded code; the last result is the frame's result (0), not
+        /// Returns the decoded code; the last result is the frame's result (0), not
         /// the code, and 0 is returned when the frame fails. Logged only at level 3
         /// on a frame error.
         /// </summary>
@@ -553,7 +553,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetRangeMode(ushort board, ushort axis, ushort range);
 
         /// <summary>
-        /// @return the speed range setting 1..500.
+        /// Returns the speed range setting 1..500.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetRangeMode(ushort board, ushort axis);
@@ -565,7 +565,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetPulseMode(ushort board, ushort axis, ushort mode);
 
         /// <summary>
-        /// @return the pulse output mode 0..5 (a bit pattern that is no mode reads 0).
+        /// Returns the pulse output mode 0..5 (a bit pattern that is no mode reads 0).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetPulseMode(ushort board, ushort axis);
@@ -578,7 +578,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetPulseDir(ushort board, ushort axis, ushort dir);
 
         /// <summary>
-        /// @return the pulse direction reversal, 0 or 1.
+        /// Returns the pulse direction reversal, 0 or 1.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetPulseDir(ushort board, ushort axis);
@@ -590,7 +590,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetEncoderMode(ushort board, ushort axis, ushort mode);
 
         /// <summary>
-        /// @return the encoder input mode 0..3 (a bit pattern that is no mode reads 0).
+        /// Returns the encoder input mode 0..3 (a bit pattern that is no mode reads 0).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetEncoderMode(ushort board, ushort axis);
@@ -602,14 +602,14 @@ namespace Rvx406a
         public static extern void RVX406A_SetEncoderDir(ushort board, ushort axis, ushort dir);
 
         /// <summary>
-        /// @return the encoder direction reversal, 0 or 1.
+        /// Returns the encoder direction reversal, 0 or 1.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetEncoderDir(ushort board, ushort axis);
 
         /// <summary>
-        /// Software limits, pulses, each -1073741824..1073741823 (@p plus need not
-        /// exceed @p minus); @p enable 0 or 1. Enabling loads the compare registers
+        /// Software limits, pulses, each -1073741824..1073741823 (plus need not
+        /// exceed minus); enable 0 or 1. Enabling loads the compare registers
         /// and switches the ring counter off; disabling writes no compare register.
         /// The values are stored either way and come back when the ring counter is
         /// disabled. ERR_INVALID_PARAMETER; ERR_COMP_MODE while the compare trigger is
@@ -625,8 +625,8 @@ namespace Rvx406a
         public static extern void RVX406A_GetSlmt(ushort board, ushort axis, out int plus, out int minus, out ushort enable);
 
         /// <summary>
-        /// Ring counters: the logical counter wraps after @p command pulses, the real
-        /// counter after @p actual, each 1..1073741823; @p enable 0 or 1. Enabling
+        /// Ring counters: the logical counter wraps after command pulses, the real
+        /// counter after actual, each 1..1073741823; enable 0 or 1. Enabling
         /// switches the software limits off; disabling reloads the compare registers
         /// with the stored software limits. The sizes are stored either way.
         /// ERR_INVALID_PARAMETER; ERR_COMP_MODE while the compare trigger is in mode 1.
@@ -647,7 +647,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetFilterTime(ushort board, ushort axis, ushort time);
 
         /// <summary>
-        /// @return the filter time code 0..7.
+        /// Returns the filter time code 0..7.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetFilterTime(ushort board, ushort axis);
@@ -659,7 +659,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetFilterSensor(ushort board, ushort axis, ushort on);
 
         /// <summary>
-        /// @return 1 while the sensor input filter is on.
+        /// Returns 1 while the sensor input filter is on.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetFilterSensor(ushort board, ushort axis);
@@ -671,7 +671,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetFilterEncoderZ(ushort board, ushort axis, ushort on);
 
         /// <summary>
-        /// @return 1 while the Z-phase input filter is on.
+        /// Returns 1 while the Z-phase input filter is on.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetFilterEncoderZ(ushort board, ushort axis);
@@ -683,7 +683,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetFilterSvIF(ushort board, ushort axis, ushort on);
 
         /// <summary>
-        /// @return 1 while the servo interface input filter is on.
+        /// Returns 1 while the servo interface input filter is on.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetFilterSvIF(ushort board, ushort axis);
@@ -695,7 +695,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetFilterStop(ushort board, ushort axis, ushort on);
 
         /// <summary>
-        /// @return 1 while the stop input filter is on. Level-3 rule; its log line
+        /// Returns 1 while the stop input filter is on. Level-3 rule; its log line
         /// shows board and axis only.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
@@ -708,7 +708,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetFilterExt(ushort board, ushort axis, ushort on);
 
         /// <summary>
-        /// @return 1 while the external input filter is on.
+        /// Returns 1 while the external input filter is on.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetFilterExt(ushort board, ushort axis);
@@ -720,13 +720,13 @@ namespace Rvx406a
         public static extern void RVX406A_SetCompCountMode(ushort board, ushort axis, ushort mode);
 
         /// <summary>
-        /// @return the compare counter mode, 0 or 1.
+        /// Returns the compare counter mode, 0 or 1.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetCompCountMode(ushort board, ushort axis);
 
         /// <summary>
-        /// Switches one output, @p value 0 or 1 (else ERR_INVALID_PARAMETER). The
+        /// Switches one output, value 0 or 1 (else ERR_INVALID_PARAMETER). The
         /// other outputs of its byte keep the state read back from the module, under
         /// the library mutex, so no other process's change is lost.
         /// </summary>
@@ -734,7 +734,7 @@ namespace Rvx406a
         public static extern void RVX406A_PutDOBit(ushort board, ushort channel, ushort value);
 
         /// <summary>
-        /// @return the state of one output, read back from the module.
+        /// Returns the state of one output, read back from the module.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetDOBit(ushort board, ushort channel);
@@ -746,7 +746,7 @@ namespace Rvx406a
         public static extern void RVX406A_PutDOByte(ushort board, ushort index, byte value);
 
         /// <summary>
-        /// Reads back outputs byte @p index (0..7).
+        /// Reads back outputs byte index (0..7).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_GetDOByte(ushort board, ushort index, out byte value);
@@ -758,7 +758,7 @@ namespace Rvx406a
         public static extern void RVX406A_PutDOWord(ushort board, ushort index, ushort value);
 
         /// <summary>
-        /// Reads back outputs word @p index (0..3).
+        /// Reads back outputs word index (0..3).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_GetDOWord(ushort board, ushort index, out ushort value);
@@ -770,31 +770,31 @@ namespace Rvx406a
         public static extern void RVX406A_PutDODWord(ushort board, ushort index, uint value);
 
         /// <summary>
-        /// Reads back outputs double word @p index (0..1).
+        /// Reads back outputs double word index (0..1).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_GetDODWord(ushort board, ushort index, out uint value);
 
         /// <summary>
-        /// @return one input, 1 when active.
+        /// Returns one input, 1 when active.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetDIBit(ushort board, ushort channel);
 
         /// <summary>
-        /// Reads inputs byte @p index (0..7), 1 = active.
+        /// Reads inputs byte index (0..7), 1 = active.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_GetDIByte(ushort board, ushort index, out byte value);
 
         /// <summary>
-        /// Reads inputs word @p index (0..3), 1 = active.
+        /// Reads inputs word index (0..3), 1 = active.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_GetDIWord(ushort board, ushort index, out ushort value);
 
         /// <summary>
-        /// Reads inputs double word @p index (0..1), 1 = active.
+        /// Reads inputs double word index (0..1), 1 = active.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_GetDIDWord(ushort board, ushort index, out uint value);
@@ -807,7 +807,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetDiFilter(ushort board, ushort on);
 
         /// <summary>
-        /// @return the input filter setting as stored (default 1).
+        /// Returns the input filter setting as stored (default 1).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetDiFilter(ushort board);
@@ -820,7 +820,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetDiFilterTime(ushort board, ushort time);
 
         /// <summary>
-        /// @return the input filter time code as stored (default 10).
+        /// Returns the input filter time code as stored (default 10).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetDiFilterTime(ushort board);
@@ -832,19 +832,19 @@ namespace Rvx406a
         public static extern void RVX406A_PutDO(ushort board, uint value);
 
         /// <summary>
-        /// Runs no frame. @return always 0; use RVX406A_GetDIDWord().
+        /// Runs no frame. Returns always 0; use RVX406A_GetDIDWord().
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern uint RVX406A_GetDI(ushort board);
 
         /// <summary>
-        /// Runs no frame. @return always 0; use RVX406A_GetDODWord().
+        /// Runs no frame. Returns always 0; use RVX406A_GetDODWord().
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern uint RVX406A_GetDO(ushort board);
 
         /// <summary>
-        /// Runs no frame. @return always 0; use RVX406A_GetDiFilter().
+        /// Runs no frame. Returns always 0; use RVX406A_GetDiFilter().
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetFilterDI(ushort board);
@@ -863,7 +863,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetSpeedMode(ushort board, ushort axis, ushort mode);
 
         /// <summary>
-        /// @return the profile shape, 0 trapezoid or 1 S-curve.
+        /// Returns the profile shape, 0 trapezoid or 1 S-curve.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetSpeedMode(ushort board, ushort axis);
@@ -903,20 +903,20 @@ namespace Rvx406a
         public static extern void RVX406A_SetAccOffset(ushort board, ushort axis, int offset);
 
         /// <summary>
-        /// @return the acceleration counter offset as stored.
+        /// Returns the acceleration counter offset as stored.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_GetAccOffset(ushort board, ushort axis);
 
         /// <summary>
-        /// Relative fixed-pulse move by @p distance pulses, -268435455..268435455
+        /// Relative fixed-pulse move by distance pulses, -268435455..268435455
         /// (else ERR_INVALID_PARAMETER), with the positioning profile.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_Inc_Move(ushort board, ushort axis, int distance);
 
         /// <summary>
-        /// Absolute fixed-pulse move to @p position (any value but -2147483648) with
+        /// Absolute fixed-pulse move to position (any value but -2147483648) with
         /// the positioning profile. ERR_MAX_DISTANCE when the target lies more than
         /// 268435455 pulses from the logical position; the range and profile are then
         /// loaded already, but nothing moves.
@@ -926,7 +926,7 @@ namespace Rvx406a
 
         /// <summary>
         /// Continuous move with the jog profile until stopped (by a stop call, a limit,
-        /// an alarm or the emergency input): @p direction 1 positive, 0 negative
+        /// an alarm or the emergency input): direction 1 positive, 0 negative
         /// (else ERR_INVALID_PARAMETER).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
@@ -934,7 +934,7 @@ namespace Rvx406a
 
         /// <summary>
         /// Completion test; does not block.
-        /// @return 1 while the axis still drives, 0 once it is idle (idle is confirmed
+        /// Returns 1 while the axis still drives, 0 once it is idle (idle is confirmed
         /// by a second read). The last result is 0 while it drives, then the stop
         /// cause: 0 for a normal end, else the first of ERR_STOP_BY_SLPT, _SLMT, _HLPT,
         /// _HLMT, _ALM, _EMG, _EZ that the chip reports. 0 is returned too when the
@@ -947,7 +947,7 @@ namespace Rvx406a
         /// Blocks until the axis is idle, polling the chip without pause or time-out
         /// and holding the library mutex throughout: every other caller, in every
         /// process, waits too. The last result is the stop cause, as RVX406A_Done().
-        /// @param mode 0 plain wait; 1 also dispatches the calling thread's window
+        /// mode: 0 plain wait; 1 also dispatches the calling thread's window
         /// messages (their procedures may call the library, e.g. a stop); a quit
         /// message ends the wait at once, is posted again, and leaves the last result
         /// and the move record as they were. Other values: ERR_INVALID_PARAMETER,
@@ -989,7 +989,7 @@ namespace Rvx406a
 
         /// <summary>
         /// Completion test of the listed axes; does not block.
-        /// @return 1 as soon as a listed axis drives (last result 0, nothing logged);
+        /// Returns 1 as soon as a listed axis drives (last result 0, nothing logged);
         /// 0 when all are idle, with the last result the stop cause of the first
         /// listed axis that has one. Logs on every call that finds all idle.
         /// </summary>
@@ -998,7 +998,7 @@ namespace Rvx406a
 
         /// <summary>
         /// Blocks until every listed axis is idle, as RVX406A_Wait() (mutex held, no
-        /// time-out, @p mode 0 or 1 with message dispatch and quit handling); the last
+        /// time-out, mode 0 or 1 with message dispatch and quit handling); the last
         /// result is the stop cause as RVX406A_Multi_Done().
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
@@ -1024,7 +1024,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetHomeDir(ushort board, ushort axis, ushort direction);
 
         /// <summary>
-        /// @return the search direction, 0 or 1 (default 1).
+        /// Returns the search direction, 0 or 1 (default 1).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetHomeDir(ushort board, ushort axis);
@@ -1040,7 +1040,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetHomeMode(ushort board, ushort axis, ushort mode);
 
         /// <summary>
-        /// @return the home mode 0..9.
+        /// Returns the home mode 0..9.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetHomeMode(ushort board, ushort axis);
@@ -1068,7 +1068,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetHomeOffset(ushort board, ushort axis, int offset);
 
         /// <summary>
-        /// @return the home offset, pulses.
+        /// Returns the home offset, pulses.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_GetHomeOffset(ushort board, ushort axis);
@@ -1085,7 +1085,7 @@ namespace Rvx406a
         public static extern void RVX406A_Home_Move(ushort board, ushort axis);
 
         /// <summary>
-        /// Starts the home searches of @p count (2..4, else ERR_INVALID_PARAMETER)
+        /// Starts the home searches of count (2..4, else ERR_INVALID_PARAMETER)
         /// listed axes together, as RVX406A_Home_Move(). All axes are checked first
         /// (ERR_AXIS_NUM, ERR_AXIS_DRV_BUSY, ERR_MPG_MODE); a failure starts none.
         /// One log line per listed axis.
@@ -1095,7 +1095,7 @@ namespace Rvx406a
 
         /// <summary>
         /// Completion test of a home search; does not block.
-        /// @return 1 while the axis drives, 0 when idle. When idle it judges a search
+        /// Returns 1 while the axis drives, 0 when idle. When idle it judges a search
         /// this process started: success (home success flag 1) unless the chip reports
         /// alarm, emergency or a Z-phase error (then 0); a stop at a limit still counts
         /// as success, a stop call never does. Level-3 rule.
@@ -1110,7 +1110,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetHomeSuccess(ushort board, ushort axis, ushort value);
 
         /// <summary>
-        /// @return the home success flag: 1 after a search judged successful, 0 from
+        /// Returns the home success flag: 1 after a search judged successful, 0 from
         /// the start of a search (and after RVX406A_LoadDevice() in the first process).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
@@ -1145,7 +1145,7 @@ namespace Rvx406a
         public static extern void RVX406A_Abs_OverrideMove(ushort board, ushort axis, int position);
 
         /// <summary>
-        /// Defines the group of map @p map: bit n of @p axis_mask is axis n (mask up
+        /// Defines the group of map map: bit n of axis_mask is axis n (mask up
         /// to 15). Axes are ordered by number: mask 0x0A gives first axis 1, second 3.
         /// Two or three axes, else ERR_IP_MAP_AXES and the map stays unusable until a
         /// valid mask is set. Written to the chip at once.
@@ -1186,7 +1186,7 @@ namespace Rvx406a
 
         /// <summary>
         /// Completion test of the group's interpolation; does not block.
-        /// @return 1 while the group's first axis drives, 0 once it is idle, with the
+        /// Returns 1 while the group's first axis drives, 0 once it is idle, with the
         /// last result the stop cause of the first axis (as RVX406A_Done()). Clears
         /// no move record: RVX406A_Done() on the axes still reports them.
         /// </summary>
@@ -1211,7 +1211,7 @@ namespace Rvx406a
         /// <summary>
         /// Relative circular interpolation on a two-axis group (ERR_IP_MAP_AXES
         /// otherwise): centre and end point relative to the current logical position,
-        /// each -268435455..268435455; @p direction 0 or 1 selects the chip's arc
+        /// each -268435455..268435455; direction 0 or 1 selects the chip's arc
         /// direction (start command 0x32 or 0x33); else ERR_INVALID_PARAMETER. Always
         /// trapezoid, at constant path speed.
         /// </summary>
@@ -1228,7 +1228,7 @@ namespace Rvx406a
 
         /// <summary>
         /// Arc by angle on a two-axis group: centre relative to the current logical
-        /// position (-268435455..268435455), @p angle in whole degrees -360..360
+        /// position (-268435455..268435455), angle in whole degrees -360..360
         /// (else ERR_INVALID_PARAMETER), positive for direction 1, negative for 0;
         /// 0 and 360 run a full circle. The end point is computed on the circle and
         /// rounded to whole pulses; then as RVX406A_Inc_Arc().
@@ -1246,30 +1246,30 @@ namespace Rvx406a
 
         /// <summary>
         /// Creates this process's table, empty, replacing any table.
-        /// @return always 1; the last result is 0 or ERR_ALLOCATE_BUF (no table),
+        /// Returns always 1; the last result is 0 or ERR_ALLOCATE_BUF (no table),
         /// ERR_DEVICE_LOAD when no board is loaded.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_SetInitContiTable();
 
         /// <summary>
-        /// Frees the table. @return always 1; the last result is 0 or ERR_DEVICE_LOAD.
+        /// Frees the table. Returns always 1; the last result is 0 or ERR_DEVICE_LOAD.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_SetFreeContiTable();
 
         /// <summary>
-        /// Fills the table from @p count segments (0..255, else ERR_BUF_DATA_OVERFLOW);
+        /// Fills the table from count segments (0..255, else ERR_BUF_DATA_OVERFLOW);
         /// segment 0 starts from axis 0's logical position, for both coordinates. A
         /// segment type above 2 is stored as 2 and written back into the caller's
         /// array. ERR_ALLOCATE_BUF when no table exists.
-        /// @return always 1; the outcome is the last result.
+        /// Returns always 1; the outcome is the last result.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_SetContiDataTable(ushort board, uint count, [In, Out] RVX406A_CONTI_SEGMENT[] segments);
 
         /// <summary>
-        /// @return the table's segment count once RVX406A_Conti_Move() has handed its
+        /// Returns the table's segment count once RVX406A_Conti_Move() has handed its
         /// first segment to the chip; 0 before, or without a table. No lock, no log,
         /// last result unchanged.
         /// </summary>
@@ -1277,7 +1277,7 @@ namespace Rvx406a
         public static extern ushort RVX406A_GetCurContiNum();
 
         /// <summary>
-        /// Hands the table's first segment to the chip on the group of map @p map, to
+        /// Hands the table's first segment to the chip on the group of map map, to
         /// run when the running interpolation ends; does nothing more when no
         /// interpolation runs on the group's first axis. Takes the mutex but writes no
         /// log and leaves the last result: a refusal (bad board or map, no table) is
@@ -1300,13 +1300,13 @@ namespace Rvx406a
         public static extern void RVX406A_SetCompTrgWidth(ushort board, ushort axis, uint width);
 
         /// <summary>
-        /// @return the trigger width, pulses.
+        /// Returns the trigger width, pulses.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern uint RVX406A_GetCompTrgWidth(ushort board, ushort axis);
 
         /// <summary>
-        /// Trigger output @p level 0 or 1 and @p mode 0..5 (0 off), written to the
+        /// Trigger output level 0 or 1 and mode 0..5 (0 off), written to the
         /// board's emergency/compare register (PLD 5) at once, keeping the emergency
         /// setting. Mode 1 takes the compare registers from the software limits and
         /// ring counter (their setters then give ERR_COMP_MODE).
@@ -1345,8 +1345,8 @@ namespace Rvx406a
         public static extern void RVX406A_SetFreeCompTrg(ushort board);
 
         /// <summary>
-        /// Replaces the board's table with @p count positions (1..255, else
-        /// ERR_INVALID_PARAMETER) for @p axis, which becomes the compare axis, and
+        /// Replaces the board's table with count positions (1..255, else
+        /// ERR_INVALID_PARAMETER) for axis, which becomes the compare axis, and
         /// loads the first. ERR_COUNTER_MODE while either software limit or the ring
         /// counter is on. A position of -2147483648 ends the call with
         /// ERR_INVALID_PARAMETER, keeping the positions before it but loading none.
@@ -1370,9 +1370,9 @@ namespace Rvx406a
         public static extern void RVX406A_SetEventEnable(ushort board, ushort enable);
 
         /// <summary>
-        /// Sets this process's notification target for every board (@p board is only
-        /// checked). Mode 0: @p target is a window handle, posted @p message with
-        /// wParam = board, lParam = 0; mode 1: @p target is an RVX406A_EVENT_CALLBACK,
+        /// Sets this process's notification target for every board (board is only
+        /// checked). Mode 0: target is a window handle, posted message with
+        /// wParam = board, lParam = 0; mode 1: target is an RVX406A_EVENT_CALLBACK,
         /// called on the watcher thread with kind 0 (motion) or 1 (inputs). Either
         /// replaces the other; mode above 1: ERR_INVALID_PARAMETER.
         /// </summary>
@@ -1390,14 +1390,14 @@ namespace Rvx406a
 
         /// <summary>
         /// Reads and clears the board's latched motion event bits; the same for every
-        /// valid @p axis. A second call reads 0 until a new event.
+        /// valid axis. A second call reads 0 until a new event.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_GetMotEventStatus(ushort board, ushort axis, out ushort status);
 
         /// <summary>
-        /// Inputs that interrupt, one bit per input: @p mask_low inputs 0..31,
-        /// @p mask_high 32..63; modules not fitted are skipped.
+        /// Inputs that interrupt, one bit per input: mask_low inputs 0..31,
+        /// mask_high 32..63; modules not fitted are skipped.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_SetDiEventMask(ushort board, uint mask_low, uint mask_high);
@@ -1409,14 +1409,14 @@ namespace Rvx406a
         public static extern void RVX406A_GetDiEventStatus(ushort board, out uint status_low, out uint status_high);
 
         /// <summary>
-        /// Runs no frame. @return always 0.
+        /// Runs no frame. Returns always 0.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int RVX406A_GetEnableEvent(ushort board, ushort value);
 
         /// <summary>
-        /// Synchronous action of @p axis: @p sm6 (low 10 bits used) is written to the
-        /// axis, @p sm7 to the axes of @p axis_mask (0..15, else
+        /// Synchronous action of axis: sm6 (low 10 bits used) is written to the
+        /// axis, sm7 to the axes of axis_mask (0..15, else
         /// ERR_INVALID_PARAMETER) in one command. The chip's meaning of the bits
         /// applies.
         /// </summary>
@@ -1424,7 +1424,7 @@ namespace Rvx406a
         public static extern void RVX406A_SetSyncMode(ushort board, ushort axis, ushort axis_mask, ushort sm6, ushort sm7);
 
         /// <summary>
-        /// Takes and releases the mutex, nothing else. @return always 1.
+        /// Takes and releases the mutex, nothing else. Returns always 1.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern short RVX406A_GetSyncMode(ushort board, ushort axis);
@@ -1438,13 +1438,13 @@ namespace Rvx406a
         public static extern void RVX406A_SetFixedRange(ushort board, ushort axis, ushort value);
 
         /// <summary>
-        /// @return the fixed multiplier switch, 0 or 1.
+        /// Returns the fixed multiplier switch, 0 or 1.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern short RVX406A_GetFixedRange(ushort board, ushort axis);
 
         /// <summary>
-        /// Manual-pulser (external pulse) mode: @p mode 1 on, 0 off; @p rate
+        /// Manual-pulser (external pulse) mode: mode 1 on, 0 off; rate
         /// 1..10000 pulses, stored in both modes. ERR_INVALID_PARAMETER;
         /// ERR_AXIS_DRV_BUSY while the axis drives. While on, every move of the axis
         /// gives ERR_MPG_MODE.
@@ -1459,7 +1459,7 @@ namespace Rvx406a
         public static extern void RVX406A_GetExtMode(ushort board, ushort axis, out ushort mode, out ushort rate);
 
         /// <summary>
-        /// @return 0: nothing sets a motion direction.
+        /// Returns 0: nothing sets a motion direction.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern uint RVX406A_GetMotionDir(ushort board, ushort axis);
@@ -1523,7 +1523,7 @@ namespace Rvx406a
         }
 
         /// <summary>
-        /// Creates a window owned by the calling thread. @return its handle, NULL for a NULL @p proc.
+        /// Creates a window owned by the calling thread. Returns its handle, NULL for a NULL proc.
         /// </summary>
         [DllImport(NativeMethods.Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern IntPtr rvx_create_window(RVX_WNDPROC proc);
@@ -1535,7 +1535,7 @@ namespace Rvx406a
         public static extern void rvx_destroy_window(IntPtr hwnd);
 
         /// <summary>
-        /// Queues a message for @p hwnd's thread. @return 1 when queued, else 0.
+        /// Queues a message for hwnd's thread. Returns 1 when queued, else 0.
         /// </summary>
         [DllImport(NativeMethods.Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int rvx_post_message(IntPtr hwnd, uint message, UIntPtr wparam, IntPtr lparam);
@@ -1547,8 +1547,8 @@ namespace Rvx406a
         public static extern void rvx_post_quit_message(int exit_code);
 
         /// <summary>
-        /// Takes the calling thread's next message, waiting at most @p timeout_ms.
-        /// @return 0 when none arrives in time.
+        /// Takes the calling thread's next message, waiting at most timeout_ms.
+        /// Returns 0 when none arrives in time.
         /// </summary>
         [DllImport(NativeMethods.Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern int rvx_get_message(out RVX_MSG msg, uint timeout_ms);
