@@ -1,7 +1,8 @@
 // The library over the kernel driver of the virtual board (rvxPciBrd.sys),
 // as an application on a machine with boards reaches them: devices opened
 // by name, DeviceIoControl, the board event signalled by the driver. The
-// driver must be installed and running (scripts/rvx-driver); its private
+// driver must be installed with two boards and running (scripts/rvx-driver
+// install build-win/rvxPciBrd.sys --boards 2; start); its private
 // requests count opens, closes and held events, journal the requests it
 // serves and raise interrupts.
 #include <atomic>
