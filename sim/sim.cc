@@ -6,6 +6,7 @@
 // Windows toolchains, and a named lock per process would be overkill.
 #include "sim/sim.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -32,12 +33,11 @@ static_assert(std::is_trivially_copyable_v<Request>, "trace entries live in shar
 
 constexpr uint32_t kForwardTimeoutMs = 1000;  // a missed wake costs at most this
 
-// Simulated time in ticks of the motion engine. In real time it follows the
-// machine's monotonic clock from `origin` (microseconds); in stepped time it
-// moves only when told.
+// Simulated time in microseconds. In real time it follows the machine's
+// monotonic clock from `origin`; in stepped time it moves only when told.
 struct Time {
   Clock clock;
-  uint64_t ticks;
+  uint64_t micros;
   uint64_t origin;
 };
 
@@ -212,9 +212,10 @@ class Session {
   Connection* connection_ = nullptr;
 };
 
-// Latches the cause and tells every process. The caller holds the simulator lock.
+// Latches the cause beside those not yet read and tells every process. The
+// caller holds the simulator lock.
 void Interrupt(Shared* shared, uint32_t board, uint16_t cause) {
-  EventWrite(&shared->board[board], 10, cause, 2);
+  LatchCause(&shared->board[board], cause);
   shared->interrupts[board].fetch_add(1, std::memory_order_release);
   shared->wake.fetch_add(1, std::memory_order_release);
   os::WakeSharedWord(&shared->wake);
@@ -233,28 +234,32 @@ bool Moving(const Shared& shared) {
   return false;
 }
 
-// Lets `ticks` ticks pass on every board. The interrupt logic looks after
-// each tick, so that no event of a moving axis is missed; idle time passes at
-// once.
-void Run(Shared* shared, uint64_t ticks) {
-  for (uint64_t t = 0; t < ticks; ++t) {
+// Lets `micros` pass on every board, a tick at most at a time. The
+// interrupt logic looks after each step, so that no event of a moving axis
+// is missed; idle time passes at once.
+void Run(Shared* shared, uint64_t micros) {
+  for (uint64_t left = micros; left > 0;) {
+    const uint64_t step = std::min<uint64_t>(left, kTickMicros);
     bool moved = false;
     for (uint32_t b = 0; b < shared->config.board_count && b < kBoards; ++b) {
       if (!ProfiledDriveRunning(shared->board[b].chip)) continue;
       moved = true;
-      AdvanceChip(&shared->board[b].chip, 1);
+      AdvanceChip(&shared->board[b].chip, static_cast<double>(step) * 1e-6);
       ScanBoard(shared, b, true);
     }
     if (!moved) break;
+    left -= step;
   }
-  shared->time.ticks += ticks;
+  shared->time.micros += micros;
 }
 
+// Real time: the boards move on to the present, to the microsecond, so that
+// whatever a request or control call does acts where the axes are now.
 void Elapse(Shared* shared) {
   Time& time = shared->time;
   if (time.clock != Clock::kReal) return;
-  const uint64_t now = (os::MonotonicMicros() - time.origin) / kTickMicros;
-  if (now > time.ticks) Run(shared, now - time.ticks);
+  const uint64_t now = os::MonotonicMicros() - time.origin;
+  if (now > time.micros) Run(shared, now - time.micros);
 }
 
 template <typename Fn>
@@ -340,7 +345,7 @@ bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
       return PortWrite(board, record->space, record->offset, record->value);
     case ioctl::kEventReadByte:
     case ioctl::kEventReadWord:
-      record->value = EventRead(*board, record->offset, bytes);
+      record->value = EventBusRead(board, record->offset, bytes);
       *op = Op::kRead;
       return true;
     case ioctl::kEventWriteByte:
@@ -670,11 +675,8 @@ MachineModel Machine(uint32_t board, uint32_t axis) {
 }
 
 void SetAlarm(uint32_t board, uint32_t axis, bool on) {
-  UpdateAxis(board, axis, [&](AxisModel* a) {
-    a->machine.alarm = on;
-    if (on && a->motion.busy && (a->reg.wr2 & 1u << wr2::kAlarmEnable)) {
-      a->stop_cause |= 1u << rr2::kAlarm;  // the next tick stops it
-    }
+  UpdateBoard(board, [&](BoardModel* b) {
+    if (axis < kAxes) SetChipAlarm(&b->chip, axis, on);
   });
 }
 
@@ -708,7 +710,7 @@ void SetClock(Clock clock) {
   if (!session) return;
   Time& time = session->time;
   time.clock = clock;
-  time.origin = os::MonotonicMicros() - time.ticks * kTickMicros;
+  time.origin = os::MonotonicMicros() - time.micros;
 }
 
 Clock CurrentClock() {
@@ -718,22 +720,23 @@ Clock CurrentClock() {
 
 uint64_t Now() {
   Session session(Current());
-  return session ? session->time.ticks * kTickMicros : 0;
+  return session ? session->time.micros : 0;
 }
 
 void AdvanceTime(uint64_t micros) {
   Session session(Current());
-  if (session && session->time.clock == Clock::kStepped) Run(session.get(), micros / kTickMicros);
+  if (session && session->time.clock == Clock::kStepped) Run(session.get(), micros);
 }
 
 uint64_t Settle(uint64_t limit_micros) {
   Session session(Current());
   if (!session || session->time.clock != Clock::kStepped) return 0;
-  const uint64_t start = session->time.ticks;
-  const uint64_t limit = limit_micros / kTickMicros;
-  for (uint64_t passed = 0; passed < limit && Moving(*session.get()); ++passed)
-    Run(session.get(), 1);
-  return (session->time.ticks - start) * kTickMicros;
+  const uint64_t start = session->time.micros;
+  for (uint64_t passed = 0; passed < limit_micros && Moving(*session.get());
+       passed += kTickMicros) {
+    Run(session.get(), kTickMicros);
+  }
+  return session->time.micros - start;
 }
 
 // ---- Trace ----

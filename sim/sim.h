@@ -143,7 +143,8 @@ void SetEmergency(uint32_t board, bool on);
 // Digital inputs of module m (1..4) as the module register holds them.
 void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 
-// Latches `cause` in event window word 10 and interrupts: every process's
+// Latches `cause` in event window word 10, beside the causes not yet read
+// over the bus (a read clears them), and interrupts: every process's
 // events registered for the board are signalled, at once where notification
 // is enabled, else when it is enabled again.
 //
@@ -166,7 +167,7 @@ void SetClock(Clock clock);  // the simulated time goes on from where it stands
 Clock CurrentClock();
 // Simulated microseconds since the boards were reset.
 uint64_t Now();
-// Stepped time: lets `micros` pass (in whole 100 us ticks); no effect in real time.
+// Stepped time: lets `micros` pass; no effect in real time.
 void AdvanceTime(uint64_t micros);
 // Stepped time: lets time pass until no axis of any board drives, at most
 // `limit_micros`; returns the microseconds that passed.
