@@ -51,6 +51,9 @@ struct Shared {
   // the forwarders of every process sleep on.
   std::atomic<uint32_t> interrupts[kBoards];
   std::atomic<uint32_t> wake;
+  // Interrupts raised per cause bit of each board, never reset, so that a
+  // reader's count of what it has seen stays valid across a reset.
+  uint32_t causes[kBoards][16];
   uint32_t tracing;
   uint64_t trace_count;  // requests recorded since StartTrace
   Request trace[kTraceCapacity];
@@ -101,8 +104,9 @@ struct Device {
   uint64_t event = 0;
   bool registered = false;
   bool notify = false;
-  uint32_t seen = 0;     // interrupts of the board already passed on
-  bool pending = false;  // one arrived while notification was off
+  uint32_t seen = 0;              // interrupts of the board already passed on
+  bool pending = false;           // one arrived while notification was off
+  uint32_t causes_seen[16] = {};  // the board's cause counts at this device's last read
 };
 
 // Guards the per-process tables below. Held only briefly, never while
@@ -216,6 +220,7 @@ class Session {
 // caller holds the simulator lock.
 void Interrupt(Shared* shared, uint32_t board, uint16_t cause) {
   LatchCause(&shared->board[board], cause);
+  for (uint32_t bit = 0; bit < 16; ++bit) shared->causes[board][bit] += cause >> bit & 1u;
   shared->interrupts[board].fetch_add(1, std::memory_order_release);
   shared->wake.fetch_add(1, std::memory_order_release);
   os::WakeSharedWord(&shared->wake);
@@ -324,6 +329,11 @@ uint32_t Truncate(uint32_t value, int bytes) {
   return bytes >= 4 ? value : value & ((1u << (8 * bytes)) - 1u);
 }
 
+bool IsEventWindow(uint32_t code) {
+  return code == ioctl::kEventReadByte || code == ioctl::kEventReadWord ||
+         code == ioctl::kEventWriteByte || code == ioctl::kEventWriteWord;
+}
+
 // A port or event-window request on a board; fills the record's value on reads.
 bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
   const int bytes = Width(code);
@@ -357,6 +367,27 @@ bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
     default:
       return false;
   }
+}
+
+// The cause word as a device reads it: every cause raised since that
+// device's own last read, as if the word were latched for it alone, so that
+// the watchers of several processes each learn of every interrupt.
+uint32_t CausesSeen(Device* device, const Shared& shared, uint32_t offset, int bytes,
+                    uint32_t value) {
+  constexpr uint32_t kCauseWord = 10;
+  for (int i = 0; i < bytes; ++i) {
+    const uint32_t at = offset + static_cast<uint32_t>(i);
+    if (at != kCauseWord && at != kCauseWord + 1) continue;
+    uint32_t byte = 0;
+    for (uint32_t bit = 0; bit < 8; ++bit) {
+      const uint32_t k = (at - kCauseWord) * 8 + bit;
+      const uint32_t raised = shared.causes[device->board][k];
+      if (raised != device->causes_seen[k]) byte |= 1u << bit;
+      device->causes_seen[k] = raised;
+    }
+    value = (value & ~(0xFFu << (8 * i))) | byte << (8 * i);
+  }
+  return value;
 }
 
 void Signal(uint64_t event) {
@@ -435,14 +466,17 @@ bool EventRequest(Device* device, uint32_t code, uint64_t event) {
 
 void* OpenDevice(uint32_t board) {
   Connection* c = Current();
+  auto* device = new Device{c, board};
   {
     Session session(c);
     if (!session || board >= kBoards || board >= session->config.board_count ||
         !session->config.board[board].present) {
+      delete device;
       return nullptr;
     }
+    // Causes raised before the device was opened are not news to it.
+    std::memcpy(device->causes_seen, session->causes[board], sizeof device->causes_seen);
   }
-  auto* device = new Device{c, board};
   SpinGuard guard;
   Devices().push_back(device);
   return device;
@@ -489,6 +523,9 @@ int IoControl(void* handle, uint32_t code, void* in, uint32_t in_size, void* out
       PortRecord record{};
       if (!ReadRecord(in, in_size, &record)) return 0;
       if (!PortRequest(&session->board[device->board], code, &record, &request.op)) return 0;
+      if (IsEventWindow(code) && request.op == Op::kRead) {
+        record.value = CausesSeen(device, *session.get(), record.offset, Width(code), record.value);
+      }
       ScanBoard(session.get(), device->board);
       if (request.op == Op::kRead && (!out || out_size < sizeof(PortRecord))) return 0;
       if (out && out_size >= sizeof(PortRecord)) {
@@ -507,11 +544,6 @@ int IoControl(void* handle, uint32_t code, void* in, uint32_t in_size, void* out
 }
 
 const rvx_driver_ops kOps = {RVX_DRIVER_ABI_VERSION, OpenDevice, IoControl, CloseDevice};
-
-bool IsEventWindow(uint32_t code) {
-  return code == ioctl::kEventReadByte || code == ioctl::kEventReadWord ||
-         code == ioctl::kEventWriteByte || code == ioctl::kEventWriteWord;
-}
 
 }  // namespace
 

@@ -144,7 +144,7 @@ void SetEmergency(uint32_t board, bool on);
 void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 
 // Latches `cause` in event window word 10, beside the causes not yet read
-// over the bus (a read clears them), and interrupts: every process's
+// over the bus, and interrupts: every process's
 // events registered for the board are signalled, at once where notification
 // is enabled, else when it is enabled again.
 //
@@ -154,7 +154,9 @@ void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 // event mask (module command 0xC4) watches it, or the logical position of an
 // axis with WR1 bit 12 set coming into the window between its compare
 // registers (a moving axis going through it counts; a counter set or jumped
-// counts only where it stands). The event register
+// counts only where it stands). A bus read of word 10 gives every cause
+// raised since the same device last read it; the control interface shows
+// the causes raised since any device last read it. The event register
 // window latches them (word 12 bits 5..7, bytes 20..27, word 24 bit a) and the
 // cause takes the PLD register 7 enables that apply (bit 0, bit m, bits 6..7).
 void RaiseInterrupt(uint32_t board, uint16_t cause);

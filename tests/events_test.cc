@@ -105,6 +105,36 @@ TEST_F(EventsTest, OneWakeDeliversMotionThenInputs) {
   DestroyTestWindow(window);
 }
 
+// A drive's end and an input change that interrupt while the watcher still
+// serves an earlier wake reach the callback together on its next wake.
+TEST_F(EventsTest, CausesThatComeTogetherAreDeliveredTogether) {
+  Load();
+  deliveries = 0;
+  static std::atomic<int> stage;
+  stage = 0;
+  RVX406A_SetEventHandler(0, 1, reinterpret_cast<void*>(+[](uint32_t board, uint32_t kind) {
+                            Record(board, kind);
+                            if (stage.exchange(1) != 0) return;
+                            for (u32 start = os::TickCount();
+                                 stage != 2 && os::TickCount() - start < 5000;) {
+                              os::Sleep(1);
+                            }
+                          }),
+                          0);
+  RVX406A_SetMotEventMask(0, 2, 1);
+  RVX406A_SetDiEventMask(0, 0xFFFF, 0);
+  RVX406A_SetEventEnable(0, 1);
+  sim::RaiseInterrupt(0, 0x01);
+  for (u32 start = os::TickCount(); stage != 1 && os::TickCount() - start < 3000;) os::Sleep(1);
+  ASSERT_EQ(stage, 1);
+  sim::SetMotionEvents(0, 2, 0x01);   // a drive end
+  sim::SetDiBytes(0, 1, 0xFE, 0xFF);  // input 0 comes on
+  stage = 2;
+  EXPECT_EQ(Deliveries(0x112), 0x112u);
+  os::Sleep(50);  // and nothing more
+  EXPECT_EQ(deliveries, 0x112u);
+}
+
 // A drive that ends in this process interrupts another process's watcher.
 RVX_TEST_CHILD(EventsWatchingChild) {
   if (RVX406A_LoadDevice() != 0) return 10;

@@ -205,6 +205,40 @@ TEST_F(RvxctlTest, KeptBoardOutlivesEachRun) {
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
 }
 
+// The command position of board 0 axis 2 as the tool reports it.
+int Axis2Position() {
+  const std::string status = RunTool("--sim status 0 2").second;
+  int position = -1;
+  sscanf(status.substr(status.find('\n') + 1).c_str(), "%*u %*u %*x %d", &position);
+  return position;
+}
+
+// The stepped clock only on a kept board, whose time passes with sim step
+// and stands still in between.
+TEST_F(RvxctlTest, SteppedTimePassesOnlyOnAKeptBoardWhenTold) {
+  ExpectRuns({
+      {"--sim --sim-config=clock=stepped move 0 0 100", 2,
+       "rvxctl: clock=stepped: time passes only with rvxctl sim step MS, on a kept board"},
+      {"sim step 10", 1, "rvxctl: no simulated board running\n"},
+      {"sim start", 0, "simulated board started"},
+      {"sim step 10", 1, "rvxctl: the simulated board runs on the real clock\n"},
+      {"sim stop", 0, "simulated board stopped\n"},
+      {"--sim-config=clock=stepped sim start", 0, "simulated board started"},
+      {"sim step x", 2, "usage: rvxctl sim step MS\n"},
+      {"--sim jog 0 2 +", 0, "board 0 axis 2: jogging +"},
+  });
+  EXPECT_EQ(Axis2Position(), 0);
+  ExpectRuns({{"sim step 50", 0, "simulated time 0.050 s\n"}});
+  const int at = Axis2Position();
+  EXPECT_GT(at, 0);
+  EXPECT_EQ(Axis2Position(), at);
+  ExpectRuns({{"sim step 50", 0, "simulated time 0.100 s\n"},
+              {"sim status", 0, "stepped clock, time 0.100 s"}});
+  EXPECT_GT(Axis2Position(), at);
+  ExpectRuns({{"sim stop", 0, "simulated board stopped\n"}});
+  os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
+}
+
 TEST_F(RvxctlTest, ScopeSamplesAMoveUntilItsEnd) {
   const std::string csv = install_dir_ + "move.csv", svg = install_dir_ + "move.svg";
   const auto [status, output] = RunTool("--sim scope 0 0,1 --every 1 --csv " + csv +
