@@ -1,5 +1,6 @@
 // The command-line tool against the simulated board: each command run as a
 // separate process, its output and exit status checked.
+#include <algorithm>
 #include <memory>
 #include <sstream>
 
@@ -265,6 +266,31 @@ TEST_F(RvxctlTest, ScopeSamplesAMoveUntilItsEnd) {
   for (const char* part : {"axis 1 position (pulses)", "speed (PPS)", "move 0 0,1", "</svg>"}) {
     EXPECT_NE(plot.find(part), std::string::npos) << part;
   }
+}
+
+// An interpolated move shows its speed on every axis of the path, rising,
+// holding and falling with the path's profile.
+TEST_F(RvxctlTest, ScopeShowsTheSpeedOfAPath) {
+  const std::string csv = install_dir_ + "line.csv";
+  const auto [status, output] =
+      RunTool("--sim scope 0 0,1 --every 5 --csv " + csv + " line 0 0,1 6000,2000");
+  ASSERT_EQ(status, 0) << output;
+  std::istringstream text(ReadFile(csv));
+  std::string line;
+  std::getline(text, line);
+  int top[2] = {0, 0}, moving = 0;
+  while (std::getline(text, line)) {
+    int command = 0, speed[2] = {0, 0};
+    if (sscanf(line.c_str(), "%*f,%d,%*d,%d,%*d,%*d,%d", &command, &speed[0], &speed[1]) != 3) {
+      continue;
+    }
+    if (command <= 0 || command >= 6000) continue;
+    moving += speed[0] > 0 && speed[1] > 0;
+    for (int i = 0; i < 2; ++i) top[i] = std::max(top[i], speed[i]);
+  }
+  EXPECT_GT(moving, 10);
+  EXPECT_EQ(top[0], 10000);  // the first axis leads the path at its drive speed
+  EXPECT_GT(top[1], 0);
 }
 
 }  // namespace
