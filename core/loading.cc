@@ -103,11 +103,13 @@ bool OpenLibraryMutex(Process& p) {
 }
 
 // Decides, under the library mutex, whether this process does the first
-// load: it does unless a live process holds the marker that every loaded
-// process holds and the first loader creates. A process that takes the
-// mutex over from a first loader that died mid-load finds no marker (it went
-// with its only holder) and loads the files itself. A reload keeps its
-// marker. False when the marker cannot be held.
+// load: only a process that has never joined, and then only when no live
+// process holds the marker that every loaded process holds. A process that
+// takes the mutex over from a first loader that died mid-load finds no
+// marker (it went with its only holder) and loads the files itself; a
+// process that once joined stays a joiner for its whole life, also when it
+// later finds the boards left by everyone. A reload keeps its marker. False
+// when the marker cannot be held.
 bool HoldLoadedMarker(Process& p) {
   if (p.loaded != nullptr) {
     p.first_loader = false;
@@ -117,7 +119,7 @@ bool HoldLoadedMarker(Process& p) {
   p.loaded = p.seams.Fails(OsCall::kCreateMutex)
                  ? nullptr
                  : os::CreateNamedMutex(IpcName(kLoadedMarkerName).c_str(), false, &existed);
-  p.first_loader = !existed;
+  if (existed) p.first_loader = false;  // never set again in this process
   return p.loaded != nullptr;
 }
 

@@ -76,7 +76,7 @@ struct Process {
   os::Handle loaded = nullptr;  // the marker of a finished or running first load
   os::Handle section = nullptr;
   SharedSection* shared = nullptr;  // stays mapped once mapped
-  bool first_loader = true;
+  bool first_loader = true;         // cleared when a load joins; never set again
 
   const rvx_driver_ops* driver = nullptr;  // chosen at the first load
   bool driver_chosen = false;

@@ -168,7 +168,14 @@ typedef struct RVX406A_CONTI_SEGMENT {
  * one missing, at most 16. The first process to load (the one that creates
  * the library mutex) also runs the bus test, programs each board from its
  * parameter file (defaults when the file is missing), reads the log level and
- * switches the servo-run output on; later processes join that state. Starts
+ * switches the servo-run output on; later processes join that state.
+ * Who loads the files: a process that has never joined and finds no other
+ * process loaded does the first load. A second process, loading while another
+ * holds the boards, joins (no bus test, no files) and stays a joiner for its
+ * whole life: when it loads again after every other process has unloaded, it
+ * still joins what the shared state holds. A process that finds the mutex held
+ * by a first loader that died during its load takes over and does the first
+ * load itself, unless it had joined before. Starts
  * one event watcher thread per board when at most 8 boards are loaded (none
  * with more). May be called again: the board table is rebuilt.
  * @return the highest board number (board count - 1) on success, else a

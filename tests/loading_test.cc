@@ -160,6 +160,37 @@ TEST_F(LoadingTest, SecondProcessJoinsTheFirstOnesState) {
   EXPECT_EQ(axis_block(1, 2).range, 321);
 }
 
+// Joins while the parent holds the boards, leaves, waits for the parent to
+// leave too (args: the flag it writes, the flag it waits for), then loads
+// again: still a joiner, so no bus test and no parameter file.
+RVX_TEST_CHILD(JoinLeaveAndReturn) {
+  if (RVX406A_LoadDevice() != 0 || process().first_loader) return 10;
+  RVX406A_UnloadDevice();
+  WriteFile(args.at(0), "left");
+  for (int waited = 0; ReadFile(args.at(1)).empty(); ++waited) {
+    if (waited == 10000) return 11;
+    os::Sleep(1);
+  }
+  const u32 opened = process().seams.files_opened;
+  sim::StartTrace();
+  if (RVX406A_LoadDevice() != 0 || process().first_loader) return 12;
+  for (const std::string& w : TracedWrites()) {
+    if (w.rfind("L48=", 0) == 0 || w.rfind("WR1=", 0) == 0) return 13;
+  }
+  return process().seams.files_opened == opened ? 0 : 14;
+}
+
+TEST_F(LoadingTest, AProcessThatOnceJoinedStaysAJoinerAfterEveryoneLeft) {
+  const std::string child_left = install_dir_ + "child_left";
+  const std::string parent_left = install_dir_ + "parent_left";
+  Load();
+  const ChildProcess child = StartChild("JoinLeaveAndReturn", {child_left, parent_left});
+  for (int waited = 0; ReadFile(child_left).empty() && waited < 10000; ++waited) os::Sleep(1);
+  RVX406A_UnloadDevice();
+  WriteFile(parent_left, "left");
+  EXPECT_EQ(WaitChild(child), 0);
+}
+
 // Loads, then stays alive until both loaders have loaded: each leaves a file
 // in the folder args[0], named without its trailing separator.
 RVX_TEST_CHILD(LoadAndTellFirst) {
