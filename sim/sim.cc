@@ -291,6 +291,7 @@ void UpdateAxis(uint32_t board, uint32_t axis, Fn fn) {
 void Record(Shared* shared, const Request& request) {
   if (!shared->tracing) return;
   shared->trace[shared->trace_count % kTraceCapacity] = request;
+  shared->trace[shared->trace_count % kTraceCapacity].time = shared->time.micros;
   ++shared->trace_count;
 }
 
@@ -413,21 +414,64 @@ void Forward(Connection* c) {
   }
 }
 
+// How far ahead the forwarder looks for the next interrupt of a moving
+// board, and how finely it places it.
+constexpr uint64_t kLookAheadMicros = 500;
+constexpr uint64_t kFineMicros = 10;
+
+// Microseconds until `board` (a copy, run ahead) interrupts: found tick by
+// tick, then within the tick to kFineMicros; kLookAheadMicros when not
+// within that.
+uint64_t NextInterruptIn(BoardModel board) {
+  uint64_t at = 0;
+  for (const uint64_t step : {uint64_t{kTickMicros}, kFineMicros}) {
+    while (at < kLookAheadMicros) {
+      const BoardModel before = board;
+      const bool moving = AdvanceChip(&board.chip, static_cast<double>(step) * 1e-6);
+      if (ScanInterrupts(&board, true) != 0) {
+        if (step == kFineMicros) return at + step;
+        board = before;
+        break;
+      }
+      at += step;
+      if (!moving) return kLookAheadMicros;
+    }
+  }
+  return kLookAheadMicros;
+}
+
 // In real time the forwarder also keeps moving axes going while nobody else
-// looks, so that their interrupts come when they are due.
+// looks: it runs a copy of the moving boards ahead to find when the next
+// interrupt is due and wakes just then, so that the interrupt comes on time
+// without polling. A command written to a chip wakes it to look again.
 uint32_t ForwardInterrupts(void* arg) {
   auto* c = static_cast<Connection*>(arg);
   std::atomic<uint32_t>* wake = &c->shared->wake;
+  std::vector<BoardModel> moving;
   for (;;) {
     const uint32_t seen = wake->load(std::memory_order_acquire);
     if (c->closing.load()) return 0;
-    bool moving = false;
+    moving.clear();
+    uint64_t origin = 0, now = 0;
     {
       Session session(c);
-      moving = session && session->time.clock == Clock::kReal && Moving(*session.get());
+      if (session && session->time.clock == Clock::kReal) {
+        for (uint32_t b = 0; b < session->config.board_count && b < kBoards; ++b) {
+          if (ProfiledDriveRunning(session->board[b].chip)) moving.push_back(session->board[b]);
+        }
+        origin = session->time.origin;
+        now = session->time.micros;
+      }
     }
     Forward(c);
-    os::WaitSharedWord(wake, seen, moving ? 1 : kForwardTimeoutMs);
+    uint64_t sleep = uint64_t{kForwardTimeoutMs} * 1000;
+    if (!moving.empty()) {
+      uint64_t due = kLookAheadMicros;
+      for (const BoardModel& board : moving) due = std::min(due, NextInterruptIn(board));
+      const uint64_t at = origin + now + due, clock = os::MonotonicMicros();
+      sleep = at > clock ? at - clock : 0;
+    }
+    if (sleep > 0) os::WaitSharedWordMicros(wake, seen, sleep);
   }
 }
 
@@ -459,8 +503,12 @@ bool EventRequest(Device* device, uint32_t code, uint64_t event) {
     }
   }
   // The forwarder ends when the connection closes, which waits for it.
-  if (start_forwarder)
+  // The forwarder keeps the board's time: it runs before the busy threads
+  // of the machine, where the system allows.
+  if (start_forwarder) {
     device->connection->forwarder = os::CreateThread(ForwardInterrupts, device->connection);
+    os::SetThreadPriority(device->connection->forwarder, 2);
+  }
   return true;
 }
 
@@ -525,6 +573,14 @@ int IoControl(void* handle, uint32_t code, void* in, uint32_t in_size, void* out
       if (!PortRequest(&session->board[device->board], code, &record, &request.op)) return 0;
       if (IsEventWindow(code) && request.op == Op::kRead) {
         record.value = CausesSeen(device, *session.get(), record.offset, Width(code), record.value);
+      }
+      // A command may start a drive or move a compare window: the
+      // forwarders look ahead again.
+      if (!IsEventWindow(code) && request.op == Op::kWrite && record.space == 1 &&
+          record.offset == chip::kWr0 && session->time.clock == Clock::kReal &&
+          Moving(*session.get())) {
+        session->wake.fetch_add(1, std::memory_order_release);
+        os::WakeSharedWord(&session->wake);
       }
       ScanBoard(session.get(), device->board);
       if (request.op == Op::kRead && (!out || out_size < sizeof(PortRecord))) return 0;

@@ -184,7 +184,8 @@ struct Request {
   Op op;
   uint32_t space;  // port record space (0 local, 1 chip, 2 PLD)
   uint32_t offset;
-  uint32_t value;  // value written, or value read back
+  uint32_t value;     // value written, or value read back
+  uint64_t time = 0;  // simulated microseconds when it was served
   // Port requests: op letter, space digit, offset and value in hex, the value
   // as wide as the request ("W1 00 0x010F", "R2 01 0x10", "R0 30 0x00000001").
   // Event-window requests: 'E' and the op letter in place of op and space
