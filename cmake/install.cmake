@@ -1,7 +1,8 @@
 # What `cmake --install` puts under the prefix: the library with its headers,
 # a CMake package and a pkg-config file, rvxctl, the simulator module, the
-# Python package, and the Parameter/ and Debug/ folders the library reads and
-# logs into (the prefix is then the library's install directory).
+# Python package, the .NET assembly, and the Parameter/ and Debug/ folders
+# the library reads and logs into (the prefix is then the library's install
+# directory).
 include(CMakePackageConfigHelpers)
 
 set(RVX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/rvxMApiBrd)
@@ -43,6 +44,18 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/rvxMApiBrd.pc
 # PYTHONPATH=PREFIX/lib/python; the package finds the library from there.
 install(DIRECTORY python/rvx406a DESTINATION ${CMAKE_INSTALL_LIBDIR}/python
   FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)
+
+# The .NET assembly, when mono's compiler built it, with the C# sources for
+# projects that compile them in; on Linux its .config tells mono where the
+# library is (../librvxMApiBrd.so.1).
+if(TARGET rvx_dotnet)
+  install(FILES ${PROJECT_BINARY_DIR}/dotnet/Rvx406a.dll ${PROJECT_BINARY_DIR}/dotnet/Rvx406a.xml
+    bindings/dotnet/NativeMethods.cs bindings/dotnet/Rvx406a.cs
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/dotnet)
+  if(NOT WIN32)
+    install(FILES bindings/dotnet/Rvx406a.dll.config DESTINATION ${CMAKE_INSTALL_LIBDIR}/dotnet)
+  endif()
+endif()
 
 install(DIRECTORY DESTINATION Parameter)
 install(DIRECTORY DESTINATION Debug)

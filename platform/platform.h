@@ -100,7 +100,9 @@ void SetEvent(Handle event);
 // Waits without time-out; false when the wait itself failed.
 bool WaitEvent(Handle event);
 void CloseEvent(Handle event);
-// The value a driver is given to name the event (request 0xE0003878), and back.
+// The value a driver is given to name the event (request 0xE0003878): the
+// event's handle on Windows, its eventfd descriptor on POSIX. Either way a
+// kernel driver can signal it.
 uint64_t EventValue(Handle event);
 
 using ThreadProc = uint32_t (*)(void* arg);

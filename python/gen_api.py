@@ -1,39 +1,102 @@
 #!/usr/bin/env python3
-"""Writes rvx406a/_api.py, the table of every RVX406A_ export with its C types
-and the result-code names, from include/rvx406a.h.
+"""Reads include/rvx406a.h once and writes, from what it read:
+  python/rvx406a/_api.py              every RVX406A_ export with its C types
+                                      and the result-code names (ctypes)
+  bindings/dotnet/NativeMethods.cs    the same as C# declarations (P/Invoke)
+  C++ reference calls                 for the C# tests only (--reference)
 
-    python3 python/gen_api.py            # rewrite the table
-    python3 python/gen_api.py --check    # exit 1 when the table is stale
+    python3 python/gen_api.py                  # rewrite both committed files
+    python3 python/gen_api.py --check          # exit 1 when either is stale
+    python3 python/gen_api.py --reference F.cc # write the tests' reference calls
 """
 import pathlib
 import re
 import sys
 
 HERE = pathlib.Path(__file__).resolve().parent
-HEADER = HERE.parent / "include" / "rvx406a.h"
+ROOT = HERE.parent
+HEADER = ROOT / "include" / "rvx406a.h"
 TABLE = HERE / "rvx406a" / "_api.py"
+CSHARP = ROOT / "bindings" / "dotnet" / "NativeMethods.cs"
 
-_FUNCTION = re.compile(r"RVX406A_API\s+([\w\s\*]+?)\s*\b(RVX406A_\w+)\s*\(([^)]*)\)\s*;")
+_FUNCTION = re.compile(
+    r"(?:/\*\*((?:(?!\*/).)*)\*/\s*)?"
+    r"RVX406A_API\s+([\w\s\*]+?)\s*\b((?:RVX406A_|rvx_)\w+)\s*\(([^)]*)\)\s*;", re.S)
 _CODE = re.compile(r"\b(ERR_\w+)\s*=\s*(-?\d+)")
+_CALLBACK = re.compile(r"typedef\s+(\w+)\s*\(\s*\*\s*(\w+)\s*\)\s*\(([^)]*)\)\s*;")
+_STRUCT = re.compile(r"typedef\s+struct\s+(\w+)\s*\{([^}]*)\}\s*(\w+)\s*;")
+_DEFINE = re.compile(r"#define\s+(RVX_\w+)\s+(0x[0-9A-Fa-f]+|\d+)u?\b")
+# The block of the header that only POSIX systems have.
+_POSIX = re.compile(r"#if !defined\(_WIN32\)(.*?)#endif", re.S)
+
+
+def _type(text):
+    """'const uint16_t *' -> 'const uint16_t*'."""
+    return " ".join(text.replace("*", " * ").split()).replace(" *", "*")
 
 
 def _param(text):
     """'const uint16_t* axes' -> ('const uint16_t*', 'axes')."""
     text = " ".join(text.split())
     match = re.fullmatch(r"(.*?[\s\*])(\w+)", text)
-    return " ".join(match.group(1).replace("*", " * ").split()).replace(" *", "*"), match.group(2)
+    return _type(match.group(1)), match.group(2)
+
+
+def _params(text):
+    text = " ".join(text.split())
+    return () if text in ("", "void") else tuple(_param(p) for p in text.split(","))
+
+
+def _doc(comment):
+    """The text of a /** */ comment, one line per line, without the stars."""
+    if not comment:
+        return ()
+    lines = [re.sub(r"^\s*\*?\s?", "", line).rstrip() for line in comment.split("\n")]
+    while lines and not lines[0]:
+        lines.pop(0)
+    while lines and not lines[-1]:
+        lines.pop()
+    return tuple(lines)
+
+
+class Api:
+    """What the header declares: functions (name, return type, params, doc,
+    posix), result codes, callback types, structs and the POSIX constants."""
+
+    def __init__(self, header_text):
+        posix = [m.span(1) for m in _POSIX.finditer(header_text)]
+
+        def in_posix(at):
+            return any(start <= at < end for start, end in posix)
+
+        self.functions = []
+        for m in _FUNCTION.finditer(header_text):
+            comment, ret, name, params = m.groups()
+            self.functions.append(dict(name=name, ret=_type(ret), params=_params(params),
+                                       doc=_doc(comment), posix=in_posix(m.start(3))))
+        self.codes = sorted(((int(v), n) for n, v in _CODE.findall(header_text)), reverse=True)
+        self.callbacks = [(name, _type(ret), _params(params))
+                          for ret, name, params in _CALLBACK.findall(header_text)]
+        self.structs = []
+        for tag, body, name in _STRUCT.findall(header_text):
+            body = re.sub(r"/\*.*?\*/", "", body, flags=re.S)
+            fields = tuple(_param(f) for f in body.split(";") if f.strip())
+            self.structs.append((name, fields))
+        self.defines = [(n, int(v, 0)) for n, v in _DEFINE.findall(header_text)]
+
+    def exports(self):
+        """The RVX406A_ functions every system has."""
+        return [f for f in self.functions if not f["posix"]]
 
 
 def parse(header_text):
-    functions = []
-    for ret, name, params in _FUNCTION.findall(header_text):
-        params = " ".join(params.split())
-        args = [] if params in ("", "void") else [_param(p) for p in params.split(",")]
-        ret = " ".join(ret.replace("*", " * ").split()).replace(" *", "*")
-        functions.append((name, ret, tuple(args)))
-    codes = sorted(((int(v), n) for n, v in _CODE.findall(header_text)), reverse=True)
-    return functions, codes
+    """(functions as (name, return type, params), result codes) of the exports
+    every system has."""
+    api = Api(header_text)
+    return [(f["name"], f["ret"], f["params"]) for f in api.exports()], api.codes
 
+
+# ---- Python table ----
 
 def render(header_text):
     functions, codes = parse(header_text)
@@ -49,14 +112,343 @@ def render(header_text):
     return "\n".join(lines)
 
 
+# ---- C# declarations ----
+
+_CS_SCALARS = {
+    "void": "void", "int": "int", "int16_t": "short", "int32_t": "int", "uint8_t": "byte",
+    "uint16_t": "ushort", "uint32_t": "uint", "intptr_t": "IntPtr", "uintptr_t": "UIntPtr",
+}
+_CS_KEYWORDS = {"do", "in", "out", "ref", "base", "string", "object", "params",
+                "event", "checked", "fixed", "lock", "operator"}
+# Where a header `void*` is a function pointer of a known type, an overload
+# takes the delegate as well (the header says so only in prose).
+_DELEGATE_OVERLOADS = {("RVX406A_SetEventHandler", "target"): "RVX406A_EVENT_CALLBACK"}
+
+
+def _cs_name(name):
+    return "@" + name if name in _CS_KEYWORDS else name
+
+
+def _cs_param(c_type, name, api, has_count):
+    """The C# parameter for a header parameter; the rules are in the file's
+    comment (render_csharp)."""
+    structs = {s for s, _ in api.structs}
+    callbacks = {c for c, _, _ in api.callbacks}
+    const = c_type.startswith("const ")
+    base = c_type.replace("const ", "")
+    if base == "char*" and const:
+        return f"[MarshalAs(UnmanagedType.LPStr)] string {_cs_name(name)}"
+    if base == "void*":
+        return f"IntPtr {_cs_name(name)}"
+    if base in callbacks:
+        return f"{base} {_cs_name(name)}"
+    if base.endswith("*"):
+        element = base[:-1]
+        cs = element if element in structs else _CS_SCALARS[element]
+        if const and element in structs:
+            return f"[In] ref {cs} {_cs_name(name)}"
+        if const:
+            return f"[In] {cs}[] {_cs_name(name)}"
+        if element in structs and has_count:
+            return f"[In, Out] {cs}[] {_cs_name(name)}"
+        return f"out {cs} {_cs_name(name)}"
+    return f"{_CS_SCALARS[base]} {_cs_name(name)}"
+
+
+def _cs_return(c_type):
+    # A returned char* stays IntPtr: the marshaller would free a string return.
+    return "IntPtr" if c_type.endswith("*") else _CS_SCALARS[c_type]
+
+
+def _xml(text):
+    """A line of the header's comment as XML documentation text, without
+    Doxygen's markers."""
+    text = re.sub(r"@return\b", "Returns", text)
+    text = re.sub(r"@param (\w+)", r"\1:", text)
+    text = re.sub(r"@p (\w+)", r"\1", text)
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
+def _cs_function(f, api, indent, library):
+    has_count = any(n == "count" for _, n in f["params"])
+    lines = [f"{indent}/// <summary>"]
+    lines += [f"{indent}/// {_xml(line)}".rstrip() for line in f["doc"]]
+    lines += [f"{indent}/// </summary>",
+              f"{indent}[DllImport({library}, CallingConvention = CallingConvention.Cdecl,"
+              f" ExactSpelling = true)]"]
+    head = f"{indent}public static extern {_cs_return(f['ret'])} {f['name']}("
+    params = [_cs_param(t, n, api, has_count) for t, n in f["params"]]
+    out = [head + ", ".join(params) + ");"]
+    for (fn, pn), delegate in _DELEGATE_OVERLOADS.items():
+        if fn == f["name"]:
+            overload = [f"{delegate} {_cs_name(n)}" if n == pn else p
+                        for (t, n), p in zip(f["params"], params)]
+            out += [f"{indent}/// <summary>{f['name']} with a callback (mode 1): keep the"
+                    f" delegate referenced while it is registered.</summary>",
+                    f"{indent}[DllImport({library}, CallingConvention = CallingConvention.Cdecl,"
+                    f" ExactSpelling = true)]",
+                    head + ", ".join(overload) + ");"]
+    return lines + out
+
+
+def render_csharp(header_text):
+    api = Api(header_text)
+    i1, i2 = "    ", "        "
+    lines = [
+        "// Generated by python/gen_api.py from include/rvx406a.h: do not edit.",
+        "//",
+        "// Every export of rvxMApiBrd as a P/Invoke declaration, named as in the C",
+        "// header. Widths are exact: uint16_t is ushort, int16_t short, int32_t int,",
+        "// uint32_t uint, uint8_t byte. An output pointer is an out parameter, an",
+        "// input array (const T*) a T[] and the continuous table an array of",
+        "// RVX406A_CONTI_SEGMENT that the call may change. File names are strings",
+        "// (ANSI). A returned char* is an IntPtr into the library's own buffer: read",
+        "// it with Marshal.PtrToStringAnsi and never free it. Every function is cdecl,",
+        "// the default of the C header; on 64-bit systems there is only one",
+        "// convention, but the attribute keeps a 32-bit caller honest.",
+        "//",
+        "// A callback passed to native code is called through a pointer that the",
+        "// garbage collector does not see: keep the delegate in a field (or a static)",
+        "// from RVX406A_SetEventHandler until another handler replaces it or the",
+        "// boards are unloaded, or the watcher thread calls into freed code.",
+        "using System;",
+        "using System.Runtime.InteropServices;",
+        "",
+        "namespace Rvx406a",
+        "{",
+        f"{i1}/// <summary>Result codes: 0 success, negative values errors.</summary>",
+        f"{i1}public enum ResultCode",
+        f"{i1}{{",
+    ]
+    lines += [f"{i2}{name} = {value}," for value, name in api.codes]
+    lines += [f"{i1}}}", ""]
+    for name, ret, params in api.callbacks:
+        posix = name.startswith("RVX_")
+        if posix:
+            continue
+        lines += _cs_delegate(name, ret, params, api, i1)
+    for name, fields in api.structs:
+        if not name.startswith("RVX_"):
+            lines += _cs_struct(name, fields, api, i1)
+    lines += [
+        f"{i1}/// <summary>Every RVX406A_ export of rvxMApiBrd.</summary>",
+        f"{i1}public static class NativeMethods",
+        f"{i1}{{",
+        f"{i2}/// <summary>The library's name: rvxMApiBrd.dll on Windows; on other systems"
+        f" the assembly's",
+        f"{i2}/// .config file maps it to the shared library.</summary>",
+        f"{i2}public const string Library = \"rvxMApiBrd\";",
+        "",
+    ]
+    for f in api.exports():
+        lines += _cs_function(f, api, i2, "Library") + [""]
+    lines[-1:] = [f"{i1}}}", ""]
+    lines += [
+        f"{i1}/// <summary>The window messages of the library on POSIX systems (Linux):"
+        f" a thread that",
+        f"{i1}/// creates a window takes the posted notifications from its queue. Windows"
+        f" programs",
+        f"{i1}/// use their own windows; these entry points do not exist there.</summary>",
+        f"{i1}public static class PosixMessages",
+        f"{i1}{{",
+    ]
+    lines += [f"{i2}public const uint {n} = 0x{v:04X};" for n, v in api.defines]
+    lines += [""]
+    for name, ret, params in api.callbacks:
+        if name.startswith("RVX_"):
+            lines += _cs_delegate(name, ret, params, api, i2)
+    for name, fields in api.structs:
+        if name.startswith("RVX_"):
+            lines += _cs_struct(name, fields, api, i2)
+    for f in api.functions:
+        if f["posix"]:
+            lines += _cs_function(f, api, i2, "NativeMethods.Library") + [""]
+    lines[-1:] = [f"{i1}}}", "}", ""]
+    return "\n".join(lines)
+
+
+def _cs_delegate(name, ret, params, api, indent):
+    args = ", ".join(_cs_param(t, n, api, False) for t, n in params)
+    return [f"{indent}/// <summary>The header's {name}.</summary>",
+            f"{indent}[UnmanagedFunctionPointer(CallingConvention.Cdecl)]",
+            f"{indent}public delegate {_cs_return(ret)} {name}({args});", ""]
+
+
+def _cs_struct(name, fields, api, indent):
+    lines = [f"{indent}/// <summary>The header's {name}, field by field.</summary>",
+             f"{indent}[StructLayout(LayoutKind.Sequential)]",
+             f"{indent}public struct {name}",
+             f"{indent}{{"]
+    for c_type, field in fields:
+        cs = "IntPtr" if c_type.endswith("*") else _CS_SCALARS[c_type]
+        lines.append(f"{indent}    public {cs} {_cs_name(field)};")
+    return lines + [f"{indent}}}", ""]
+
+
+# ---- Reference calls for the C# tests ----
+
+_SIGNATURES = r"""
+// A type as the compiler sees it in the header: v void, i1/u1 .. i8/u8
+// integers by signedness and size, ch char, s<size> a struct, p:<type> a
+// pointer, c:<type> a pointer to const, fn(<types>) a function pointer.
+template <class T> struct Code {
+  static std::string Get() {
+    if (std::is_same<T, void>::value) return "v";
+    if (std::is_same<T, char>::value) return "ch";
+    if (std::is_class<T>::value) return "s" + std::to_string(sizeof(T));
+    return (std::is_signed<T>::value ? "i" : "u") + std::to_string(sizeof(T));
+  }
+};
+template <> struct Code<void> {
+  static std::string Get() { return "v"; }
+};
+template <class T> struct Code<T*> {
+  static std::string Get() {
+    return (std::is_const<T>::value ? "c:" : "p:") + Code<typename std::remove_const<T>::type>::Get();
+  }
+};
+template <class R, class... A> struct Code<R (*)(A...)> {
+  static std::string Get() {
+    std::string s = "fn(" + Code<R>::Get();
+    int unused[] = {0, (s += "," + Code<A>::Get(), 0)...};
+    (void)unused;
+    return s + ")";
+  }
+};
+template <class R, class... A> std::string Describe(R (*)(A...)) {
+  std::string s = Code<R>::Get();
+  int unused[] = {0, (s += ";" + Code<A>::Get(), 0)...};
+  (void)unused;
+  return s;
+}
+"""
+
+
+def render_reference(header_text):
+    """C++ for the C# tests, from the same reading of the header:
+    rvxref_signature(name) describes an export's return and parameter types
+    as the compiler sees them in rvx406a.h (the parser is not asked), and
+    rvxref_call(name, in, out, text) makes the call from C. Each parameter i
+    has the slots in[i * RVXREF_SLOTS ...]: a scalar the first, an array or
+    output one slot per element (a segment one per field), copied into and
+    out of a local array of the parsed type, which the compiler checks
+    against the prototype; a string parameter is `text`."""
+    api = Api(header_text)
+    structs = dict(api.structs)
+    callbacks = {c for c, _, _ in api.callbacks}
+    lines = [
+        "// Generated by python/gen_api.py from include/rvx406a.h: do not edit.",
+        "#include <climits>",
+        "#include <cstddef>",
+        "#include <cstdint>",
+        "#include <cstring>",
+        "#include <string>",
+        "#include <type_traits>",
+        "",
+        '#include "rvx406a.h"',
+        "",
+        "#define RVXREF_SLOTS 2048",
+        "#define RVXREF_ITEMS 255",
+        "#if defined(_WIN32)",
+        "#define RVXREF_API extern \"C\" __declspec(dllexport)",
+        "#else",
+        "#define RVXREF_API extern \"C\" __attribute__((visibility(\"default\")))",
+        "#endif",
+        "",
+        "namespace {",
+    ]
+    lines += _SIGNATURES.strip("\n").split("\n")
+    lines += ["}  // namespace", ""]
+    lines += ["RVXREF_API const char* rvxref_signature(const char* name) {",
+              "  static std::string text;"]
+    for f in api.functions:
+        lines.append(f'  if (std::strcmp(name, "{f["name"]}") == 0) '
+                     f'return (text = Describe(&{f["name"]})).c_str();')
+    for name, _, _ in api.callbacks:
+        lines.append(f'  if (std::strcmp(name, "{name}") == 0) '
+                     f'return (text = Code<{name}>::Get()).c_str();')
+    lines += ["  return nullptr;", "}", ""]
+    for name, fields in api.structs:
+        lines.append(f"RVXREF_API int64_t rvxref_layout_{name}(int32_t field) {{")
+        lines.append("  switch (field) {")
+        lines.append(f"    case -1: return static_cast<int64_t>(sizeof({name}));")
+        for k, (_, field) in enumerate(fields):
+            lines.append(f"    case {k}: return static_cast<int64_t>(offsetof({name}, {field}));")
+        lines += ["    default: return -1;", "  }", "}", ""]
+    lines += [
+        "RVXREF_API int64_t rvxref_call(const char* name, const int64_t* in, int64_t* out,",
+        "                               const char* text) {",
+    ]
+    for f in api.functions:
+        lines.append(f'  if (std::strcmp(name, "{f["name"]}") == 0) {{')
+        args = []
+        after = []
+        for i, (c_type, pname) in enumerate(f["params"]):
+            base = c_type.replace("const ", "")
+            slot = f"in[{i} * RVXREF_SLOTS]"
+            if base == "char*":
+                args.append("text")
+            elif base == "void*" or base in callbacks:
+                args.append(f"reinterpret_cast<{base}>(static_cast<intptr_t>({slot}))")
+            elif base.endswith("*"):
+                element = base[:-1]
+                local = f"p{i}"
+                lines.append(f"    {element} {local}[RVXREF_ITEMS];")
+                lines.append(f"    std::memset({local}, 0, sizeof {local});")
+                fields = structs.get(element)
+                lines.append("    for (int k = 0; k < RVXREF_ITEMS; ++k) {")
+                after.append("    for (int k = 0; k < RVXREF_ITEMS; ++k) {")
+                if fields:
+                    for j, (ftype, field) in enumerate(fields):
+                        at = f"{i} * RVXREF_SLOTS + k * {len(fields)} + {j}"
+                        if ftype.endswith("*"):
+                            lines.append(f"      {local}[k].{field} = reinterpret_cast<{ftype}>("
+                                         f"static_cast<intptr_t>(in[{at}]));")
+                            after.append(f"      out[{at}] = static_cast<int64_t>("
+                                         f"reinterpret_cast<intptr_t>({local}[k].{field}));")
+                        else:
+                            lines.append(f"      {local}[k].{field} = static_cast<{ftype}>(in[{at}]);")
+                            after.append(f"      out[{at}] = static_cast<int64_t>({local}[k].{field});")
+                else:
+                    at = f"{i} * RVXREF_SLOTS + k"
+                    lines.append(f"      {local}[k] = static_cast<{element}>(in[{at}]);")
+                    after.append(f"      out[{at}] = static_cast<int64_t>({local}[k]);")
+                lines.append("    }")
+                after.append("    }")
+                args.append(local)
+            else:
+                args.append(slot)  # converted by the prototype, not by the parser's type
+        call = f"{f['name']}({', '.join(args)})"
+        if f["ret"] == "void":
+            lines.append(f"    {call};")
+            lines += after
+            lines.append("    return 0;")
+        else:
+            value = (f"static_cast<int64_t>(reinterpret_cast<intptr_t>({call}))"
+                     if f["ret"].endswith("*") else f"static_cast<int64_t>({call})")
+            lines.append(f"    const int64_t result = {value};")
+            lines += after
+            lines.append("    return result;")
+        lines.append("  }")
+    lines += ["  (void)in;", "  (void)out;", "  (void)text;", "  return INT64_MIN;", "}", ""]
+    return "\n".join(lines)
+
+
 def main(argv):
-    text = render(HEADER.read_text())
-    if "--check" in argv:
-        if TABLE.read_text() != text:
-            print(f"{TABLE} is stale: run python3 {pathlib.Path(__file__).name}")
-            return 1
+    text = HEADER.read_text()
+    outputs = [(TABLE, render(text)), (CSHARP, render_csharp(text))]
+    if "--reference" in argv:
+        pathlib.Path(argv[argv.index("--reference") + 1]).write_text(render_reference(text))
         return 0
-    TABLE.write_text(text)
+    if "--check" in argv:
+        stale = [path for path, content in outputs
+                 if not path.is_file() or path.read_text() != content]
+        for path in stale:
+            print(f"{path} is stale: run python3 {pathlib.Path(__file__).name}")
+        return 1 if stale else 0
+    for path, content in outputs:
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(content)
     return 0
 
 

@@ -683,7 +683,16 @@ uint8_t EventByte(uint32_t board, uint32_t offset) {
 }
 
 void SetEventByte(uint32_t board, uint32_t offset, uint8_t value) {
-  UpdateBoard(board, [&](BoardModel* b) { EventWrite(b, offset, value, 1); });
+  Session session(Current());
+  if (!session || board >= kBoards) return;
+  EventWrite(&session->board[board], offset, value, 1);
+  // A cause set from outside counts as latched: every reader sees it once.
+  if (offset == 10 || offset == 11) {
+    for (uint32_t bit = 0; bit < 8; ++bit) {
+      session->causes[board][(offset - 10) * 8 + bit] += value >> bit & 1u;
+    }
+  }
+  ScanBoard(session.get(), board);
 }
 
 AxisState Axis(uint32_t board, uint32_t axis) {

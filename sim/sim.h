@@ -156,7 +156,8 @@ void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 // registers (a moving axis going through it counts; a counter set or jumped
 // counts only where it stands). A bus read of word 10 gives every cause
 // raised since the same device last read it; the control interface shows
-// the causes raised since any device last read it. The event register
+// the causes raised since any device last read it, and a cause it sets
+// there counts as raised. The event register
 // window latches them (word 12 bits 5..7, bytes 20..27, word 24 bit a) and the
 // cause takes the PLD register 7 enables that apply (bit 0, bit m, bits 6..7).
 void RaiseInterrupt(uint32_t board, uint16_t cause);

@@ -1,6 +1,7 @@
 // What only POSIX has: the PE reader behind version strings, thread
 // priorities, message waits with a time-out, and what loading holds and
 // leaves behind (descriptors, mappings, objects in /dev/shm).
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -103,6 +104,43 @@ TEST(PosixThreadTest, PrioritiesTakeARealTimeClassWhereAllowedAndGiveItBack) {
   }
   ASSERT_TRUE(os::WaitThread(thread, 5000));
   os::CloseThread(thread);
+}
+
+std::atomic<u32> driver_wakes{0};
+void CountWake(uint32_t board, uint32_t kind) { driver_wakes += (board + 1) * 16 + kind; }
+
+// The value the library hands over with 0xE0003878 is a descriptor that a
+// driver signals as eventfd_signal() would: adding 1 to the counter. Two
+// signals before the watcher looks are one wake, as for an auto-reset event.
+class PosixBoardEventTest : public LibraryTest {};
+
+TEST_F(PosixBoardEventTest, ADriverWritingTheRegisteredDescriptorWakesTheWatcher) {
+  sim::StartTrace();
+  Load();
+  uint64_t value = 0;
+  for (const sim::Request& r : sim::Trace()) {
+    if (r.code == ioctl::kRegisterEvent) value = r.value;
+  }
+  const int fd = static_cast<int>(value);
+  char link[64] = "";
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  ASSERT_GT(readlink(proc.c_str(), link, sizeof link - 1), 0);
+  EXPECT_STREQ(link, "anon_inode:[eventfd]");
+
+  RVX406A_SetEventHandler(0, 1, reinterpret_cast<void*>(&CountWake), 0);
+  RVX406A_SetEventEnable(0, 1);
+  sim::SetEventByte(0, 10, 0x01);  // the cause the watcher reads: motion
+  driver_wakes = 0;
+  const uint64_t one = 1;
+  ASSERT_EQ(write(fd, &one, sizeof one), 8);
+  ASSERT_EQ(write(fd, &one, sizeof one), 8);
+  for (u32 start = os::TickCount(); driver_wakes == 0 && os::TickCount() - start < 3000;) {
+    os::Sleep(1);
+  }
+  os::Sleep(50);
+  EXPECT_EQ(driver_wakes.load(), 16u);
+  RVX406A_UnloadDevice();
+  EXPECT_LT(fcntl(fd, F_GETFD), 0) << "unloading closes the event";
 }
 
 void Ignore(void*, uint32_t, uintptr_t, intptr_t) {}

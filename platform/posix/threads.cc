@@ -2,12 +2,14 @@
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -19,17 +21,6 @@
 
 namespace rvx::os {
 namespace {
-
-// Raw pthread primitives: a watcher thread is cancelled while it waits here,
-// and pthread_cond_wait is the cancellation point that leaves the mutex in a
-// known state (re-acquired, then released by the cleanup handler).
-struct Event {
-  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
-  bool signalled = false;
-};
-
-void UnlockMutex(void* mutex) { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex)); }
 
 // Shared by the thread and its handle; the last of the two frees it.
 struct Thread {
@@ -78,37 +69,45 @@ void* RunThread(void* arg) {
 
 }  // namespace
 
-Handle CreateEvent() { return new Event; }
+// A board event is an eventfd, so that a kernel driver handed its descriptor
+// (request 0xE0003878) can signal it as well as this process can. Reading
+// takes every signal given since the last read at once: auto-reset, and two
+// signals before a wait are one. The descriptor travels as descriptor + 1,
+// so that descriptor 0 is not a null handle.
+Handle CreateEvent() {
+  const int fd = eventfd(0, EFD_CLOEXEC);
+  return fd < 0 ? nullptr : reinterpret_cast<Handle>(static_cast<intptr_t>(fd) + 1);
+}
+
+namespace {
+int EventFd(Handle event) { return static_cast<int>(reinterpret_cast<intptr_t>(event) - 1); }
+}  // namespace
 
 void SetEvent(Handle event) {
   if (event == nullptr) return;
-  auto* e = static_cast<Event*>(event);
-  pthread_mutex_lock(&e->mutex);
-  e->signalled = true;
-  pthread_cond_signal(&e->cond);
-  pthread_mutex_unlock(&e->mutex);
+  const uint64_t one = 1;
+  while (write(EventFd(event), &one, sizeof one) < 0 && errno == EINTR) {
+  }
 }
 
+// read() is a cancellation point, so a watcher thread cancelled while it
+// waits here leaves nothing held.
 bool WaitEvent(Handle event) {
   if (event == nullptr) return false;
-  auto* e = static_cast<Event*>(event);
-  pthread_mutex_lock(&e->mutex);
-  pthread_cleanup_push(UnlockMutex, &e->mutex);
-  while (!e->signalled) pthread_cond_wait(&e->cond, &e->mutex);
-  e->signalled = false;  // auto-reset: one wake per signal
-  pthread_cleanup_pop(1);
-  return true;
+  uint64_t count = 0;
+  for (;;) {
+    if (read(EventFd(event), &count, sizeof count) == sizeof count) return true;
+    if (errno != EINTR) return false;
+  }
 }
 
 void CloseEvent(Handle event) {
-  if (event == nullptr) return;
-  auto* e = static_cast<Event*>(event);
-  pthread_cond_destroy(&e->cond);
-  pthread_mutex_destroy(&e->mutex);
-  delete e;
+  if (event != nullptr) close(EventFd(event));
 }
 
-uint64_t EventValue(Handle event) { return reinterpret_cast<uintptr_t>(event); }
+uint64_t EventValue(Handle event) {
+  return event == nullptr ? 0 : static_cast<uint64_t>(EventFd(event));
+}
 
 Handle CreateThread(ThreadProc proc, void* arg) {
   if (proc == nullptr) return nullptr;
