@@ -111,7 +111,8 @@ Handle CreateThread(ThreadProc proc, void* arg);
 bool WaitThread(Handle thread, uint32_t timeout_ms);
 void TerminateThread(Handle thread);
 void CloseThread(Handle thread);
-// 1 = above normal, 0 = normal.
+// 1 = above normal, 0 = normal; 2 = time-critical, for a thread that keeps
+// time as hardware would.
 bool SetThreadPriority(Handle thread, int priority);
 
 // A 32-bit word in memory that several processes map (a shared section)
@@ -120,6 +121,8 @@ bool SetThreadPriority(Handle thread, int priority);
 // process after changing the word, wakes every waiter of every process.
 // Waiters must tolerate waking early and recheck the word.
 void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t timeout_ms);
+// The same to the microsecond, as far as the system can time it.
+void WaitSharedWordMicros(std::atomic<uint32_t>* word, uint32_t expected, uint64_t timeout_us);
 void WakeSharedWord(std::atomic<uint32_t>* word);
 
 void Sleep(uint32_t ms);

@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint8_t kLoadEventMask = 0xC4;  // module command
 // Event register window.
+constexpr uint32_t kCauseWord = 10;
 constexpr uint32_t kMotionStatusWord = 12;
 constexpr uint32_t kInputStatusByte = 20;
 constexpr uint32_t kCompareStatusWord = 24;
@@ -183,6 +184,18 @@ void EventWrite(BoardModel* board, uint32_t offset, uint32_t value, int bytes) {
   for (int i = 0; i < bytes && offset + i < kEventSize; ++i) {
     board->event[offset + i] = static_cast<uint8_t>(value >> (8 * i));
   }
+}
+
+void LatchCause(BoardModel* board, uint16_t cause) {
+  EventWrite(board, kCauseWord, EventRead(*board, kCauseWord, 2) | cause, 2);
+}
+
+uint32_t EventBusRead(BoardModel* board, uint32_t offset, int bytes) {
+  const uint32_t value = EventRead(*board, offset, bytes);
+  for (uint32_t at = offset; at < offset + bytes && at < kEventSize; ++at) {
+    if (at == kCauseWord || at == kCauseWord + 1) board->event[at] = 0;
+  }
+  return value;
 }
 
 }  // namespace rvx::sim

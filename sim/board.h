@@ -98,6 +98,10 @@ bool PortWrite(BoardModel* board, uint32_t space, uint32_t offset, uint32_t valu
 // The event register window, little-endian, `bytes` 1 or 2.
 uint32_t EventRead(const BoardModel& board, uint32_t offset, int bytes);
 void EventWrite(BoardModel* board, uint32_t offset, uint32_t value, int bytes);
+// The interrupt cause (word 10) gathers the causes of every interrupt until
+// the bus reads it: a read over the bus clears the cause bytes it read.
+void LatchCause(BoardModel* board, uint16_t cause);
+uint32_t EventBusRead(BoardModel* board, uint32_t offset, int bytes);
 
 // Motion event bits of an axis (bit k enabled by WR1 bit 13 + k).
 constexpr uint8_t kDriveEndEvent = 0x01;
@@ -115,17 +119,24 @@ void ChipWrite(ChipModel* chip, uint32_t offset, uint16_t value);
 // Forces the driving bit; clearing it ends the running drive: a polled one
 // as completed, a profiled one where it stands.
 void ForceDriving(ChipModel* chip, uint32_t axis, bool driving);
-// Lets `ticks` ticks of the motion engine pass; false when no axis drives by
-// its profile any more (later ticks would change nothing).
-bool AdvanceChip(ChipModel* chip, uint64_t ticks);
+// Lets `seconds` (at most a tick) of the motion engine pass; false when no
+// axis drives by its profile any more (later time would change nothing).
+bool AdvanceChip(ChipModel* chip, double seconds);
 bool ProfiledDriveRunning(const ChipModel& chip);
 void SetChipEmergency(ChipModel* chip, bool on);
+// The drive's alarm output of an axis; where the axis watches it, a drive
+// running on it stops at once.
+void SetChipAlarm(ChipModel* chip, uint32_t axis, bool on);
 
 // Profiled interpolation (path.cc): starts the group's path from the end
-// points (and centres) given per axis; each tick moves the group along it.
+// points (and centres) given per axis; RunPath moves the group along it for
+// `seconds`, a segment waiting in continuous mode taking over on the pulse
+// after the running one ends.
 void StartPath(ChipModel* chip, uint16_t code, uint8_t group, const int32_t* ends,
                const int32_t* centres);
-void TickPath(ChipModel* chip);
+void RunPath(ChipModel* chip, double seconds);
+// The speed of a group axis of the running path, in PPS.
+double PathAxisSpeed(const ChipModel& chip, uint32_t axis);
 void StopPath(ChipModel* chip, bool sudden);
 
 // The machine model (machine.cc).
@@ -135,6 +146,10 @@ uint8_t InputByte(const AxisModel& axis);
 // What stops the axis in its direction, as RR2 bits (0: it may go on):
 // limits ahead, an enabled alarm, the emergency input.
 uint16_t StopCause(const AxisModel& axis, bool emergency);
+// Pulses the axis's drive can output before a sensor that acts on it
+// changes: a limit, a software limit, or the sensor its home search step
+// looks for (left, when backing off it); 0 when none lies ahead.
+uint32_t PulsesToEdge(const AxisModel& axis);
 // An alarm, the emergency input and a hard limit in its sudden mode stop at
 // once; the rest decelerate.
 bool StopsAtOnce(const AxisModel& axis, uint16_t cause);

@@ -1,6 +1,8 @@
 // The motion-controller chip: per-axis registers behind axis selection,
 // commands with their data latches, and drives that run by their profile in
 // simulated time (or, as a test shortcut, end after a number of RR0 polls).
+#include <cmath>
+
 #include "core/registers.h"
 #include "sim/board.h"
 
@@ -263,26 +265,46 @@ void AxisCommand(ChipModel* chip, uint32_t a, uint16_t code) {
   }
 }
 
-// One tick of a profiled drive: the counters follow the pulses output, then
-// the sensors have their say.
-void Tick(ChipModel* chip, AxisModel* axis) {
-  const uint32_t moved = static_cast<uint32_t>(Advance(&axis->motion, 1));
-  axis->reg.logical = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.logical) + moved);
-  axis->reg.real = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.real) + moved);
-  axis->place = static_cast<int32_t>(static_cast<uint32_t>(axis->place) + moved);
-  if (axis->home.step != 0) {
-    FollowHomeSearch(axis);
-  } else if (axis->motion.busy) {
-    if (const uint16_t cause = StopCause(*axis, chip->emergency)) {
-      axis->stop_cause |= cause;
-      StopsAtOnce(*axis, cause) ? SuddenStop(&axis->motion) : DecelerateStop(&axis->motion);
+bool Driving(const AxisModel& axis) { return axis.motion.busy || axis.home.step != 0; }
+
+// A profiled drive for `seconds`: the counters follow the pulses output, and
+// the run stops on each pulse at which a sensor acting on the drive changes,
+// so that the sensor has its say there and what it starts (a ramp down, the
+// next search step) takes the rest of the time.
+void RunAxis(ChipModel* chip, AxisModel* axis, double seconds) {
+  double left = seconds;
+  // A search whose steps all end at once cannot loop for ever.
+  for (int guard = 0; guard < 1000 && left > 0 && Driving(*axis); ++guard) {
+    int64_t delta = 0;
+    left -= Run(&axis->motion, left, PulsesToEdge(*axis), &delta);
+    const uint32_t moved = static_cast<uint32_t>(delta);
+    axis->reg.logical = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.logical) + moved);
+    axis->reg.real = static_cast<int32_t>(static_cast<uint32_t>(axis->reg.real) + moved);
+    axis->place = static_cast<int32_t>(static_cast<uint32_t>(axis->place) + moved);
+    if (axis->home.step != 0) {
+      FollowHomeSearch(axis);
+    } else if (axis->motion.busy) {
+      if (const uint16_t cause = StopCause(*axis, chip->emergency)) {
+        axis->stop_cause |= cause;
+        StopsAtOnce(*axis, cause) ? SuddenStop(&axis->motion) : DecelerateStop(&axis->motion);
+      }
     }
+    if (!Driving(*axis)) EndDrive(axis);
   }
-  if (!axis->motion.busy && axis->home.step == 0) EndDrive(axis);
 }
 
 uint16_t DriveStatus(const AxisModel& axis) {
   return static_cast<uint16_t>(axis.reg.rr1 | (OnEncoderZ(axis) ? 1u << rr1::kOnZPhase : 0));
+}
+
+bool InPath(const ChipModel& chip, int axis) {
+  return chip.path.motion.busy && chip.axis[axis].interpolating;
+}
+
+// An interpolating axis counts its own pulses, in its own multiplier's units.
+int32_t PathSpeed(const ChipModel& chip, int axis) {
+  const double m = EffectiveMultiplier(ParamsOf(chip.axis[axis].reg));
+  return static_cast<int32_t>(std::lround(PathAxisSpeed(chip, static_cast<uint32_t>(axis)) / m));
 }
 
 void ReadCommand(ChipModel* chip, uint16_t code) {
@@ -293,6 +315,7 @@ void ReadCommand(ChipModel* chip, uint16_t code) {
     value = code == cmd::kReadLogical ? axis.reg.logical
             : code == cmd::kReadReal  ? axis.reg.real
             : axis.motion.busy        ? axis.motion.speed
+            : InPath(*chip, a)        ? PathSpeed(*chip, a)
                                       : axis.speed;
   }
   chip->rr6 = static_cast<uint16_t>(value);
@@ -436,18 +459,16 @@ void ChipWrite(ChipModel* chip, uint32_t offset, uint16_t value) {
 bool ProfiledDriveRunning(const ChipModel& chip) {
   if (chip.path.motion.busy) return true;
   for (const AxisModel& axis : chip.axis) {
-    if (axis.motion.busy || axis.home.step != 0) return true;
+    if (Driving(axis)) return true;
   }
   return false;
 }
 
-bool AdvanceChip(ChipModel* chip, uint64_t ticks) {
-  for (uint64_t t = 0; t < ticks; ++t) {
-    if (!ProfiledDriveRunning(*chip)) return false;
-    if (chip->path.motion.busy) TickPath(chip);
-    for (AxisModel& axis : chip->axis) {
-      if (axis.motion.busy || axis.home.step != 0) Tick(chip, &axis);
-    }
+bool AdvanceChip(ChipModel* chip, double seconds) {
+  if (!ProfiledDriveRunning(*chip)) return false;
+  if (chip->path.motion.busy) RunPath(chip, seconds);
+  for (AxisModel& axis : chip->axis) {
+    if (Driving(axis)) RunAxis(chip, &axis, seconds);
   }
   return ProfiledDriveRunning(*chip);
 }
@@ -466,6 +487,15 @@ void SetChipEmergency(ChipModel* chip, bool on) {
     axis.stop_cause |= 1u << rr2::kEmergency;
     StopOne(&axis, true);
   }
+}
+
+void SetChipAlarm(ChipModel* chip, uint32_t a, bool on) {
+  AxisModel& axis = chip->axis[a];
+  axis.machine.alarm = on;
+  if (!on || !(axis.reg.wr2 & 1u << wr2::kAlarmEnable)) return;
+  if (!Driving(axis) && !InPath(*chip, static_cast<int>(a))) return;
+  axis.stop_cause |= 1u << rr2::kAlarm;
+  StopAxis(chip, a, true);
 }
 
 void ForceDriving(ChipModel* chip, uint32_t axis, bool driving) {

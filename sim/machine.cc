@@ -1,6 +1,8 @@
 // The machine around each simulated axis: its sensors as the input registers
 // show them and as they stop the axis, and the chip's automatic home search
 // run against them.
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -152,6 +154,59 @@ uint16_t StopCause(const AxisModel& axis, bool emergency) {
     cause |= 1u << rr2::kSoftLimitMinus;
   }
   return cause;
+}
+
+namespace {
+
+// Pulses from `from` until the position is `to`, going `direction`; 0 when
+// `to` does not lie ahead.
+int64_t Ahead(int64_t from, int64_t to, int direction) {
+  const int64_t d = (to - from) * direction;
+  return d > 0 ? d : 0;
+}
+
+// Pulses until a sensor window is entered (or, `leaving`, left).
+int64_t WindowEdge(int32_t place, const SensorWindow& w, int direction, bool leaving) {
+  if (!w.fitted) return 0;
+  if (leaving) return Ahead(place, direction > 0 ? w.to + 1LL : w.from - 1LL, direction);
+  return Ahead(place, direction > 0 ? w.from : w.to, direction);
+}
+
+}  // namespace
+
+uint32_t PulsesToEdge(const AxisModel& axis) {
+  const MachineModel& m = axis.machine;
+  const AxisState& r = axis.reg;
+  const int direction = axis.motion.direction;
+  int64_t edges[4] = {};
+  if (m.limits)
+    edges[0] = Ahead(axis.place, direction > 0 ? m.limit_plus : m.limit_minus, direction);
+  if (direction > 0 && Set(r.wr2, wr2::kSoftLimitPlus)) edges[1] = Ahead(r.logical, r.comp_plus, 1);
+  if (direction < 0 && Set(r.wr2, wr2::kSoftLimitMinus)) {
+    edges[1] = Ahead(r.logical, r.comp_minus, -1);
+  }
+  switch (axis.home.step) {
+    case 1:
+      edges[2] = WindowEdge(axis.place, m.near_home, direction, false);
+      break;
+    case 2:
+      edges[2] = WindowEdge(axis.place, m.home, direction, axis.home.backing_off);
+      break;
+    case 3:
+      if (m.z_period != 0) {
+        const int64_t z = m.z_period;
+        const int64_t past = ((axis.place % z) + z) % z;  // pulses since the mark below
+        edges[2] = direction > 0 ? z - past : (past == 0 ? z : past);
+      }
+      break;
+    default:
+      break;
+  }
+  int64_t nearest = 0;
+  for (const int64_t e : edges) {
+    if (e > 0 && (nearest == 0 || e < nearest)) nearest = e;
+  }
+  return static_cast<uint32_t>(std::min<int64_t>(nearest, UINT32_MAX));
 }
 
 bool StopsAtOnce(const AxisModel& axis, uint16_t cause) {

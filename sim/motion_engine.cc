@@ -150,21 +150,36 @@ double Margin(const AxisMotion& axis, const Piece& p, double t, const Limits& li
   return axis.pulse_count - travelled - StopDistance(After(k, p, t, false, 0), lim);
 }
 
-// Follows the piece for `t` and outputs the whole pulses travelled.
-void Move(AxisMotion* axis, const Piece& p, double t, bool whole, double target) {
+// Follows the piece for `t` and outputs the whole pulses travelled, or
+// exactly `exact` pulses when the piece was cut where the last of them is out.
+void Move(AxisMotion* axis, const Piece& p, double t, bool whole, double target,
+          uint32_t exact = 0) {
   const Kinematics k = KinematicsOf(*axis);
   const bool capped = Capped(*axis);
   axis->fraction += std::max(Distance(k, p, t), 0.0);
-  double pulses = std::floor(axis->fraction);
+  double pulses = exact != 0 ? exact : std::floor(axis->fraction);
   if (capped) pulses = std::min(pulses, static_cast<double>(axis->pulse_count - axis->output));
-  axis->fraction -= pulses;
+  axis->fraction = std::max(axis->fraction - pulses, 0.0);
   axis->output += static_cast<uint32_t>(pulses);
   const uint32_t step = static_cast<uint32_t>(pulses) * static_cast<uint32_t>(axis->direction);
   axis->position = static_cast<int32_t>(static_cast<uint32_t>(axis->position) + step);
   const Kinematics next = After(k, p, t, whole, target);
   axis->velocity = next.velocity;
   axis->accel = next.accel;
+  axis->elapsed += t;
   if (capped && axis->output == axis->pulse_count) Finish(axis);
+}
+
+// The moment within the first `t` of the piece at which `distance` more is
+// travelled: the earliest time the pulse that completes it is out.
+double TimeToTravel(const AxisMotion& axis, const Piece& p, double t, double distance) {
+  const Kinematics k = KinematicsOf(axis);
+  double lo = 0, hi = t;
+  for (int i = 0; i < 64; ++i) {
+    const double mid = (lo + hi) / 2;
+    (Distance(k, p, mid) >= distance ? hi : lo) = mid;
+  }
+  return hi;
 }
 
 // The fixed-pulse drive's deceleration point within the first `t` of the
@@ -179,9 +194,13 @@ double DecelerationPoint(const AxisMotion& axis, const Piece& p, double t, const
   return lo;
 }
 
-void Step(AxisMotion* axis, const Limits& lim) {
-  double left = kTickSeconds;
+// Follows the drive for at most `seconds`, or until `pulses` more are out
+// (0: no such end); returns the time that passed.
+double Step(AxisMotion* axis, const Limits& lim, double seconds, uint32_t pulses) {
+  const uint32_t goal = axis->output + pulses;
+  double left = seconds;
   for (int guard = 0; guard < 64 && left > 0 && axis->busy; ++guard) {
+    if (pulses != 0 && axis->output == goal) break;
     const double target = Target(*axis, lim);
     Kinematics k = KinematicsOf(*axis);
     const Piece p = Plan(&k, target, lim);
@@ -198,9 +217,23 @@ void Step(AxisMotion* axis, const Limits& lim) {
       whole = false;
       axis->phase = DrivePhase::kEnding;
     }
-    Move(axis, p, t, whole, target);
+    // The run ends on the pulse asked for, or on a fixed drive's last.
+    uint32_t wanted = pulses != 0 ? goal - axis->output : 0;
+    if (Capped(*axis)) {
+      const uint32_t rest = axis->pulse_count - axis->output;
+      wanted = wanted == 0 ? rest : std::min(wanted, rest);
+    }
+    uint32_t exact = 0;
+    if (wanted != 0 && Distance(k, p, t) >= wanted - axis->fraction) {
+      t = TimeToTravel(*axis, p, t, wanted - axis->fraction);
+      whole = false;
+      exact = wanted;
+    }
+    Move(axis, p, t, whole, target, exact);
     left -= t;
+    if (exact != 0) break;
   }
+  return seconds - std::max(left, 0.0);
 }
 
 uint16_t SpeedParameter(const AxisMotion& axis) {
@@ -260,17 +293,21 @@ void OverridePulseCount(AxisMotion* axis, uint32_t count) {
   axis->phase = count <= axis->output ? DrivePhase::kStopping : DrivePhase::kRunning;
 }
 
-int64_t Advance(AxisMotion* axis, uint64_t ticks) {
+double Run(AxisMotion* axis, double seconds, uint32_t pulses, int64_t* moved) {
   if (!axis->busy) return 0;
   const Limits lim = LimitsOf(axis->params);
   const uint32_t start = axis->output;
   const int direction = axis->direction;
-  for (uint64_t i = 0; i < ticks && axis->busy; ++i) {
-    Step(axis, lim);
-    ++axis->elapsed;
-  }
+  const double used = Step(axis, lim, seconds, pulses);
   if (axis->busy) axis->speed = SpeedParameter(*axis);
-  return static_cast<int64_t>(axis->output - start) * direction;
+  *moved += static_cast<int64_t>(axis->output - start) * direction;
+  return used;
+}
+
+int64_t Advance(AxisMotion* axis, uint64_t ticks) {
+  int64_t moved = 0;
+  for (uint64_t i = 0; i < ticks && axis->busy; ++i) Run(axis, kTickSeconds, 0, &moved);
+  return moved;
 }
 
 }  // namespace rvx::sim

@@ -4,10 +4,10 @@
 //
 // Within a tick the profile is followed exactly, piece by piece (constant
 // jerk or constant acceleration), so the tick only sets how often the outside
-// world can look; the fraction of the next pulse is carried over, so no
-// rounding accumulates however long an axis drives. A fixed-pulse drive starts
-// its deceleration at the moment the pulses left equal those it needs to stop,
-// found within the tick, and outputs exactly its count.
+// world can look, and a run can end on the very pulse something must act on; the fraction of the
+// next pulse is carried over, so no rounding accumulates however long an axis drives. A fixed-pulse
+// drive starts its deceleration at the moment the pulses left equal those it needs to stop, found
+// within the tick, and outputs exactly its count.
 //
 // The state is plain data so that it can live in the simulator's shared
 // section beside the chip registers it runs from.
@@ -57,7 +57,7 @@ struct AxisMotion {
   uint32_t pulse_count;  // of a fixed-pulse drive
   uint32_t output;       // pulses output since the drive started
   int32_t position;      // logical position
-  uint64_t elapsed;      // ticks since the drive started
+  double elapsed;        // seconds since the drive started
   double velocity;       // PPS
   double accel;          // PPS per second
   double fraction;       // of the next pulse already travelled
@@ -80,6 +80,12 @@ void OverrideDriveSpeed(AxisMotion* axis, uint16_t drive);
 // A new total count for a fixed-pulse drive, counted from its start. A count
 // already reached turns the drive into a decelerating stop.
 void OverridePulseCount(AxisMotion* axis, uint32_t count);
+
+// Lets up to `seconds` pass. With `pulses` > 0 the run ends early, the
+// moment the drive outputs the `pulses`-th pulse from now, so that whatever
+// that pulse sets off (a sensor, a limit) acts on it. Returns the time that
+// passed and adds the signed pulses output to *moved.
+double Run(AxisMotion* axis, double seconds, uint32_t pulses, int64_t* moved);
 
 // Lets `ticks` ticks pass; returns the signed pulses output, by which the
 // logical position has moved.

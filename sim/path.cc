@@ -104,26 +104,74 @@ void StartPath(ChipModel* chip, uint16_t code, uint8_t group, const int32_t* end
   if (!path.motion.busy) EndPath(chip);
 }
 
-void TickPath(ChipModel* chip) {
-  PathModel& path = chip->path;
-  Advance(&path.motion, 1);
-  const uint32_t length = path.motion.pulse_count;
+namespace {
+
+// Path pulses that may pass before a group axis could reach a position at
+// which a sensor acts: a line's axis moves at most one pulse per path pulse,
+// an arc's at most that and one for rounding, so the nearest edge of any
+// axis bounds it. Close to an edge an arc goes pulse by pulse.
+uint32_t PathPulsesToEdge(const ChipModel& chip) {
+  const PathModel& path = chip.path;
+  uint32_t nearest = 0;
   for (int i = 0; i < path.count; ++i) {
-    AxisModel& axis = chip->axis[path.axis[i]];
-    const int64_t travel = Travel(path, i, path.motion.output, length);
-    const int64_t delta = travel - path.applied[i];
-    path.applied[i] = static_cast<int32_t>(travel);
-    axis.reg.logical = Add(axis.reg.logical, delta);
-    axis.reg.real = Add(axis.reg.real, delta);
-    axis.place = Add(axis.place, delta);
-    if (delta == 0 || !path.motion.busy) continue;
-    axis.motion.direction = delta > 0 ? 1 : -1;  // the axis's own drive is idle meanwhile
-    if (const uint16_t cause = StopCause(axis, chip->emergency)) {
-      axis.stop_cause |= cause;
-      StopsAtOnce(axis, cause) ? SuddenStop(&path.motion) : DecelerateStop(&path.motion);
+    AxisModel axis = chip.axis[path.axis[i]];
+    // A line's axis keeps its way; an arc's may turn, so both count.
+    const int64_t way = path.end[i] - path.applied[i];
+    if (!path.arc && way == 0) continue;
+    for (const int direction : {1, -1}) {
+      if (!path.arc && (way > 0) != (direction > 0)) continue;
+      axis.motion.direction = static_cast<int8_t>(direction);
+      const uint32_t edge = PulsesToEdge(axis);
+      if (edge == 0) continue;
+      const uint32_t bound = !path.arc ? edge : edge > 2 ? edge - 2 : 1;
+      if (nearest == 0 || bound < nearest) nearest = bound;
     }
   }
-  if (!path.motion.busy) EndPath(chip);
+  return nearest;
+}
+
+}  // namespace
+
+void RunPath(ChipModel* chip, double seconds) {
+  PathModel& path = chip->path;
+  double left = seconds;
+  for (int guard = 0; guard < 100000 && left > 0 && path.motion.busy; ++guard) {
+    int64_t unused = 0;
+    left -= Run(&path.motion, left, PathPulsesToEdge(*chip), &unused);
+    const uint32_t length = path.motion.pulse_count;
+    for (int i = 0; i < path.count; ++i) {
+      AxisModel& axis = chip->axis[path.axis[i]];
+      const int64_t travel = Travel(path, i, path.motion.output, length);
+      const int64_t delta = travel - path.applied[i];
+      path.applied[i] = static_cast<int32_t>(travel);
+      axis.reg.logical = Add(axis.reg.logical, delta);
+      axis.reg.real = Add(axis.reg.real, delta);
+      axis.place = Add(axis.place, delta);
+      if (delta == 0 || !path.motion.busy) continue;
+      axis.motion.direction = delta > 0 ? 1 : -1;  // the axis's own drive is idle meanwhile
+      if (const uint16_t cause = StopCause(axis, chip->emergency)) {
+        axis.stop_cause |= cause;
+        StopsAtOnce(axis, cause) ? SuddenStop(&path.motion) : DecelerateStop(&path.motion);
+      }
+    }
+    // A segment waiting in continuous mode starts here and takes the rest of the time.
+    if (!path.motion.busy) EndPath(chip);
+  }
+}
+
+double PathAxisSpeed(const ChipModel& chip, uint32_t axis) {
+  const PathModel& path = chip.path;
+  if (!path.motion.busy || path.motion.pulse_count == 0) return 0;
+  for (int i = 0; i < path.count; ++i) {
+    if (path.axis[i] != axis) continue;
+    if (!path.arc) {
+      return path.motion.velocity * std::llabs(path.end[i]) / path.motion.pulse_count;
+    }
+    // Along a circle each axis goes as the sine or cosine of where it stands.
+    const double angle = path.angle + path.sweep * path.motion.output / path.motion.pulse_count;
+    return path.motion.velocity * std::fabs(i == 0 ? std::sin(angle) : std::cos(angle));
+  }
+  return 0;
 }
 
 void StopPath(ChipModel* chip, bool sudden) {

@@ -6,6 +6,7 @@
 // Windows toolchains, and a named lock per process would be overkill.
 #include "sim/sim.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -32,12 +33,11 @@ static_assert(std::is_trivially_copyable_v<Request>, "trace entries live in shar
 
 constexpr uint32_t kForwardTimeoutMs = 1000;  // a missed wake costs at most this
 
-// Simulated time in ticks of the motion engine. In real time it follows the
-// machine's monotonic clock from `origin` (microseconds); in stepped time it
-// moves only when told.
+// Simulated time in microseconds. In real time it follows the machine's
+// monotonic clock from `origin`; in stepped time it moves only when told.
 struct Time {
   Clock clock;
-  uint64_t ticks;
+  uint64_t micros;
   uint64_t origin;
 };
 
@@ -51,6 +51,9 @@ struct Shared {
   // the forwarders of every process sleep on.
   std::atomic<uint32_t> interrupts[kBoards];
   std::atomic<uint32_t> wake;
+  // Interrupts raised per cause bit of each board, never reset, so that a
+  // reader's count of what it has seen stays valid across a reset.
+  uint32_t causes[kBoards][16];
   uint32_t tracing;
   uint64_t trace_count;  // requests recorded since StartTrace
   Request trace[kTraceCapacity];
@@ -101,8 +104,9 @@ struct Device {
   uint64_t event = 0;
   bool registered = false;
   bool notify = false;
-  uint32_t seen = 0;     // interrupts of the board already passed on
-  bool pending = false;  // one arrived while notification was off
+  uint32_t seen = 0;              // interrupts of the board already passed on
+  bool pending = false;           // one arrived while notification was off
+  uint32_t causes_seen[16] = {};  // the board's cause counts at this device's last read
 };
 
 // Guards the per-process tables below. Held only briefly, never while
@@ -212,9 +216,11 @@ class Session {
   Connection* connection_ = nullptr;
 };
 
-// Latches the cause and tells every process. The caller holds the simulator lock.
+// Latches the cause beside those not yet read and tells every process. The
+// caller holds the simulator lock.
 void Interrupt(Shared* shared, uint32_t board, uint16_t cause) {
-  EventWrite(&shared->board[board], 10, cause, 2);
+  LatchCause(&shared->board[board], cause);
+  for (uint32_t bit = 0; bit < 16; ++bit) shared->causes[board][bit] += cause >> bit & 1u;
   shared->interrupts[board].fetch_add(1, std::memory_order_release);
   shared->wake.fetch_add(1, std::memory_order_release);
   os::WakeSharedWord(&shared->wake);
@@ -233,28 +239,32 @@ bool Moving(const Shared& shared) {
   return false;
 }
 
-// Lets `ticks` ticks pass on every board. The interrupt logic looks after
-// each tick, so that no event of a moving axis is missed; idle time passes at
-// once.
-void Run(Shared* shared, uint64_t ticks) {
-  for (uint64_t t = 0; t < ticks; ++t) {
+// Lets `micros` pass on every board, a tick at most at a time. The
+// interrupt logic looks after each step, so that no event of a moving axis
+// is missed; idle time passes at once.
+void Run(Shared* shared, uint64_t micros) {
+  for (uint64_t left = micros; left > 0;) {
+    const uint64_t step = std::min<uint64_t>(left, kTickMicros);
     bool moved = false;
     for (uint32_t b = 0; b < shared->config.board_count && b < kBoards; ++b) {
       if (!ProfiledDriveRunning(shared->board[b].chip)) continue;
       moved = true;
-      AdvanceChip(&shared->board[b].chip, 1);
+      AdvanceChip(&shared->board[b].chip, static_cast<double>(step) * 1e-6);
       ScanBoard(shared, b, true);
     }
     if (!moved) break;
+    left -= step;
   }
-  shared->time.ticks += ticks;
+  shared->time.micros += micros;
 }
 
+// Real time: the boards move on to the present, to the microsecond, so that
+// whatever a request or control call does acts where the axes are now.
 void Elapse(Shared* shared) {
   Time& time = shared->time;
   if (time.clock != Clock::kReal) return;
-  const uint64_t now = (os::MonotonicMicros() - time.origin) / kTickMicros;
-  if (now > time.ticks) Run(shared, now - time.ticks);
+  const uint64_t now = os::MonotonicMicros() - time.origin;
+  if (now > time.micros) Run(shared, now - time.micros);
 }
 
 template <typename Fn>
@@ -281,6 +291,7 @@ void UpdateAxis(uint32_t board, uint32_t axis, Fn fn) {
 void Record(Shared* shared, const Request& request) {
   if (!shared->tracing) return;
   shared->trace[shared->trace_count % kTraceCapacity] = request;
+  shared->trace[shared->trace_count % kTraceCapacity].time = shared->time.micros;
   ++shared->trace_count;
 }
 
@@ -319,6 +330,11 @@ uint32_t Truncate(uint32_t value, int bytes) {
   return bytes >= 4 ? value : value & ((1u << (8 * bytes)) - 1u);
 }
 
+bool IsEventWindow(uint32_t code) {
+  return code == ioctl::kEventReadByte || code == ioctl::kEventReadWord ||
+         code == ioctl::kEventWriteByte || code == ioctl::kEventWriteWord;
+}
+
 // A port or event-window request on a board; fills the record's value on reads.
 bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
   const int bytes = Width(code);
@@ -340,7 +356,7 @@ bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
       return PortWrite(board, record->space, record->offset, record->value);
     case ioctl::kEventReadByte:
     case ioctl::kEventReadWord:
-      record->value = EventRead(*board, record->offset, bytes);
+      record->value = EventBusRead(board, record->offset, bytes);
       *op = Op::kRead;
       return true;
     case ioctl::kEventWriteByte:
@@ -352,6 +368,27 @@ bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
     default:
       return false;
   }
+}
+
+// The cause word as a device reads it: every cause raised since that
+// device's own last read, as if the word were latched for it alone, so that
+// the watchers of several processes each learn of every interrupt.
+uint32_t CausesSeen(Device* device, const Shared& shared, uint32_t offset, int bytes,
+                    uint32_t value) {
+  constexpr uint32_t kCauseWord = 10;
+  for (int i = 0; i < bytes; ++i) {
+    const uint32_t at = offset + static_cast<uint32_t>(i);
+    if (at != kCauseWord && at != kCauseWord + 1) continue;
+    uint32_t byte = 0;
+    for (uint32_t bit = 0; bit < 8; ++bit) {
+      const uint32_t k = (at - kCauseWord) * 8 + bit;
+      const uint32_t raised = shared.causes[device->board][k];
+      if (raised != device->causes_seen[k]) byte |= 1u << bit;
+      device->causes_seen[k] = raised;
+    }
+    value = (value & ~(0xFFu << (8 * i))) | byte << (8 * i);
+  }
+  return value;
 }
 
 void Signal(uint64_t event) {
@@ -377,21 +414,64 @@ void Forward(Connection* c) {
   }
 }
 
+// How far ahead the forwarder looks for the next interrupt of a moving
+// board, and how finely it places it.
+constexpr uint64_t kLookAheadMicros = 500;
+constexpr uint64_t kFineMicros = 10;
+
+// Microseconds until `board` (a copy, run ahead) interrupts: found tick by
+// tick, then within the tick to kFineMicros; kLookAheadMicros when not
+// within that.
+uint64_t NextInterruptIn(BoardModel board) {
+  uint64_t at = 0;
+  for (const uint64_t step : {uint64_t{kTickMicros}, kFineMicros}) {
+    while (at < kLookAheadMicros) {
+      const BoardModel before = board;
+      const bool moving = AdvanceChip(&board.chip, static_cast<double>(step) * 1e-6);
+      if (ScanInterrupts(&board, true) != 0) {
+        if (step == kFineMicros) return at + step;
+        board = before;
+        break;
+      }
+      at += step;
+      if (!moving) return kLookAheadMicros;
+    }
+  }
+  return kLookAheadMicros;
+}
+
 // In real time the forwarder also keeps moving axes going while nobody else
-// looks, so that their interrupts come when they are due.
+// looks: it runs a copy of the moving boards ahead to find when the next
+// interrupt is due and wakes just then, so that the interrupt comes on time
+// without polling. A command written to a chip wakes it to look again.
 uint32_t ForwardInterrupts(void* arg) {
   auto* c = static_cast<Connection*>(arg);
   std::atomic<uint32_t>* wake = &c->shared->wake;
+  std::vector<BoardModel> moving;
   for (;;) {
     const uint32_t seen = wake->load(std::memory_order_acquire);
     if (c->closing.load()) return 0;
-    bool moving = false;
+    moving.clear();
+    uint64_t origin = 0, now = 0;
     {
       Session session(c);
-      moving = session && session->time.clock == Clock::kReal && Moving(*session.get());
+      if (session && session->time.clock == Clock::kReal) {
+        for (uint32_t b = 0; b < session->config.board_count && b < kBoards; ++b) {
+          if (ProfiledDriveRunning(session->board[b].chip)) moving.push_back(session->board[b]);
+        }
+        origin = session->time.origin;
+        now = session->time.micros;
+      }
     }
     Forward(c);
-    os::WaitSharedWord(wake, seen, moving ? 1 : kForwardTimeoutMs);
+    uint64_t sleep = uint64_t{kForwardTimeoutMs} * 1000;
+    if (!moving.empty()) {
+      uint64_t due = kLookAheadMicros;
+      for (const BoardModel& board : moving) due = std::min(due, NextInterruptIn(board));
+      const uint64_t at = origin + now + due, clock = os::MonotonicMicros();
+      sleep = at > clock ? at - clock : 0;
+    }
+    if (sleep > 0) os::WaitSharedWordMicros(wake, seen, sleep);
   }
 }
 
@@ -423,21 +503,28 @@ bool EventRequest(Device* device, uint32_t code, uint64_t event) {
     }
   }
   // The forwarder ends when the connection closes, which waits for it.
-  if (start_forwarder)
+  // The forwarder keeps the board's time: it runs before the busy threads
+  // of the machine, where the system allows.
+  if (start_forwarder) {
     device->connection->forwarder = os::CreateThread(ForwardInterrupts, device->connection);
+    os::SetThreadPriority(device->connection->forwarder, 2);
+  }
   return true;
 }
 
 void* OpenDevice(uint32_t board) {
   Connection* c = Current();
+  auto* device = new Device{c, board};
   {
     Session session(c);
     if (!session || board >= kBoards || board >= session->config.board_count ||
         !session->config.board[board].present) {
+      delete device;
       return nullptr;
     }
+    // Causes raised before the device was opened are not news to it.
+    std::memcpy(device->causes_seen, session->causes[board], sizeof device->causes_seen);
   }
-  auto* device = new Device{c, board};
   SpinGuard guard;
   Devices().push_back(device);
   return device;
@@ -484,6 +571,17 @@ int IoControl(void* handle, uint32_t code, void* in, uint32_t in_size, void* out
       PortRecord record{};
       if (!ReadRecord(in, in_size, &record)) return 0;
       if (!PortRequest(&session->board[device->board], code, &record, &request.op)) return 0;
+      if (IsEventWindow(code) && request.op == Op::kRead) {
+        record.value = CausesSeen(device, *session.get(), record.offset, Width(code), record.value);
+      }
+      // A command may start a drive or move a compare window: the
+      // forwarders look ahead again.
+      if (!IsEventWindow(code) && request.op == Op::kWrite && record.space == 1 &&
+          record.offset == chip::kWr0 && session->time.clock == Clock::kReal &&
+          Moving(*session.get())) {
+        session->wake.fetch_add(1, std::memory_order_release);
+        os::WakeSharedWord(&session->wake);
+      }
       ScanBoard(session.get(), device->board);
       if (request.op == Op::kRead && (!out || out_size < sizeof(PortRecord))) return 0;
       if (out && out_size >= sizeof(PortRecord)) {
@@ -502,11 +600,6 @@ int IoControl(void* handle, uint32_t code, void* in, uint32_t in_size, void* out
 }
 
 const rvx_driver_ops kOps = {RVX_DRIVER_ABI_VERSION, OpenDevice, IoControl, CloseDevice};
-
-bool IsEventWindow(uint32_t code) {
-  return code == ioctl::kEventReadByte || code == ioctl::kEventReadWord ||
-         code == ioctl::kEventWriteByte || code == ioctl::kEventWriteWord;
-}
 
 }  // namespace
 
@@ -590,7 +683,16 @@ uint8_t EventByte(uint32_t board, uint32_t offset) {
 }
 
 void SetEventByte(uint32_t board, uint32_t offset, uint8_t value) {
-  UpdateBoard(board, [&](BoardModel* b) { EventWrite(b, offset, value, 1); });
+  Session session(Current());
+  if (!session || board >= kBoards) return;
+  EventWrite(&session->board[board], offset, value, 1);
+  // A cause set from outside counts as latched: every reader sees it once.
+  if (offset == 10 || offset == 11) {
+    for (uint32_t bit = 0; bit < 8; ++bit) {
+      session->causes[board][(offset - 10) * 8 + bit] += value >> bit & 1u;
+    }
+  }
+  ScanBoard(session.get(), board);
 }
 
 AxisState Axis(uint32_t board, uint32_t axis) {
@@ -670,11 +772,8 @@ MachineModel Machine(uint32_t board, uint32_t axis) {
 }
 
 void SetAlarm(uint32_t board, uint32_t axis, bool on) {
-  UpdateAxis(board, axis, [&](AxisModel* a) {
-    a->machine.alarm = on;
-    if (on && a->motion.busy && (a->reg.wr2 & 1u << wr2::kAlarmEnable)) {
-      a->stop_cause |= 1u << rr2::kAlarm;  // the next tick stops it
-    }
+  UpdateBoard(board, [&](BoardModel* b) {
+    if (axis < kAxes) SetChipAlarm(&b->chip, axis, on);
   });
 }
 
@@ -708,7 +807,7 @@ void SetClock(Clock clock) {
   if (!session) return;
   Time& time = session->time;
   time.clock = clock;
-  time.origin = os::MonotonicMicros() - time.ticks * kTickMicros;
+  time.origin = os::MonotonicMicros() - time.micros;
 }
 
 Clock CurrentClock() {
@@ -718,22 +817,23 @@ Clock CurrentClock() {
 
 uint64_t Now() {
   Session session(Current());
-  return session ? session->time.ticks * kTickMicros : 0;
+  return session ? session->time.micros : 0;
 }
 
 void AdvanceTime(uint64_t micros) {
   Session session(Current());
-  if (session && session->time.clock == Clock::kStepped) Run(session.get(), micros / kTickMicros);
+  if (session && session->time.clock == Clock::kStepped) Run(session.get(), micros);
 }
 
 uint64_t Settle(uint64_t limit_micros) {
   Session session(Current());
   if (!session || session->time.clock != Clock::kStepped) return 0;
-  const uint64_t start = session->time.ticks;
-  const uint64_t limit = limit_micros / kTickMicros;
-  for (uint64_t passed = 0; passed < limit && Moving(*session.get()); ++passed)
-    Run(session.get(), 1);
-  return (session->time.ticks - start) * kTickMicros;
+  const uint64_t start = session->time.micros;
+  for (uint64_t passed = 0; passed < limit_micros && Moving(*session.get());
+       passed += kTickMicros) {
+    Run(session.get(), kTickMicros);
+  }
+  return session->time.micros - start;
 }
 
 // ---- Trace ----

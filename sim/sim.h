@@ -143,7 +143,8 @@ void SetEmergency(uint32_t board, bool on);
 // Digital inputs of module m (1..4) as the module register holds them.
 void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 
-// Latches `cause` in event window word 10 and interrupts: every process's
+// Latches `cause` in event window word 10, beside the causes not yet read
+// over the bus, and interrupts: every process's
 // events registered for the board are signalled, at once where notification
 // is enabled, else when it is enabled again.
 //
@@ -153,7 +154,10 @@ void SetDiBytes(uint32_t board, uint32_t module, uint8_t low, uint8_t high);
 // event mask (module command 0xC4) watches it, or the logical position of an
 // axis with WR1 bit 12 set coming into the window between its compare
 // registers (a moving axis going through it counts; a counter set or jumped
-// counts only where it stands). The event register
+// counts only where it stands). A bus read of word 10 gives every cause
+// raised since the same device last read it; the control interface shows
+// the causes raised since any device last read it, and a cause it sets
+// there counts as raised. The event register
 // window latches them (word 12 bits 5..7, bytes 20..27, word 24 bit a) and the
 // cause takes the PLD register 7 enables that apply (bit 0, bit m, bits 6..7).
 void RaiseInterrupt(uint32_t board, uint16_t cause);
@@ -166,7 +170,7 @@ void SetClock(Clock clock);  // the simulated time goes on from where it stands
 Clock CurrentClock();
 // Simulated microseconds since the boards were reset.
 uint64_t Now();
-// Stepped time: lets `micros` pass (in whole 100 us ticks); no effect in real time.
+// Stepped time: lets `micros` pass; no effect in real time.
 void AdvanceTime(uint64_t micros);
 // Stepped time: lets time pass until no axis of any board drives, at most
 // `limit_micros`; returns the microseconds that passed.
@@ -181,7 +185,8 @@ struct Request {
   Op op;
   uint32_t space;  // port record space (0 local, 1 chip, 2 PLD)
   uint32_t offset;
-  uint32_t value;  // value written, or value read back
+  uint32_t value;     // value written, or value read back
+  uint64_t time = 0;  // simulated microseconds when it was served
   // Port requests: op letter, space digit, offset and value in hex, the value
   // as wide as the request ("W1 00 0x010F", "R2 01 0x10", "R0 30 0x00000001").
   // Event-window requests: 'E' and the op letter in place of op and space

@@ -105,6 +105,36 @@ TEST_F(EventsTest, OneWakeDeliversMotionThenInputs) {
   DestroyTestWindow(window);
 }
 
+// A drive's end and an input change that interrupt while the watcher still
+// serves an earlier wake reach the callback together on its next wake.
+TEST_F(EventsTest, CausesThatComeTogetherAreDeliveredTogether) {
+  Load();
+  deliveries = 0;
+  static std::atomic<int> stage;
+  stage = 0;
+  RVX406A_SetEventHandler(0, 1, reinterpret_cast<void*>(+[](uint32_t board, uint32_t kind) {
+                            Record(board, kind);
+                            if (stage.exchange(1) != 0) return;
+                            for (u32 start = os::TickCount();
+                                 stage != 2 && os::TickCount() - start < 5000;) {
+                              os::Sleep(1);
+                            }
+                          }),
+                          0);
+  RVX406A_SetMotEventMask(0, 2, 1);
+  RVX406A_SetDiEventMask(0, 0xFFFF, 0);
+  RVX406A_SetEventEnable(0, 1);
+  sim::RaiseInterrupt(0, 0x01);
+  for (u32 start = os::TickCount(); stage != 1 && os::TickCount() - start < 3000;) os::Sleep(1);
+  ASSERT_EQ(stage, 1);
+  sim::SetMotionEvents(0, 2, 0x01);   // a drive end
+  sim::SetDiBytes(0, 1, 0xFE, 0xFF);  // input 0 comes on
+  stage = 2;
+  EXPECT_EQ(Deliveries(0x112), 0x112u);
+  os::Sleep(50);  // and nothing more
+  EXPECT_EQ(deliveries, 0x112u);
+}
+
 // A drive that ends in this process interrupts another process's watcher.
 RVX_TEST_CHILD(EventsWatchingChild) {
   if (RVX406A_LoadDevice() != 0) return 10;
@@ -233,6 +263,33 @@ TEST_F(CompareTest, TableReplacedWhileEventsArrive) {
   EXPECT_EQ(w[1] - w[0], 12);
   const i32 at = w[0] + 1 - base;
   EXPECT_TRUE(at == 0 || at == 100 || at == 200) << w[0];
+}
+
+// In real time, a dense table along a fast move: 40 windows 25 pulses apart
+// at 20,000 PPS, one every 1.25 ms. A refill that came after the axis had
+// reached the next window would end the events there.
+TEST_F(EventsTest, EveryWindowOfADenseTableComesInTimeInRealTime) {
+  sim::Reset(sim::Config{});  // real time, drives by their profile
+  Load();
+  RVX406A_SetPosSpeed(0, 1, 20000, 20000, 1, 1);  // no ramp
+  RVX406A_SetCompTrgWidth(0, 1, 1);
+  RVX406A_SetInitCompTrg(0);
+  const std::atomic<u32>& refills = event_tables().compare_events[0];
+  std::vector<u32> events;
+  for (int run = 0; run < 20; ++run) {
+    sim::SetPosition(0, 1, 0, 0);
+    RVX406A_SetCompTrgContTable(0, 1, 40, 500, 25);
+    const u32 before = refills;
+    RVX406A_Inc_Move(0, 1, 1700);
+    // Waited for as an application would, through the library.
+    for (u32 start = os::TickCount(); RVX406A_Done(0, 1) && os::TickCount() - start < 5000;) {
+      os::Sleep(2);
+    }
+    os::Sleep(5);  // the last refill
+    events.push_back(refills - before);
+  }
+  EXPECT_EQ(events, std::vector<u32>(20, 40));
+  RVX406A_SetFreeCompTrg(0);
 }
 
 }  // namespace

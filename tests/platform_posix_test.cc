@@ -2,6 +2,7 @@
 // priorities, message waits with a time-out, and what loading holds and
 // leaves behind (descriptors, mappings, objects in /dev/shm).
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,28 +62,48 @@ TEST(PosixVersionResourceTest, FindsStringValuesAndSurvivesDamage) {
   RemoveTree(path.substr(0, path.rfind('/')));
 }
 
-struct Niceness {
-  std::atomic<bool> go{false};
-  std::atomic<int> value{0};
+struct Scheduling {
+  std::atomic<int> step{0};  // the test's step the thread is to look at
+  std::atomic<int> seen{0};  // the step it looked at last
+  int policy[3] = {}, nice[3] = {};
 };
 
-// Above normal is a lower nice value, where the system allows it; never a higher one.
-TEST(PosixThreadTest, AboveNormalPriorityNeverLowersTheThread) {
-  Niceness n;
+// Above normal is a real-time class where the system grants one, else a
+// lower nice value, never a higher one; time-critical is above it; normal
+// goes back to the class and nice value the thread started with.
+TEST(PosixThreadTest, PrioritiesTakeARealTimeClassWhereAllowedAndGiveItBack) {
+  Scheduling s;
   const int normal = getpriority(PRIO_PROCESS, 0);  // a new thread starts with it
   os::Handle thread = os::CreateThread(
       [](void* arg) -> uint32_t {
-        auto* n = static_cast<Niceness*>(arg);
-        while (!n->go) os::Sleep(1);
-        n->value = getpriority(PRIO_PROCESS, 0);  // this thread's own
+        auto* s = static_cast<Scheduling*>(arg);
+        for (int step = 1; step <= 3; ++step) {
+          while (s->step != step) os::Sleep(1);
+          s->policy[step - 1] = sched_getscheduler(0);
+          s->nice[step - 1] = getpriority(PRIO_PROCESS, 0);  // this thread's own
+          s->seen = step;
+        }
         return 0;
       },
-      &n);
-  EXPECT_TRUE(os::SetThreadPriority(thread, 1));
-  n.go = true;
+      &s);
+  const bool realtime = sched_get_priority_min(SCHED_FIFO) >= 0 && geteuid() == 0;
+  for (const int priority : {1, 2, 0}) {
+    EXPECT_TRUE(os::SetThreadPriority(thread, priority));
+    const int step = s.step + 1;
+    s.step = step;
+    while (s.seen != step) os::Sleep(1);
+    const int i = step - 1;
+    if (priority == 0) {
+      EXPECT_EQ(s.policy[i], SCHED_OTHER);
+      EXPECT_EQ(s.nice[i], normal);
+    } else if (realtime) {
+      EXPECT_EQ(s.policy[i], SCHED_FIFO) << priority;
+    } else {
+      EXPECT_LE(s.nice[i], normal) << priority;
+    }
+  }
   ASSERT_TRUE(os::WaitThread(thread, 5000));
   os::CloseThread(thread);
-  EXPECT_LE(n.value, normal);
 }
 
 std::atomic<u32> driver_wakes{0};

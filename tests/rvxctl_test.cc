@@ -1,5 +1,6 @@
 // The command-line tool against the simulated board: each command run as a
 // separate process, its output and exit status checked.
+#include <algorithm>
 #include <memory>
 #include <sstream>
 
@@ -205,6 +206,40 @@ TEST_F(RvxctlTest, KeptBoardOutlivesEachRun) {
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
 }
 
+// The command position of board 0 axis 2 as the tool reports it.
+int Axis2Position() {
+  const std::string status = RunTool("--sim status 0 2").second;
+  int position = -1;
+  sscanf(status.substr(status.find('\n') + 1).c_str(), "%*u %*u %*x %d", &position);
+  return position;
+}
+
+// The stepped clock only on a kept board, whose time passes with sim step
+// and stands still in between.
+TEST_F(RvxctlTest, SteppedTimePassesOnlyOnAKeptBoardWhenTold) {
+  ExpectRuns({
+      {"--sim --sim-config=clock=stepped move 0 0 100", 2,
+       "rvxctl: clock=stepped: time passes only with rvxctl sim step MS, on a kept board"},
+      {"sim step 10", 1, "rvxctl: no simulated board running\n"},
+      {"sim start", 0, "simulated board started"},
+      {"sim step 10", 1, "rvxctl: the simulated board runs on the real clock\n"},
+      {"sim stop", 0, "simulated board stopped\n"},
+      {"--sim-config=clock=stepped sim start", 0, "simulated board started"},
+      {"sim step x", 2, "usage: rvxctl sim step MS\n"},
+      {"--sim jog 0 2 +", 0, "board 0 axis 2: jogging +"},
+  });
+  EXPECT_EQ(Axis2Position(), 0);
+  ExpectRuns({{"sim step 50", 0, "simulated time 0.050 s\n"}});
+  const int at = Axis2Position();
+  EXPECT_GT(at, 0);
+  EXPECT_EQ(Axis2Position(), at);
+  ExpectRuns({{"sim step 50", 0, "simulated time 0.100 s\n"},
+              {"sim status", 0, "stepped clock, time 0.100 s"}});
+  EXPECT_GT(Axis2Position(), at);
+  ExpectRuns({{"sim stop", 0, "simulated board stopped\n"}});
+  os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
+}
+
 TEST_F(RvxctlTest, ScopeSamplesAMoveUntilItsEnd) {
   const std::string csv = install_dir_ + "move.csv", svg = install_dir_ + "move.svg";
   const auto [status, output] = RunTool("--sim scope 0 0,1 --every 1 --csv " + csv +
@@ -231,6 +266,31 @@ TEST_F(RvxctlTest, ScopeSamplesAMoveUntilItsEnd) {
   for (const char* part : {"axis 1 position (pulses)", "speed (PPS)", "move 0 0,1", "</svg>"}) {
     EXPECT_NE(plot.find(part), std::string::npos) << part;
   }
+}
+
+// An interpolated move shows its speed on every axis of the path, rising,
+// holding and falling with the path's profile.
+TEST_F(RvxctlTest, ScopeShowsTheSpeedOfAPath) {
+  const std::string csv = install_dir_ + "line.csv";
+  const auto [status, output] =
+      RunTool("--sim scope 0 0,1 --every 5 --csv " + csv + " line 0 0,1 6000,2000");
+  ASSERT_EQ(status, 0) << output;
+  std::istringstream text(ReadFile(csv));
+  std::string line;
+  std::getline(text, line);
+  int top[2] = {0, 0}, moving = 0;
+  while (std::getline(text, line)) {
+    int command = 0, speed[2] = {0, 0};
+    if (sscanf(line.c_str(), "%*f,%d,%*d,%d,%*d,%*d,%d", &command, &speed[0], &speed[1]) != 3) {
+      continue;
+    }
+    if (command <= 0 || command >= 6000) continue;
+    moving += speed[0] > 0 && speed[1] > 0;
+    for (int i = 0; i < 2; ++i) top[i] = std::max(top[i], speed[i]);
+  }
+  EXPECT_GT(moving, 10);
+  EXPECT_EQ(top[0], 10000);  // the first axis leads the path at its drive speed
+  EXPECT_GT(top[1], 0);
 }
 
 }  // namespace

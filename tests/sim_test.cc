@@ -13,6 +13,8 @@
 namespace rvx::sim {
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 // The simulator's forwarder thread signals events; tests count them.
 std::atomic<uint64_t> last_signalled{0};
 std::atomic<int> signal_count{0};
@@ -94,12 +96,45 @@ TEST_F(SimTest, InterruptsReachTheirBoardsEventAndTheTraceKeepsTheNewest) {
   EXPECT_EQ(SignalsBy(2, 50), 1);
   Event(ioctl::kEnableEvent, 0);
   EXPECT_EQ(SignalsBy(3, 50), 2);
-  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0x0003u);
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0x0007u);  // nobody read the first cause
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0u);
   StartTrace();
   for (uint32_t i = 0; i < 65536 + 10; ++i) Io(ioctl::kWriteDword, 0, 0, i);
   const std::vector<Request> trace = Trace();
   ASSERT_EQ(trace.size(), 65536u);
   EXPECT_EQ(trace.front().value, 10u);  // the newest requests
+}
+
+// A drive's end and a module input change that interrupt before anyone
+// looks are both in the cause word, which a read clears for its reader
+// alone: another process's watcher on the same board still learns of both.
+TEST_F(SimTest, InterruptCausesGatherUntilTheCauseIsRead) {
+  Open();
+  void* other = ops_->open_device(0);
+  devices_.push_back(other);
+  const uint16_t axis = AxisSelectBit(3);
+  ConstantSpeedWithEvents(axis, 8000000, 1u << wr1::kMotionEventShift, 0x03);
+  const uint32_t module = pld::ModuleBase(1);
+  Io(ioctl::kWriteByte, 2, module + pld::kModuleDataLow, 0xFF);
+  Io(ioctl::kWriteByte, 2, module + pld::kModuleDataHigh, 0xFF);
+  Io(ioctl::kWriteByte, 2, module + pld::kModuleCommand, 0xC4);  // every input interrupts
+  Event(ioctl::kDisableEvent, 0);
+  Command(axis | cmd::kPulseCount, 1);
+  Command(axis | cmd::kFixedPlus);
+  AdvanceTime(1000);
+  SetDiBytes(0, 1, 0xFE, 0xFF);
+  EXPECT_EQ(Io(ioctl::kEventReadByte, 0, 10), 0x03u);
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0u);
+  std::swap(d_, other);
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0x03u);
+  EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0u);
+  std::swap(d_, other);
+  // The latched status words keep what they hold until the library clears them.
+  EXPECT_EQ(EventByte(0, 12), 0x20u);
+  EXPECT_EQ(EventByte(0, 20), 0x01u);
+  SetMotionEvents(0, 3, 0x01);         // a drive end
+  EXPECT_EQ(EventByte(0, 10), 0x01u);  // the control interface only looks
+  EXPECT_EQ(EventByte(0, 10), 0x01u);
 }
 
 TEST_F(SimTest, AMovingAxisInterruptsWhereItGoesThroughItsCompareWindow) {
@@ -119,6 +154,68 @@ TEST_F(SimTest, AMovingAxisInterruptsWhereItGoesThroughItsCompareWindow) {
   EXPECT_GT(Axis(0, 1).logical, 1002);  // it went through, it did not stop in it
   EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 10), 0xC0u);
   EXPECT_EQ(Io(ioctl::kEventReadWord, 0, 24), 0x2u);
+}
+
+// Axes 0 and 1 interpolate at 8,000 PPS along the path (125 us a pulse,
+// multiplier 1 on both), axis 0 first.
+class PathTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    Open();
+    Io(ioctl::kWriteWord, 1, chip::kWr5, 0x0004);
+    for (const uint16_t axis : {AxisSelectBit(0), AxisSelectBit(1)}) {
+      Command(axis | cmd::kRange, 8000000);
+      Command(axis | cmd::kInitialSpeed, 8000);
+      Command(axis | cmd::kDriveSpeed, 8000);
+    }
+  }
+  void Segment(uint16_t code, int32_t x, int32_t y, int32_t cx = 0, int32_t cy = 0) {
+    Command(AxisSelectBit(0) | cmd::kPulseCount, x);
+    Command(AxisSelectBit(1) | cmd::kPulseCount, y);
+    Command(AxisSelectBit(0) | cmd::kCenter, cx);
+    Command(AxisSelectBit(1) | cmd::kCenter, cy);
+    Command(code);
+  }
+  int32_t Speed(uint16_t axis) {
+    Command(AxisSelectBit(axis) | cmd::kReadSpeed);
+    return static_cast<int32_t>(Io(ioctl::kReadWord, 1, chip::kRr6) |
+                                Io(ioctl::kReadWord, 1, chip::kRr7) << 16);
+  }
+};
+
+// A segment waiting in continuous mode starts on the pulse after the running
+// one's last: 3 pulses, then 5, end after 8 x 125 us, not on the tick after
+// the hand-over at 375 us.
+TEST_F(PathTest, AWaitingSegmentTakesOverOnTheNextPulse) {
+  Segment(cmd::kLine2, 3, 0);
+  Io(ioctl::kWriteWord, 1, chip::kWr5, 0x4004);
+  Segment(cmd::kLine2, 5, 2);
+  AdvanceTime(990);
+  EXPECT_EQ(std::vector<int32_t>({Axis(0, 0).logical, Axis(0, 1).logical, Axis(0, 0).driving}),
+            std::vector<int32_t>({7, 2, 1}));
+  AdvanceTime(20);
+  EXPECT_EQ(std::vector<int32_t>({Axis(0, 0).logical, Axis(0, 1).logical, Axis(0, 0).driving}),
+            std::vector<int32_t>({8, 2, 0}));
+}
+
+// Each interpolating axis reads its own speed: along a line its share of the
+// path speed; along a circle started at its rightmost point, all of it on
+// the axis going up and none on the other, then the other way round.
+TEST_F(PathTest, EachAxisOfAPathReadsItsOwnSpeed) {
+  Segment(cmd::kLine2, 3000, -4000);
+  AdvanceTime(10000);
+  EXPECT_EQ(std::vector<int32_t>({Speed(0), Speed(1)}), std::vector<int32_t>({6000, 8000}));
+  Settle();
+  Segment(cmd::kArcCcw, 0, 0, -4000, 0);  // a full circle of radius 4,000
+  AdvanceTime(1050);                      // 8 pulses of 25,133: sin and cos of 0.002
+  EXPECT_NEAR(Speed(0), 16, 1);
+  EXPECT_EQ(Speed(1), 8000);
+  AdvanceTime(static_cast<uint64_t>(kPi * 4000 / 2 / 8000 * 1e6));  // a quarter further
+  EXPECT_EQ(Speed(0), 8000);
+  EXPECT_NEAR(Speed(1), 16, 1);
+  Settle();
+  EXPECT_EQ(std::vector<int32_t>({Speed(0), Speed(1)}), std::vector<int32_t>({0, 0}));
 }
 
 TEST_F(SimTest, InRealTimeADriveEndsAndInterruptsWithNobodyLooking) {

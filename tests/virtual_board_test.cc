@@ -106,6 +106,54 @@ TEST_F(VirtualBoardTest, HomeSearchesEndWhereTheChipWould) {
   }
 }
 
+// Up to the chip's top speed, where a tick holds hundreds of pulses, each
+// sensor acts on the pulse at which it becomes active: the search stops on
+// its Z mark or home edge, a limit in its sudden mode on the limit, and an
+// alarm or the emergency input where the axis stands when it comes.
+TEST_F(VirtualBoardTest, EverySensorActsOnItsOwnPulseAtAnySpeed) {
+  enum Sensor { kZ, kHome, kLimit, kAlarm, kEmergency };
+  // The sensor, where the axis starts, where it must stand, the result.
+  const std::tuple<Sensor, i32, i32, i32> sensors[] = {
+      {kZ, 1501, 2000, ERR_SUCCESS},       // mode 8: the next Z mark
+      {kHome, -20000, 1100, ERR_SUCCESS},  // mode 0: the home sensor's edge
+      {kLimit, 0, 200000, ERR_STOP_BY_HLPT},
+      {kAlarm, 0, 0, ERR_STOP_BY_ALM},  // 0: where it was when the input came
+      {kEmergency, 0, 0, ERR_STOP_BY_EMG},
+  };
+  RVX406A_SetHlmt(0, kAxis, 0, 0);
+  RVX406A_SetSvAlm(0, kAxis, 1, 0);
+  for (const u32 pps : {5000u, 30000u, 200000u, 1000000u, 4000000u}) {
+    RVX406A_SetHomeSpeed(0, kAxis, pps, pps, 10);
+    RVX406A_SetJogSpeed(0, kAxis, 1000, pps, 10);
+    for (const auto& [sensor, from, rest, result] : sensors) {
+      SCOPED_TRACE(testing::Message() << pps << " PPS, sensor " << sensor);
+      sim::SetPosition(0, kAxis, from, from);
+      i32 expected = rest;
+      if (sensor <= kHome) {
+        RVX406A_SetHomeMode(0, kAxis, sensor == kZ ? 8 : 0);
+        RVX406A_SetHomeDir(0, kAxis, 0);
+        RVX406A_SetHomeOffset(0, kAxis, 0);
+        RVX406A_Home_Move(0, kAxis);
+      } else {
+        RVX406A_Jog_Move(0, kAxis, 1);
+      }
+      if (sensor >= kAlarm) {
+        sim::AdvanceTime(2345);  // within a tick
+        expected = sim::MachinePosition(0, kAxis);
+        EXPECT_GT(expected, 0);
+        sensor == kAlarm ? sim::SetAlarm(0, kAxis, true) : sim::SetEmergency(0, true);
+      }
+      sim::Settle();
+      EXPECT_EQ(sim::MachinePosition(0, kAxis), expected);
+      EXPECT_EQ(RVX406A_GetMotionErrCod(0, kAxis), result);
+      if (sensor <= kHome) {
+        EXPECT_EQ(RVX406A_GetHomeSuccess(0, kAxis), 1);
+      }
+      sim::SetAlarm(0, kAxis, false), sim::SetEmergency(0, false);
+    }
+  }
+}
+
 TEST_F(VirtualBoardTest, PathsKeepTheirShapeAndEndOnTheirPoints) {
   RVX406A_SetIPMapAxes(0, 0, 0x03);
   RVX406A_SetIPPosSpeed(0, 0, 1000, 10000, 10, 10);

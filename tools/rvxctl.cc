@@ -1556,7 +1556,9 @@ void Usage(FILE *out) {
           "  sim start|status|stop\n"
           "      keep a simulated board (with the options given) in a "
           "background process\n"
-          "      until stopped; rvxctl --sim then joins it as it stands\n");
+          "      until stopped; rvxctl --sim then joins it as it stands\n"
+          "  sim step MS\n"
+          "      let MS milliseconds pass on a kept board with the stepped clock\n");
   fprintf(out,
           "options:\n"
           "  --sim[=N]             use N simulated boards (default 1) instead of "
@@ -1657,7 +1659,31 @@ void ApplySimSettings(const Options &options) {
 // sim start|status|stop: a simulated board kept by a background rvxctl
 // ("sim keep") between runs.
 int SimCommand(const Options &options, bool *keep) {
-  const std::string action = options.words.size() == 2 ? options.words[1] : "";
+  const size_t words = options.words.size();
+  std::string action = words == 2 || words == 3 ? options.words[1] : "";
+  if (action == "step") {
+    long ms = 0;
+    if (words != 3 || !ParseLong(options.words[2], &ms) || ms < 0) {
+      fprintf(stderr, "usage: rvxctl sim step MS\n");
+      return 2;
+    }
+    // Only boards that some process holds; asking would otherwise make new ones.
+    if (rvxctl::KeeperProcess() == 0 && !LibraryInUse()) {
+      fprintf(stderr, "rvxctl: no simulated board running\n");
+      return 1;
+    }
+    const bool stepped = rvx::sim::CurrentClock() == rvx::sim::Clock::kStepped;
+    if (stepped) rvx::sim::AdvanceTime(static_cast<uint64_t>(ms) * 1000);
+    const uint64_t now = rvx::sim::Now();
+    rvx::sim::RemoveNamedObjects();
+    if (!stepped) {
+      fprintf(stderr, "rvxctl: the simulated board runs on the real clock\n");
+      return 1;
+    }
+    printf("simulated time %.3f s\n", static_cast<double>(now) * 1e-6);
+    return 0;
+  }
+  if (words != 2) action.clear();
   if (action == "keep") {
     *keep = true;
     return 0;
@@ -1693,7 +1719,7 @@ int SimCommand(const Options &options, bool *keep) {
     printf("simulated board stopped\n");
     return 0;
   }
-  fprintf(stderr, "usage: rvxctl [OPTIONS] sim start|status|stop\n");
+  fprintf(stderr, "usage: rvxctl [OPTIONS] sim start|status|stop|step MS\n");
   return 2;
 }
 
@@ -1855,6 +1881,13 @@ int main(int argc, char **argv) {
     // stand, as a second program joins a real board.
     options.boards.polled_drives = options.drive_polls >= 0;
     joined = LibraryInUse();
+    // Nothing but "sim step" lets stepped time pass, so only a kept board can have it.
+    if (!joined && !keep && options.boards.clock == rvx::sim::Clock::kStepped) {
+      fprintf(stderr,
+              "rvxctl: clock=stepped: time passes only with rvxctl sim step MS, on a kept "
+              "board (rvxctl --sim-config=clock=stepped sim start)\n");
+      return 2;
+    }
     if (!joined) rvx::sim::Reset(options.boards);
   }
   int status = 1;

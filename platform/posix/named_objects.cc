@@ -237,6 +237,9 @@ void InitMutex(pthread_mutex_t* mutex) {
   pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
   pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
   pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+  // A holder preempted by busy threads must not keep a real-time waiter
+  // (a watcher answering an interrupt) waiting: it runs at the waiter's priority.
+  pthread_mutexattr_setprotocol(&attr, PTHREAD_PRIO_INHERIT);
   pthread_mutex_init(mutex, &attr);
   pthread_mutexattr_destroy(&attr);
 }

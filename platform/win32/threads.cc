@@ -51,8 +51,10 @@ void CloseThread(Handle thread) {
 }
 
 bool SetThreadPriority(Handle thread, int priority) {
-  return ::SetThreadPriority(thread, priority == 1 ? THREAD_PRIORITY_ABOVE_NORMAL
-                                                   : THREAD_PRIORITY_NORMAL) != FALSE;
+  const int level = priority > 1    ? THREAD_PRIORITY_HIGHEST
+                    : priority == 1 ? THREAD_PRIORITY_ABOVE_NORMAL
+                                    : THREAD_PRIORITY_NORMAL;
+  return ::SetThreadPriority(thread, level) != FALSE;
 }
 
 // Windows can wait on an address only within one process, so a waiter on
@@ -60,6 +62,10 @@ bool SetThreadPriority(Handle thread, int priority) {
 void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t timeout_ms) {
   const DWORD start = ::GetTickCount();
   while (word->load() == expected && ::GetTickCount() - start < timeout_ms) ::Sleep(1);
+}
+
+void WaitSharedWordMicros(std::atomic<uint32_t>* word, uint32_t expected, uint64_t timeout_us) {
+  WaitSharedWord(word, expected, static_cast<uint32_t>((timeout_us + 999) / 1000));
 }
 
 void WakeSharedWord(std::atomic<uint32_t>*) {}
