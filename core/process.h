@@ -93,6 +93,10 @@ struct Process {
   u32 move_table[kMaxBoards][kTableAxes];
   u16 home_table[kMaxBoards][kTableAxes];
   ContiEntry* conti_table = nullptr;  // the continuous interpolation table, when created
+  // What RVX406A_GetCurContiNum answers, kept beside the table by every call
+  // that changes it: that function reads without the mutex, and a table
+  // freed meanwhile must not be what it reads.
+  std::atomic<u16> conti_number{0};
 
   ProcessSeams seams;
 };
