@@ -79,6 +79,7 @@ struct Process {
   bool first_loader = true;
 
   const rvx_driver_ops* driver = nullptr;  // chosen at the first load
+  u32 pid = 0;  // this process's id, taken at each load: it marks the chip locks it holds
   bool driver_chosen = false;
   u8 board_config[kMaxBoards][kBoardConfigSize];
 

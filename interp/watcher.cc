@@ -56,7 +56,7 @@ uint32_t WatchBoard(void* arg) {
     const bool woke = os::WaitEvent(event);
     if (p.watcher_run != 1) return 0;
     if (!woke) continue;
-    const BoardIo io(p.table.board[board].handle);
+    const BoardIo io = BoardChannel(board);
     // Notification stays off while the wake is handled, so a burst of
     // interrupts cannot pile up behind it.
     SendEventRequest(io.device(), ioctl::kDisableEvent, event);

@@ -4,7 +4,9 @@
 // events while the table is replaced.
 #include "interp/events.h"
 
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -233,6 +235,107 @@ TEST_F(CompareTest, TableReplacedWhileEventsArrive) {
   EXPECT_EQ(w[1] - w[0], 12);
   const i32 at = w[0] + 1 - base;
   EXPECT_TRUE(at == 0 || at == 100 || at == 200) << w[0];
+}
+
+// Compare events on axis 0 as fast as the watcher refills the window: the
+// axis keeps jumping into the window it holds.
+class CompareStorm {
+ public:
+  CompareStorm() {
+    done_ = false;
+    thread_ = os::CreateThread(
+        [](void*) -> uint32_t {
+          while (!done_) {
+            const i32 inside = sim::Axis(0, 0).comp_minus + 1;
+            sim::SetPosition(0, 0, -7000000, 0);
+            sim::SetPosition(0, 0, inside, 0);
+          }
+          return 0;
+        },
+        nullptr);
+  }
+  ~CompareStorm() {
+    done_ = true;
+    EXPECT_TRUE(os::WaitThread(thread_, 10000));
+    os::CloseThread(thread_);
+  }
+
+ private:
+  static inline std::atomic<bool> done_;
+  os::Handle thread_;
+};
+
+// A driver in front of the simulator that holds a call up right after it
+// has written WR7 = 0x7ABC, raises a compare interrupt and gives the watcher
+// (of this or another process) up to 300 ms to move axis 0's window: a
+// refill that could slip into the call's sequence then surely does.
+const rvx_driver_ops* simulator = nullptr;
+int HoldingControl(void* device, uint32_t code, void* in, uint32_t in_size, void* out,
+                   uint32_t out_size, uint32_t* returned) {
+  const int ok = simulator->io_control(device, code, in, in_size, out, out_size, returned);
+  PortRecord r{};
+  if (code == ioctl::kWriteWord && in_size == sizeof r) memcpy(&r, in, sizeof r);
+  if (r.space == 1 && r.offset == chip::kWr7 && r.value == 0x7ABC) {
+    const i32 window = sim::Axis(0, 0).comp_minus;
+    sim::RaiseInterrupt(0, 0xC0);
+    for (u32 start = os::TickCount();
+         sim::Axis(0, 0).comp_minus == window && os::TickCount() - start < 300;) {
+      os::Sleep(1);
+    }
+  }
+  return ok;
+}
+
+// Axis 2's logical position set and read back: for `ms` milliseconds, then
+// `held` times held up inside the set. The number of rounds that read back
+// another value.
+u32 SetAndReadBack(u32 ms, u32 held) {
+  u32 mismatches = 0;
+  const u32 start = os::TickCount();
+  for (u32 k = 1; os::TickCount() - start < ms; ++k) {
+    // Both halves change from round to round, and neither is the table's.
+    const i32 value = static_cast<i32>(k * 0x00050003u) ^ (k & 1 ? -1 : 0);
+    RVX406A_SetCommandPos(0, 2, value);
+    mismatches += RVX406A_GetCommandPos(0, 2) != value;
+  }
+  // A watcher's wake may still use the driver it began with after the swap back.
+  static rvx_driver_ops holding;
+  simulator = process().driver;
+  holding = *simulator;
+  holding.io_control = HoldingControl;
+  process().driver = &holding;
+  for (u32 k = 0; k < held; ++k) {
+    const i32 value = static_cast<i32>(0x7ABC1234 + k);
+    RVX406A_SetCommandPos(0, 2, value);
+    mismatches += RVX406A_GetCommandPos(0, 2) != value;
+  }
+  process().driver = simulator;
+  return mismatches;
+}
+
+RVX_TEST_CHILD(CompareSetAndReadBack) {
+  if (RVX406A_LoadDevice() != 0) return 100;
+  const u32 mismatches = SetAndReadBack(static_cast<u32>(std::stoul(args[0])), 3);
+  RVX406A_UnloadDevice();
+  return static_cast<int>(std::min(mismatches, 99u));
+}
+
+TEST_F(CompareTest, RefillsKeepOtherCallsRegisterSequencesWhole) {
+  RVX406A_SetCompTrgWidth(0, 0, 3);
+  RVX406A_SetCompTrgContTable(0, 0, 255, 1000, 7);
+  const std::atomic<u32>& refills = event_tables().compare_events[0];
+  for (const bool child : {false, true}) {
+    SCOPED_TRACE(child ? "another process" : "this process");
+    const u32 before = refills;
+    u32 mismatches = 0;
+    {
+      CompareStorm storm;
+      mismatches = child ? static_cast<u32>(RunChild("CompareSetAndReadBack", {"1000"}))
+                         : SetAndReadBack(1000, 3);
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_GE(refills - before, 10u);
+  }
 }
 
 }  // namespace

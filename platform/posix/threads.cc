@@ -1,6 +1,7 @@
 // Events, threads, sleeping and clocks.
 #include <linux/futex.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -177,6 +178,8 @@ void WakeSharedWord(std::atomic<uint32_t>* word) {
 }
 
 void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void YieldThread() { sched_yield(); }
 
 uint32_t TickCount() {
   timespec now;
