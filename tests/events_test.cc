@@ -237,6 +237,38 @@ TEST_F(CompareTest, TableReplacedWhileEventsArrive) {
   EXPECT_TRUE(at == 0 || at == 100 || at == 200) << w[0];
 }
 
+// A compare event of the table before, raised just before a new table far
+// from the axis is loaded, reaches the watcher after it: the new table still
+// holds its first window once the watcher is done with the event.
+TEST_F(CompareTest, NewTableStartsAtItsFirstPositionWhateverTheTableBeforeRaised) {
+  const EventTables& t = event_tables();
+  const u32 stale_before = t.stale_compare_events[0];
+  std::vector<i32> wrong;
+  for (i32 k = 0; k < 200; ++k) {
+    RVX406A_SetCompTrgContTable(0, 1, 3, 10000, 100);
+    const u32 handled = t.compare_events[0] + t.stale_compare_events[0];
+    sim::SetPosition(0, 1, -5000000, 0);  // into the window from afar: an event
+    sim::SetPosition(0, 1, Window()[0] + 1, 0);
+    const i32 first = 5000000 + 1000 * k;
+    RVX406A_SetCompTrgContTable(0, 1, 2, first, 100000);
+    for (u32 start = os::TickCount(); t.compare_events[0] + t.stale_compare_events[0] == handled &&
+                                      os::TickCount() - start < 3000;) {
+      os::YieldThread();
+    }
+    if (Window() != std::vector<i32>({first - 1, first + 11})) wrong.push_back(k);
+  }
+  EXPECT_THAT(wrong, testing::IsEmpty());
+  // Some events did come after the replacement (and were left alone).
+  EXPECT_GT(t.stale_compare_events[0] - stale_before, 0u);
+  // An event of the new table, after the replacement, still moves it on.
+  sim::SetPosition(0, 1, -5000000, 0);
+  sim::SetPosition(0, 1, Window()[0] + 1, 0);
+  for (u32 start = os::TickCount(); Window()[0] == 5199000 - 1 && os::TickCount() - start < 3000;) {
+    os::Sleep(1);
+  }
+  EXPECT_EQ(Window(), (std::vector<i32>({5299000 - 1, 5299000 + 11})));
+}
+
 // Compare events on axis 0 as fast as the watcher refills the window: the
 // axis keeps jumping into the window it holds.
 class CompareStorm {
