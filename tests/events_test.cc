@@ -370,5 +370,48 @@ TEST_F(CompareTest, RefillsKeepOtherCallsRegisterSequencesWhole) {
   }
 }
 
+// Holds the chip lock's place for a process: writes its id to args[0], then
+// lives until args[1] exists.
+RVX_TEST_CHILD(ChipLockHolder) {
+  WriteFile(args[0], std::to_string(CurrentProcessId()));
+  for (u32 start = os::TickCount(); ReadFile(args[1]).empty() && os::TickCount() - start < 10000;) {
+    os::Sleep(5);
+  }
+  return 0;
+}
+
+// A call waits while another process holds the board's chip lock, and goes
+// on once that process has died holding it.
+TEST_F(CompareTest, ChipLockWaitsForItsHolderAndPassesOverADeadOne) {
+  const std::string id_file = install_dir_ + "holder", end_file = install_dir_ + "end";
+  const ChildProcess child = StartChild("ChipLockHolder", {id_file, end_file});
+  for (u32 start = os::TickCount(); ReadFile(id_file).empty() && os::TickCount() - start < 10000;) {
+    os::Sleep(5);
+  }
+  const u32 holder = static_cast<u32>(std::stoul("0" + ReadFile(id_file)));
+  ASSERT_NE(holder, 0u);
+  u32& lock = shared().board[0].chip_lock;
+  __atomic_store_n(&lock, holder, __ATOMIC_RELEASE);
+  static std::atomic<bool> set;
+  set = false;
+  os::Handle caller = os::CreateThread(
+      [](void*) -> uint32_t {
+        RVX406A_SetCommandPos(0, 2, 4321);
+        set = true;
+        return 0;
+      },
+      nullptr);
+  os::Sleep(200);
+  EXPECT_FALSE(set);
+  EXPECT_EQ(sim::Axis(0, 2).logical, 0);
+  WriteFile(end_file, "end");
+  EXPECT_EQ(WaitChild(child), 0);
+  EXPECT_TRUE(os::WaitThread(caller, 5000));
+  os::CloseThread(caller);
+  EXPECT_EQ(
+      std::make_tuple(bool(set), sim::Axis(0, 2).logical, __atomic_load_n(&lock, __ATOMIC_ACQUIRE)),
+      std::make_tuple(true, 4321, 0u));
+}
+
 }  // namespace
 }  // namespace rvx::test
