@@ -366,7 +366,7 @@ TEST_F(CompareTest, RefillsKeepOtherCallsRegisterSequencesWhole) {
                          : SetAndReadBack(1000, 3);
     }
     EXPECT_EQ(mismatches, 0u);
-    EXPECT_GE(refills - before, 10u);
+    EXPECT_GE(refills - before, 3u);  // at least those of the held rounds
   }
 }
 
