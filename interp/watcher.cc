@@ -78,7 +78,8 @@ uint32_t WatchBoard(void* arg) {
   Process& p = process();
   const u32 board = *static_cast<const u32*>(arg);
   const std::atomic<u32>& generation = event_tables().compare_generation[board];
-  u32 woke_before = generation;
+  // Before the first wake, any table loaded may be newer than its event.
+  u32 woke_before = generation - 1;
   for (;;) {
     os::Handle event = p.event[board];
     if (event == nullptr) return 0;
