@@ -297,17 +297,20 @@ class CompareStorm {
   os::Handle thread_;
 };
 
-// A driver in front of the simulator that holds a call up right after it
-// has written WR7 = 0x7ABC, raises a compare interrupt and gives the watcher
-// (of this or another process) up to 300 ms to move axis 0's window: a
-// refill that could slip into the call's sequence then surely does.
+// A driver in front of the simulator that, when armed, holds a call up
+// right after it has written WR7 = 0x7ABC, raises a compare interrupt and
+// gives the watcher (of this or another process) up to 300 ms to move axis
+// 0's window: a refill that could slip into the call's sequence then surely
+// does. Installed before any event, so that every wake of the watcher uses
+// it; the next load puts the simulator back.
 const rvx_driver_ops* simulator = nullptr;
+std::atomic<bool> hold_next{false};
 int HoldingControl(void* device, uint32_t code, void* in, uint32_t in_size, void* out,
                    uint32_t out_size, uint32_t* returned) {
   const int ok = simulator->io_control(device, code, in, in_size, out, out_size, returned);
   PortRecord r{};
   if (code == ioctl::kWriteWord && in_size == sizeof r) memcpy(&r, in, sizeof r);
-  if (r.space == 1 && r.offset == chip::kWr7 && r.value == 0x7ABC) {
+  if (r.space == 1 && r.offset == chip::kWr7 && r.value == 0x7ABC && hold_next.exchange(false)) {
     const i32 window = sim::Axis(0, 0).comp_minus;
     sim::RaiseInterrupt(0, 0xC0);
     for (u32 start = os::TickCount();
@@ -316,6 +319,13 @@ int HoldingControl(void* device, uint32_t code, void* in, uint32_t in_size, void
     }
   }
   return ok;
+}
+void InstallHoldingDriver() {
+  static rvx_driver_ops holding;
+  if (process().driver != &holding) simulator = process().driver;
+  holding = *simulator;
+  holding.io_control = HoldingControl;
+  process().driver = &holding;
 }
 
 // Axis 2's logical position set and read back: for `ms` milliseconds, then
@@ -330,29 +340,25 @@ u32 SetAndReadBack(u32 ms, u32 held) {
     RVX406A_SetCommandPos(0, 2, value);
     mismatches += RVX406A_GetCommandPos(0, 2) != value;
   }
-  // A watcher's wake may still use the driver it began with after the swap back.
-  static rvx_driver_ops holding;
-  simulator = process().driver;
-  holding = *simulator;
-  holding.io_control = HoldingControl;
-  process().driver = &holding;
   for (u32 k = 0; k < held; ++k) {
     const i32 value = static_cast<i32>(0x7ABC1234 + k);
+    hold_next = true;
     RVX406A_SetCommandPos(0, 2, value);
     mismatches += RVX406A_GetCommandPos(0, 2) != value;
   }
-  process().driver = simulator;
   return mismatches;
 }
 
 RVX_TEST_CHILD(CompareSetAndReadBack) {
   if (RVX406A_LoadDevice() != 0) return 100;
+  InstallHoldingDriver();
   const u32 mismatches = SetAndReadBack(static_cast<u32>(std::stoul(args[0])), 3);
   RVX406A_UnloadDevice();
   return static_cast<int>(std::min(mismatches, 99u));
 }
 
 TEST_F(CompareTest, RefillsKeepOtherCallsRegisterSequencesWhole) {
+  InstallHoldingDriver();
   RVX406A_SetCompTrgWidth(0, 0, 3);
   RVX406A_SetCompTrgContTable(0, 0, 255, 1000, 7);
   const std::atomic<u32>& refills = event_tables().compare_events[0];
