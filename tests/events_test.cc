@@ -350,6 +350,8 @@ u32 SetAndReadBack(u32 ms, u32 held) {
 }
 
 RVX_TEST_CHILD(CompareSetAndReadBack) {
+  // The parent's watcher refills; one here would only read the driver as it is swapped.
+  process().seams.Fail(OsCall::kCreateThread);
   if (RVX406A_LoadDevice() != 0) return 100;
   InstallHoldingDriver();
   const u32 mismatches = SetAndReadBack(static_cast<u32>(std::stoul(args[0])), 3);
