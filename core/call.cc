@@ -163,7 +163,7 @@ BoardCall::BoardCall(u16 board, LogRule rule)
   } else if (record().handle == nullptr) {
     Fail(ERR_INVALID_HANDLE);
   } else {
-    io_ = BoardIo(record().handle, process().driver);
+    io_ = BoardIo(record().handle, process().driver, &block().chip_lock, process().pid);
   }
 }
 

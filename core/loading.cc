@@ -159,7 +159,7 @@ i32 OpenBoards(Process& p) {
   for (u32 n = 0; n < kMaxBoards && driver != nullptr; ++n) {
     void* handle = driver->open_device(n);
     if (handle == nullptr) break;
-    const BoardIo io(handle);
+    const BoardIo io(handle, driver, &p.shared->board[n].chip_lock, p.pid);
     memset(p.board_config[n], 0, kBoardConfigSize);
     io.Request(ioctl::kBoardConfig, p.board_config[n], kBoardConfigSize, true);
     if (p.first_loader && !io.BusTest()) return ERR_DEVICE_PCI_BUS;
@@ -211,6 +211,7 @@ RVX406A_API int32_t RVX406A_LoadDevice(void) {
   Process& p = process();
   const std::lock_guard<os::ThreadLock> serial(p.calls);
   os::TakeNamedObjectFailure();
+  p.pid = os::CurrentProcessId();
   const bool have_mutex = OpenLibraryMutex(p);
   Call call(LogRule::kLifecycle, Boards::kNotRequired);
   if (!call.Check(have_mutex && HoldLoadedMarker(p), ERR_CREATE_KERNEL_DRIVER_FAIL)) {

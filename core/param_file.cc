@@ -229,7 +229,7 @@ bool LoadParameterFile(u32 board) {
   Process& p = process();
   const BoardRecord& record = p.table.board[board];
   if (record.handle == nullptr || record.axis_count != kAxesPerBoard) return false;
-  const BoardIo io(record.handle);
+  const BoardIo io = BoardChannel(board);
   BoardBlock& block = p.shared->board[board];
   AxisBlock& board_values = block.axis[0];
   const u32 modules = FittedModules(record);
@@ -264,7 +264,7 @@ bool SaveParameterFile(u32 board) {
   Process& p = process();
   const BoardRecord& record = p.table.board[board];
   if (record.handle == nullptr || record.axis_count != kAxesPerBoard) return false;
-  const BoardIo io(record.handle);
+  const BoardIo io = BoardChannel(board);
   const BoardBlock& block = p.shared->board[board];
   const std::string path = ParameterFilePath(board);
 

@@ -79,6 +79,7 @@ struct Process {
   bool first_loader = true;         // cleared when a load joins; never set again
 
   const rvx_driver_ops* driver = nullptr;  // chosen at the first load
+  u32 pid = 0;  // this process's id, taken at each load: it marks the chip locks it holds
   bool driver_chosen = false;
   u8 board_config[kMaxBoards][kBoardConfigSize];
 
@@ -93,6 +94,10 @@ struct Process {
   u32 move_table[kMaxBoards][kTableAxes];
   u16 home_table[kMaxBoards][kTableAxes];
   ContiEntry* conti_table = nullptr;  // the continuous interpolation table, when created
+  // What RVX406A_GetCurContiNum answers, kept beside the table by every call
+  // that changes it: that function reads without the mutex, and a table
+  // freed meanwhile must not be what it reads.
+  std::atomic<u16> conti_number{0};
 
   ProcessSeams seams;
 };

@@ -8,9 +8,43 @@ namespace {
 // Settle reads follow every port write: the board needs them before the next access.
 constexpr int kWriteSettleReads = 2;
 
+// A chip lock taker first retries at once, then lets others run; now and
+// then it asks whether the holder's process still runs.
+constexpr u32 kChipSpins = 64;
+constexpr u32 kChipRoundsPerCheck = 1024;
+
 }  // namespace
 
 BoardIo::BoardIo(void* device) : device_(device), driver_(process().driver) {}
+
+BoardIo BoardChannel(u32 board) {
+  Process& p = process();
+  u32* lock =
+      p.shared != nullptr && board < kMaxBoards ? &p.shared->board[board].chip_lock : nullptr;
+  void* device = board < kMaxBoards ? p.table.board[board].handle : nullptr;
+  return BoardIo(device, p.driver, lock, p.pid);
+}
+
+void BoardIo::WaitForChip() const {
+  for (u32 round = 1;; ++round) {
+    u32 holder = __atomic_load_n(chip_lock_, __ATOMIC_RELAXED);
+    // A process that died inside a sequence left the chip as any request
+    // leaves it: the next sequence starts afresh.
+    if (holder != 0 && holder != owner_ && round % kChipRoundsPerCheck == 0 &&
+        !os::ProcessRunning(holder)) {
+      if (__atomic_compare_exchange_n(chip_lock_, &holder, owner_, false, __ATOMIC_ACQUIRE,
+                                      __ATOMIC_RELAXED)) {
+        return;
+      }
+    }
+    u32 free = 0;
+    if (holder == 0 && __atomic_compare_exchange_n(chip_lock_, &free, owner_, false,
+                                                   __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+      return;
+    }
+    if (round > kChipSpins) os::YieldThread();
+  }
+}
 
 u32 BoardIo::Port(u32 code, u32 space, u32 offset, u32 value) const {
   if (device_ == nullptr || driver_ == nullptr) return 0;
@@ -61,12 +95,14 @@ void BoardIo::Settle(int count) const {
 }
 
 void BoardIo::Write32(u16 command_word, i32 value) const {
+  const Sequence sequence(*this);
   SetChip(chip::kWr7, static_cast<u16>(value >> 16));  // arithmetic: keeps the sign
   SetChip(chip::kWr6, static_cast<u16>(value & 0xFFFF));
   Command(command_word);
 }
 
 i32 BoardIo::Read32(u16 command_word) const {
+  const Sequence sequence(*this);
   Command(command_word);
   const u32 high = Chip(chip::kRr7);
   const u32 low = Chip(chip::kRr6);

@@ -1,6 +1,7 @@
 // Register access over the driver port: typed port reads and writes with the
 // settle delay, chip commands, and 32-bit values through the 16-bit data
-// registers. Callers hold the library mutex; nothing here locks.
+// registers. Callers hold the library mutex, except the watcher threads; the
+// chip register sequences take the board's chip lock (BoardIo).
 #ifndef RVX_CORE_REGISTERS_H_
 #define RVX_CORE_REGISTERS_H_
 
@@ -241,12 +242,43 @@ constexpr u16 AxisSelectBit(u32 axis) { return axis < 4 ? static_cast<u16>(0x100
 constexpr u32 ChipNumber(u32 /*board*/, u32 /*axis*/) { return 1; }
 
 // One board's driver channel. A null device skips every request; reads give 0.
+//
+// The chip lock. A chip register sequence (data registers then the command
+// that takes them, or an axis selection then the selected register) must
+// reach the chip whole. The library mutex keeps calls apart, but a watcher
+// thread refills the compare window without it, in this or another process.
+// So every sequence holds the board's chip lock, a word in the board's shared
+// block holding the process id of its holder. A holder only sends the few
+// requests of its sequence and waits for nothing, so a taker spins; a holder
+// that died is found out and passed over. A channel without a lock word
+// (event requests, tests) locks nothing.
 class BoardIo {
  public:
   // Through the process's driver.
   explicit BoardIo(void* device);
-  BoardIo(void* device, const rvx_driver_ops* driver) : device_(device), driver_(driver) {}
+  BoardIo(void* device, const rvx_driver_ops* driver, u32* chip_lock = nullptr, u32 owner = 0)
+      : device_(device), driver_(driver), chip_lock_(chip_lock), owner_(owner) {}
   void* device() const { return device_; }
+
+  // Holds the chip lock for the life of the object: one register sequence.
+  class Sequence {
+   public:
+    explicit Sequence(const BoardIo& io) : lock_(io.chip_lock_) {
+      u32 free = 0;
+      if (lock_ != nullptr && !__atomic_compare_exchange_n(lock_, &free, io.owner_, false,
+                                                           __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+        io.WaitForChip();
+      }
+    }
+    ~Sequence() {
+      if (lock_ != nullptr) __atomic_store_n(lock_, 0u, __ATOMIC_RELEASE);
+    }
+    Sequence(const Sequence&) = delete;
+    Sequence& operator=(const Sequence&) = delete;
+
+   private:
+    u32* lock_;
+  };
 
   u32 Read(Space space, u32 offset, u32 code) const;
   void Write(Space space, u32 offset, u32 value, u32 code) const;
@@ -289,11 +321,18 @@ class BoardIo {
  private:
   // One port record request; the record's value afterwards, 0 on failure.
   u32 Port(u32 code, u32 space, u32 offset, u32 value) const;
+  // Takes the chip lock once its holder is done, or has died.
+  void WaitForChip() const;
 
   void* device_;
   // Kept from construction: a request then costs no lookup of the process.
   const rvx_driver_ops* driver_;
+  u32* chip_lock_ = nullptr;
+  u32 owner_ = 0;
 };
+
+// Board `board`'s channel in this process, with the board's chip lock.
+BoardIo BoardChannel(u32 board);
 
 // One axis of a board's chip.
 class AxisIo {
@@ -307,6 +346,7 @@ class AxisIo {
   void Select() const { Command(cmd::kSelect); }
   // WR6 <- value, then the command: 16-bit chip parameters.
   void Write16(u16 code, u16 value) const {
+    const BoardIo::Sequence sequence(io_);
     io_.SetChip(chip::kWr6, value);
     Command(code);
   }
@@ -316,22 +356,26 @@ class AxisIo {
   // adjusted words, which the next configuration write replaces.
   // Select the axis, then write WR1, WR2 or WR3.
   void WriteModeNoShadow(u32 wr, u16 value) const {
+    const BoardIo::Sequence sequence(io_);
     Select();
     io_.SetChip(wr, value);
   }
   // Select the axis, then read RR1, RR2 or RR3.
   u16 ReadSelected(u32 rr) const {
+    const BoardIo::Sequence sequence(io_);
     Select();
     return io_.Chip(rr);
   }
   // WR7 <- EM7, WR6 <- EM6, command 0x60.
   void WriteExtensionNoShadow(u16 em6, u16 em7) const {
+    const BoardIo::Sequence sequence(io_);
     io_.SetChip(chip::kWr7, em7);
     io_.SetChip(chip::kWr6, em6);
     Command(cmd::kExtension);
   }
   // WR7 <- SM7, WR6 <- SM6, command 0x64.
   void WriteSyncNoShadow(u16 sm6, u16 sm7) const {
+    const BoardIo::Sequence sequence(io_);
     io_.SetChip(chip::kWr7, sm7);
     io_.SetChip(chip::kWr6, sm6);
     Command(cmd::kSyncMode);

@@ -123,7 +123,10 @@ struct AxisBlock {
 
 struct BoardBlock {
   AxisBlock axis[kAxesPerBoard];
-  u8 reserved[72];
+  // The board's chip lock (BoardIo): the process id of the thread inside a
+  // chip register sequence, 0 while none is. Zero at rest, as reserved bytes.
+  u32 chip_lock;  // 5216
+  u8 reserved[68];
 };
 
 struct SharedSection {
@@ -213,7 +216,8 @@ RVX_AT(AxisBlock, plus_softlimit, 320);
 RVX_AT(AxisBlock, ring_command, 336);
 RVX_AT(AxisBlock, ring_actual, 344);
 RVX_AT(AxisBlock, last_drive_speed, 352);
-RVX_AT(BoardBlock, reserved, 5216);
+RVX_AT(BoardBlock, chip_lock, 5216);
+RVX_AT(BoardBlock, reserved, 5220);
 RVX_AT(SharedSection, log_level, 404);
 RVX_AT(SharedSection, block_mode, 408);
 RVX_AT(SharedSection, board, 816);

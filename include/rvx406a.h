@@ -997,8 +997,19 @@ RVX406A_API void RVX406A_Abs_Arc(uint16_t board, uint16_t map, int32_t center1, 
  * Arc by angle on a two-axis group: centre relative to the current logical
  * position (-268435455..268435455), @p angle in whole degrees -360..360
  * (else ERR_INVALID_PARAMETER), positive for direction 1, negative for 0;
- * 0 and 360 run a full circle. The end point is computed on the circle and
- * rounded to whole pulses; then as RVX406A_Inc_Arc().
+ * then as RVX406A_Inc_Arc().
+ *
+ * 0, 360 and -360 run a full circle that ends on the start point (360 and 0
+ * in direction 1, -360 in direction 0).
+ *
+ * Any other angle is swept from the start angle truncated to whole degrees:
+ * the end point lies at (start angle rounded toward zero + @p angle) on the
+ * circle, rounded to whole pulses. A start angle with a fraction f (0 <= f
+ * < 1 degree) so ends the arc f degrees short of the exact sweep for a
+ * positive angle and f degrees beyond it for a negative one: up to
+ * radius x 0.01745 pulses along the circle. Centre (-1000, -1000) and angle
+ * 45, for instance, start at 44.999998 degrees and end at (-975, 414), not
+ * at (-1000, 414).
  */
 RVX406A_API void RVX406A_Inc_Theta(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
                                    int32_t angle);

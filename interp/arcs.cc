@@ -63,6 +63,10 @@ bool ValidAngle(i32 angle) { return angle >= -kMaxAngle && angle <= kMaxAngle; }
 }  // namespace
 
 Point ThetaEndPoint(i32 centre_x, i32 centre_y, i32 angle) {
+  // A whole turn ends where it starts, whatever the start angle's fraction
+  // that the truncation below would lose; the chip runs an arc back to its
+  // start as a full circle.
+  if (angle % 360 == 0) return {0, 0};
   const double cx = centre_x, cy = centre_y;
   const double q = centre_x == 0 ? 0.0 : cy / cx;
   const double d = std::atan(q) / kDegree;

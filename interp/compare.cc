@@ -29,10 +29,18 @@ bool SoftLimitsOn(const AxisBlock& b, bool either) {
 }
 bool RingCounterOn(const AxisBlock& b) { return Bit(b.em6, 4) != 0; }
 
+// Under the board's compare lock: the table goes, and with it what the
+// watcher knew of the windows.
+void DropTable(EventTables& t, u32 board) {
+  t.compare[board].Free();
+  t.compare_generation[board]++;
+  t.window[board] = t.replaced[board] = CompareWindow{};
+}
+
 void FreeTable(u32 board) {
   EventTables& t = event_tables();
   SpinGuard guard(t.compare_lock[board]);
-  t.compare[board].Free();
+  DropTable(t, board);
 }
 
 // The part shared by both table functions, once their own checks passed:
@@ -52,6 +60,8 @@ void LoadTable(AxisCall& call, u16 count, Next next) {
   SpinGuard guard(t.compare_lock[board]);
   CompareTable& table = t.compare[board];
   table.Create(count);
+  t.compare_generation[board]++;
+  t.replaced[board] = t.window[board];
   for (u32 k = 0; k < count; ++k) {
     i32 position = 0;
     if (!next(k, &position)) {
@@ -60,7 +70,9 @@ void LoadTable(AxisCall& call, u16 count, Next next) {
     }
     table.Add(position);
   }
-  LoadCompareWindow(axis, static_cast<i32>(table.Take()), call.shadow().comp_width);
+  const i32 first = static_cast<i32>(table.Take());
+  LoadCompareWindow(axis, first, call.shadow().comp_width);
+  t.window[board] = CompareWindow{true, call.axis_number(), first};
   t.compare_axis = call.axis_number();
 }
 
@@ -157,7 +169,7 @@ RVX406A_API void RVX406A_SetCompTrgOneData(uint16_t board, uint16_t axis, int32_
       // The lock keeps a refill in flight from landing after this window.
       EventTables& t = event_tables();
       SpinGuard guard(t.compare_lock[board]);
-      t.compare[board].Free();
+      DropTable(t, board);
       LoadCompareWindow(call.axis(), position, call.shadow().comp_width);
     }
   }

@@ -17,6 +17,14 @@ void FreeTable() {
   Table() = nullptr;
 }
 
+// Under the mutex, after every change of the table: the count of the first
+// segment handed to the chip (only segment 0 ever is), else 0.
+void PublishContiNumber() {
+  const ContiEntry* table = Table();
+  const u16 number = table != nullptr && table[0].started == 1 ? table[0].count : 0;
+  process().conti_number.store(number, std::memory_order_relaxed);
+}
+
 // The segment type as the table keeps it: anything above 2 is the 0x33 arc.
 constexpr u16 kLineSegment = 0, kArcCwSegment = 1, kArcCcwSegment = 2;
 
@@ -41,6 +49,7 @@ RVX406A_API int32_t RVX406A_SetInitContiTable(void) {
     FreeTable();
     Table() = new (std::nothrow) ContiEntry[kContiEntries]();
     call.Check(Table() != nullptr, ERR_ALLOCATE_BUF);
+    PublishContiNumber();
   }
   call.Log(" RV = %5d : RVX406A_SetInitContiTable ()");
   return 1;
@@ -48,7 +57,10 @@ RVX406A_API int32_t RVX406A_SetInitContiTable(void) {
 
 RVX406A_API int32_t RVX406A_SetFreeContiTable(void) {
   Call call(LogRule::kSetter);
-  if (call.ok()) FreeTable();
+  if (call.ok()) {
+    FreeTable();
+    PublishContiNumber();
+  }
   call.Log(" RV = %5d : RVX406A_SetFreeContiTable ()");
   return 1;
 }
@@ -78,6 +90,7 @@ RVX406A_API int32_t RVX406A_SetContiDataTable(uint16_t board, uint32_t count,
       start2 = s.end2;
     }
     table[0].count = static_cast<u16>(count);
+    PublishContiNumber();
   }
   call.Log(" RV = %5d : RVX406A_SetContiDataTable (%d, %d, 0x%08X)", board, count,
            static_cast<const void*>(segments));
@@ -85,12 +98,7 @@ RVX406A_API int32_t RVX406A_SetContiDataTable(uint16_t board, uint32_t count,
 }
 
 RVX406A_API uint16_t RVX406A_GetCurContiNum(void) {
-  const ContiEntry* table = Table();
-  if (table == nullptr) return 0;
-  for (u32 i = 0; i < kContiEntries; ++i) {
-    if (table[i].started == 1) return table[i].count;
-  }
-  return 0;
+  return process().conti_number.load(std::memory_order_relaxed);
 }
 
 // Reports nothing: neither a refusal nor an idle chip leaves a trace in the
@@ -127,6 +135,7 @@ RVX406A_API void RVX406A_Conti_Move(uint16_t board, uint16_t map) {
       a2.Write32(cmd::kPulseCount, segment.end2);
       io.Command(StartCommand(segment.type));
       segment.started = 1;
+      PublishContiNumber();
     }
   }
   call.SetResult(kept);

@@ -62,6 +62,13 @@ class CompareTable {
   u32 read_ = 0;
 };
 
+// A compare window as the library last loaded it into an axis.
+struct CompareWindow {
+  bool loaded = false;
+  u32 axis = 0;
+  i32 position = 0;  // the trigger position p of COMP- = p - 1, COMP+ = p + width + 1
+};
+
 struct EventTables {
   SpinLock target_lock;
   NotifyTarget target;  // process-wide, common to all boards
@@ -71,8 +78,16 @@ struct EventTables {
   SpinLock compare_lock[kMaxBoards];
   CompareTable compare[kMaxBoards];
   u32 compare_axis = 0;  // process-wide; guarded by the lock of the board in use
-  // Compare events served per board, for tools that show them.
+  // Per board, under its lock: bumped by every call that replaces or drops
+  // the table, so that the watcher tells a compare event of the table before
+  // from one of the table now loaded.
+  std::atomic<u32> compare_generation[kMaxBoards] = {};
+  CompareWindow window[kMaxBoards];    // in the chip now
+  CompareWindow replaced[kMaxBoards];  // in the chip until the table now loaded replaced it
+  // Compare events served per board, and those left alone as the previous
+  // table's, for tools that show them.
   std::atomic<u32> compare_events[kMaxBoards] = {};
+  std::atomic<u32> stale_compare_events[kMaxBoards] = {};
 };
 
 // The process's one instance.

@@ -49,9 +49,12 @@ RVX406A_API void RVX406A_SetSyncMode(uint16_t board, uint16_t axis, uint16_t axi
     // in one command, so they start together.
     call.axis().WriteSyncNoShadow(word, 0);
     const BoardIo& io = call.io();
-    io.SetChip(chip::kWr7, sm7);
-    io.SetChip(chip::kWr6, 0);
-    io.Command(static_cast<u16>((axis_mask << 8) | cmd::kSyncMode));
+    {
+      const BoardIo::Sequence sequence(io);
+      io.SetChip(chip::kWr7, sm7);
+      io.SetChip(chip::kWr6, 0);
+      io.Command(static_cast<u16>((axis_mask << 8) | cmd::kSyncMode));
+    }
     call.shadow().sm6 = word;
     call.shadow().sm7 = sm7;
   }

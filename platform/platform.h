@@ -126,6 +126,8 @@ void WaitSharedWordMicros(std::atomic<uint32_t>* word, uint32_t expected, uint64
 void WakeSharedWord(std::atomic<uint32_t>* word);
 
 void Sleep(uint32_t ms);
+// Lets another thread that is ready run first.
+void YieldThread();
 uint32_t TickCount();  // milliseconds, wrapping
 // Microseconds of a clock that every process of the machine shares and that
 // never goes back.
@@ -152,6 +154,9 @@ const char* DefaultInstallDir();
 // ---- Processes ----
 
 uint32_t CurrentProcessId();
+// Whether the process still runs: false once it has ended, even while its
+// exit status waits to be collected.
+bool ProcessRunning(uint32_t pid);
 // The file of the running program.
 std::string ExecutablePath();
 // Starts `args` (args[0] the program file) on its own, outside this

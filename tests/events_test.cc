@@ -4,7 +4,9 @@
 // events while the table is replaced.
 #include "interp/events.h"
 
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -290,6 +292,190 @@ TEST_F(EventsTest, EveryWindowOfADenseTableComesInTimeInRealTime) {
   }
   EXPECT_EQ(events, std::vector<u32>(20, 40));
   RVX406A_SetFreeCompTrg(0);
+}
+
+// A compare event of the table before, raised just before a new table far
+// from the axis is loaded, reaches the watcher after it: the new table still
+// holds its first window once the watcher is done with the event.
+TEST_F(CompareTest, NewTableStartsAtItsFirstPositionWhateverTheTableBeforeRaised) {
+  const EventTables& t = event_tables();
+  const u32 stale_before = t.stale_compare_events[0];
+  std::vector<i32> wrong;
+  for (i32 k = 0; k < 200; ++k) {
+    RVX406A_SetCompTrgContTable(0, 1, 3, 10000, 100);
+    const u32 handled = t.compare_events[0] + t.stale_compare_events[0];
+    sim::SetPosition(0, 1, -5000000, 0);  // into the window from afar: an event
+    sim::SetPosition(0, 1, Window()[0] + 1, 0);
+    const i32 first = 5000000 + 1000 * k;
+    RVX406A_SetCompTrgContTable(0, 1, 2, first, 100000);
+    for (u32 start = os::TickCount(); t.compare_events[0] + t.stale_compare_events[0] == handled &&
+                                      os::TickCount() - start < 3000;) {
+      os::YieldThread();
+    }
+    if (Window() != std::vector<i32>({first - 1, first + 11})) wrong.push_back(k);
+  }
+  EXPECT_THAT(wrong, testing::IsEmpty());
+  // Some events did come after the replacement (and were left alone).
+  EXPECT_GT(t.stale_compare_events[0] - stale_before, 0u);
+  // An event of the new table, after the replacement, still moves it on.
+  sim::SetPosition(0, 1, -5000000, 0);
+  sim::SetPosition(0, 1, Window()[0] + 1, 0);
+  for (u32 start = os::TickCount(); Window()[0] == 5199000 - 1 && os::TickCount() - start < 3000;) {
+    os::Sleep(1);
+  }
+  EXPECT_EQ(Window(), (std::vector<i32>({5299000 - 1, 5299000 + 11})));
+}
+
+// Compare events on axis 0 as fast as the watcher refills the window: the
+// axis keeps jumping into the window it holds.
+class CompareStorm {
+ public:
+  CompareStorm() {
+    done_ = false;
+    thread_ = os::CreateThread(
+        [](void*) -> uint32_t {
+          while (!done_) {
+            const i32 inside = sim::Axis(0, 0).comp_minus + 1;
+            sim::SetPosition(0, 0, -7000000, 0);
+            sim::SetPosition(0, 0, inside, 0);
+          }
+          return 0;
+        },
+        nullptr);
+  }
+  ~CompareStorm() {
+    done_ = true;
+    EXPECT_TRUE(os::WaitThread(thread_, 10000));
+    os::CloseThread(thread_);
+  }
+
+ private:
+  static inline std::atomic<bool> done_;
+  os::Handle thread_;
+};
+
+// A driver in front of the simulator that, when armed, holds a call up
+// right after it has written WR7 = 0x7ABC, raises a compare interrupt and
+// gives the watcher (of this or another process) up to 300 ms to move axis
+// 0's window: a refill that could slip into the call's sequence then surely
+// does. Installed before any event, so that every wake of the watcher uses
+// it; the next load puts the simulator back.
+const rvx_driver_ops* simulator = nullptr;
+std::atomic<bool> hold_next{false};
+int HoldingControl(void* device, uint32_t code, void* in, uint32_t in_size, void* out,
+                   uint32_t out_size, uint32_t* returned) {
+  const int ok = simulator->io_control(device, code, in, in_size, out, out_size, returned);
+  PortRecord r{};
+  if (code == ioctl::kWriteWord && in_size == sizeof r) memcpy(&r, in, sizeof r);
+  if (r.space == 1 && r.offset == chip::kWr7 && r.value == 0x7ABC && hold_next.exchange(false)) {
+    const i32 window = sim::Axis(0, 0).comp_minus;
+    sim::RaiseInterrupt(0, 0xC0);
+    for (u32 start = os::TickCount();
+         sim::Axis(0, 0).comp_minus == window && os::TickCount() - start < 300;) {
+      os::Sleep(1);
+    }
+  }
+  return ok;
+}
+void InstallHoldingDriver() {
+  static rvx_driver_ops holding;
+  if (process().driver != &holding) simulator = process().driver;
+  holding = *simulator;
+  holding.io_control = HoldingControl;
+  process().driver = &holding;
+}
+
+// Axis 2's logical position set and read back: for `ms` milliseconds, then
+// `held` times held up inside the set. The number of rounds that read back
+// another value.
+u32 SetAndReadBack(u32 ms, u32 held) {
+  u32 mismatches = 0;
+  const u32 start = os::TickCount();
+  for (u32 k = 1; os::TickCount() - start < ms; ++k) {
+    // Both halves change from round to round, and neither is the table's.
+    const i32 value = static_cast<i32>(k * 0x00050003u) ^ (k & 1 ? -1 : 0);
+    RVX406A_SetCommandPos(0, 2, value);
+    mismatches += RVX406A_GetCommandPos(0, 2) != value;
+  }
+  for (u32 k = 0; k < held; ++k) {
+    const i32 value = static_cast<i32>(0x7ABC1234 + k);
+    hold_next = true;
+    RVX406A_SetCommandPos(0, 2, value);
+    mismatches += RVX406A_GetCommandPos(0, 2) != value;
+  }
+  return mismatches;
+}
+
+RVX_TEST_CHILD(CompareSetAndReadBack) {
+  // The parent's watcher refills; one here would only read the driver as it is swapped.
+  process().seams.Fail(OsCall::kCreateThread);
+  if (RVX406A_LoadDevice() != 0) return 100;
+  InstallHoldingDriver();
+  const u32 mismatches = SetAndReadBack(static_cast<u32>(std::stoul(args[0])), 3);
+  RVX406A_UnloadDevice();
+  return static_cast<int>(std::min(mismatches, 99u));
+}
+
+TEST_F(CompareTest, RefillsKeepOtherCallsRegisterSequencesWhole) {
+  InstallHoldingDriver();
+  RVX406A_SetCompTrgWidth(0, 0, 3);
+  RVX406A_SetCompTrgContTable(0, 0, 255, 1000, 7);
+  const std::atomic<u32>& refills = event_tables().compare_events[0];
+  for (const bool child : {false, true}) {
+    SCOPED_TRACE(child ? "another process" : "this process");
+    const u32 before = refills;
+    u32 mismatches = 0;
+    {
+      CompareStorm storm;
+      mismatches = child ? static_cast<u32>(RunChild("CompareSetAndReadBack", {"1000"}))
+                         : SetAndReadBack(1000, 3);
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_GE(refills - before, 3u);  // at least those of the held rounds
+  }
+}
+
+// Holds the chip lock's place for a process: writes its id to args[0], then
+// lives until args[1] exists.
+RVX_TEST_CHILD(ChipLockHolder) {
+  WriteFile(args[0], std::to_string(CurrentProcessId()));
+  for (u32 start = os::TickCount(); ReadFile(args[1]).empty() && os::TickCount() - start < 10000;) {
+    os::Sleep(5);
+  }
+  return 0;
+}
+
+// A call waits while another process holds the board's chip lock, and goes
+// on once that process has died holding it.
+TEST_F(CompareTest, ChipLockWaitsForItsHolderAndPassesOverADeadOne) {
+  const std::string id_file = install_dir_ + "holder", end_file = install_dir_ + "end";
+  const ChildProcess child = StartChild("ChipLockHolder", {id_file, end_file});
+  for (u32 start = os::TickCount(); ReadFile(id_file).empty() && os::TickCount() - start < 10000;) {
+    os::Sleep(5);
+  }
+  const u32 holder = static_cast<u32>(std::stoul("0" + ReadFile(id_file)));
+  ASSERT_NE(holder, 0u);
+  u32& lock = shared().board[0].chip_lock;
+  __atomic_store_n(&lock, holder, __ATOMIC_RELEASE);
+  static std::atomic<bool> set;
+  set = false;
+  os::Handle caller = os::CreateThread(
+      [](void*) -> uint32_t {
+        RVX406A_SetCommandPos(0, 2, 4321);
+        set = true;
+        return 0;
+      },
+      nullptr);
+  os::Sleep(200);
+  EXPECT_FALSE(set);
+  EXPECT_EQ(sim::Axis(0, 2).logical, 0);
+  WriteFile(end_file, "end");
+  EXPECT_EQ(WaitChild(child), 0);
+  EXPECT_TRUE(os::WaitThread(caller, 5000));
+  os::CloseThread(caller);
+  EXPECT_EQ(
+      std::make_tuple(bool(set), sim::Axis(0, 2).logical, __atomic_load_n(&lock, __ATOMIC_ACQUIRE)),
+      std::make_tuple(true, 4321, 0u));
 }
 
 }  // namespace

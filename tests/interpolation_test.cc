@@ -2,7 +2,10 @@
 // continuous table; synchronous action words, fixed range, manual-pulser mode
 // and the motion direction record.
 
+#include <algorithm>
+#include <atomic>
 #include <tuple>
+#include <vector>
 
 #include "interp/interp.h"
 #include "tests/support.h"
@@ -262,6 +265,49 @@ TEST_F(InterpolationTest, ContiMoveHandsSegmentZeroToARunningInterpolation) {
     EXPECT_EQ(std::vector<i32>({sim::Axis(0, 1).logical, sim::Axis(0, 2).logical}),
               std::vector<i32>({130, 160}));
   }
+  RVX406A_SetFreeContiTable();
+}
+
+// GetCurContiNum takes no mutex: a thread that keeps creating, filling,
+// handing over and freeing the table must never show it a freed table or a
+// count that was never stored (the sanitizer builds see the former).
+TEST_F(InterpolationTest, ContiNumReadWhileTheTableIsReplaced) {
+  RVX406A_SetIPMapAxes(0, 0, 0x06);
+  sim::SetDriving(0, 1, true);  // an interpolation runs: Conti_Move hands segment 0 over
+  sim::SetMainStatusBits(0, 0x100);
+  static std::atomic<bool> done;
+  done = false;
+  os::Handle writer = os::CreateThread(
+      [](void*) -> uint32_t {
+        std::vector<RVX406A_CONTI_SEGMENT> segments(12, RVX406A_CONTI_SEGMENT{30, -40, 0, 0, 0, 0});
+        for (int k = 0; k < 400; ++k) {
+          RVX406A_SetInitContiTable();
+          RVX406A_SetContiDataTable(0, 12, segments.data());
+          RVX406A_Conti_Move(0, 0);
+          if (k % 2) RVX406A_SetContiDataTable(0, 0, nullptr);  // count 0, still started
+          RVX406A_SetFreeContiTable();
+        }
+        done = true;
+        return 0;
+      },
+      nullptr);
+  ASSERT_NE(writer, nullptr);
+  std::vector<u16> seen(256, 0);
+  u32 reads = 0;
+  while (!done) seen[RVX406A_GetCurContiNum() & 0xFF] = 1, ++reads;
+  EXPECT_TRUE(os::WaitThread(writer, 10000));
+  os::CloseThread(writer);
+  seen[0] = seen[12] = 0;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 0) << reads << " reads";
+  EXPECT_EQ(RVX406A_GetCurContiNum(), 0);
+  RVX406A_SetInitContiTable();
+  std::vector<RVX406A_CONTI_SEGMENT> segments(7, RVX406A_CONTI_SEGMENT{5, 5, 0, 0, 0, 0});
+  RVX406A_SetContiDataTable(0, 7, segments.data());
+  EXPECT_EQ(RVX406A_GetCurContiNum(), 0);  // filled, not handed over
+  RVX406A_Conti_Move(0, 0);
+  EXPECT_EQ(RVX406A_GetCurContiNum(), 7);
+  RVX406A_SetContiDataTable(0, 3, segments.data());  // refilled: not started again yet
+  EXPECT_EQ(RVX406A_GetCurContiNum(), 0);
   RVX406A_SetFreeContiTable();
 }
 

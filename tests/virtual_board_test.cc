@@ -1,6 +1,7 @@
 // The simulated board in stepped time, through the library: drives take the
 // time their profile says and end where the chip would end them.
 #include <cmath>
+#include <cstdlib>
 #include <tuple>
 #include <vector>
 
@@ -180,6 +181,49 @@ TEST_F(VirtualBoardTest, PathsKeepTheirShapeAndEndOnTheirPoints) {
   sim::Settle();
   EXPECT_EQ(std::vector<i32>({RVX406A_GetCommandPos(0, 0), Position()}),
             std::vector<i32>({8000, 1000}));
+}
+
+// A whole turn around a centre whose start angle is not a whole degree
+// (44.99999...) comes back to its start after a full circle, each way round;
+// a quarter turn keeps the truncated start angle.
+TEST_F(VirtualBoardTest, ThetaOfAWholeTurnRunsTheFullCircle) {
+  RVX406A_SetIPMapAxes(0, 0, 0x03);
+  RVX406A_SetIPPosSpeed(0, 0, 1000, 10000, 10, 10);
+  // Absolute or not, angle; the end point programmed, relative to the start,
+  // and which quarter point comes first: -1 at (-1000, 0), +1 at (0, -1000).
+  const std::tuple<bool, i32, i32, i32, int> cases[] = {
+      {false, 360, 0, 0, -1}, {false, 0, 0, 0, -1},  {false, -360, 0, 0, 1},
+      {true, 360, 0, 0, -1},  {true, -360, 0, 0, 1}, {false, 90, -991, 9, -1}};
+  for (const auto& [absolute, angle, end_x, end_y, first_quarter] : cases) {
+    SCOPED_TRACE(testing::Message() << "angle " << angle << (absolute ? " absolute" : ""));
+    const i32 x0 = absolute ? 1234 : 0, y0 = absolute ? -321 : 0;
+    sim::SetPosition(0, 0, x0, x0), sim::SetPosition(0, kAxis, y0, y0);
+    if (absolute) {
+      RVX406A_Abs_Theta(0, 0, x0 - 500, y0 - 500, angle);
+    } else {
+      RVX406A_Inc_Theta(0, 0, -500, -500, angle);
+    }
+    ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+    EXPECT_EQ(
+        std::vector<i32>({i32(sim::Axis(0, 0).pulse_count), i32(sim::Axis(0, 1).pulse_count)}),
+        std::vector<i32>({end_x, end_y}));
+    // Near to within 30 pulses (20 pass between samples): the quarter points
+    // and the far side of the circle.
+    int first = 0;
+    bool far_side = false;
+    for (int step = 0; step < 500 && RVX406A_IPDone(0, 0) == 1; ++step) {
+      sim::AdvanceTime(2000);
+      const i32 x = RVX406A_GetCommandPos(0, 0) - x0, y = Position() - y0;
+      if (first == 0 && std::abs(x + 1000) + std::abs(y) < 30) first = -1;
+      if (first == 0 && std::abs(x) + std::abs(y + 1000) < 30) first = 1;
+      far_side |= std::abs(x + 1000) + std::abs(y + 1000) < 30;
+    }
+    EXPECT_EQ(RVX406A_IPDone(0, 0), 0);
+    EXPECT_EQ(first, first_quarter);
+    EXPECT_EQ(far_side, end_x == 0);
+    EXPECT_EQ(std::vector<i32>({RVX406A_GetCommandPos(0, 0) - x0, Position() - y0}),
+              std::vector<i32>({end_x, end_y}));
+  }
 }
 
 }  // namespace

@@ -1,15 +1,30 @@
 // Detached processes and the terminal.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <fstream>
+#include <string>
 
 #include "platform/platform.h"
 
 namespace rvx::os {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+bool ProcessRunning(uint32_t pid) {
+  if (pid == 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  // A zombie answers kill() but has ended.
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;  // no /proc: kill() has the last word
+  const size_t close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() ||
+         (line[close + 2] != 'Z' && line[close + 2] != 'X');
+}
 
 std::string ExecutablePath() {
   char path[PATH_MAX];

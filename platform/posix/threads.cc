@@ -198,6 +198,8 @@ void WakeSharedWord(std::atomic<uint32_t>* word) {
 
 void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+void YieldThread() { sched_yield(); }
+
 uint32_t TickCount() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);

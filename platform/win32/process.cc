@@ -7,6 +7,15 @@ namespace rvx::os {
 
 uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 
+bool ProcessRunning(uint32_t pid) {
+  HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+  // Refused access means a process of another user, which runs.
+  if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  ::CloseHandle(process);
+  return running;
+}
+
 std::string ExecutablePath() {
   char path[MAX_PATH];
   const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);

@@ -72,6 +72,8 @@ void WakeSharedWord(std::atomic<uint32_t>*) {}
 
 void Sleep(uint32_t ms) { ::Sleep(ms); }
 
+void YieldThread() { ::SwitchToThread(); }
+
 uint32_t TickCount() { return ::GetTickCount(); }
 
 uint64_t MonotonicMicros() {
