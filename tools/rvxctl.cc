@@ -149,7 +149,8 @@ std::vector<std::string> Split(const std::string &text, char separator) {
 bool MachineItem(const std::string &text, size_t units, size_t values, const char *key,
                  std::string *item, SimTarget *target) {
   const std::vector<std::string> parts = Split(text, ':');
-  if (parts.size() != units + values) return false;
+  const bool none = values == 2 && parts.size() == units + 1 && parts.back() == "none";
+  if (parts.size() != units + values && !none) return false;
   for (const std::string &p : parts) {
     if (p.empty()) return false;
   }
@@ -819,6 +820,11 @@ int Move(const Args &args) {
   return status;
 }
 
+// How this run meets its board: the driver's, a simulated board built for
+// this run alone, or a simulated board another program holds (a keeper).
+enum class BoardKind { kDriver, kOwnSimulation, kJoinedSimulation };
+BoardKind board_kind = BoardKind::kDriver;
+
 int Jog(const Args &args) {
   uint16_t board = 0, axis = 0, direction = 0;
   if (!BoardAndAxis(args, &board, &axis) ||
@@ -827,9 +833,16 @@ int Jog(const Args &args) {
   }
   RVX406A_Jog_Move(board, axis, direction);
   if (!Succeeded("Jog_Move")) return 1;
+  if (RVX406A_Done(board, axis) == 1 && board_kind == BoardKind::kOwnSimulation) {
+    printf(
+        "board %u axis %u: jogging %s until this run ends, and its simulated board with it; "
+        "rvxctl sim start keeps a board that jogs on\n",
+        board, axis, args[2].c_str());
+    return 0;
+  }
   if (RVX406A_Done(board, axis) == 1) {
-    printf("board %u axis %u: jogging %s; end it with: rvxctl stop %u %u\n", board, axis,
-           args[2].c_str(), board, axis);
+    printf("board %u axis %u: jogging %s; end it with: rvxctl%s stop %u %u\n", board, axis,
+           args[2].c_str(), board_kind == BoardKind::kDriver ? "" : " --sim", board, axis);
     return 0;
   }
   return ReportStop("Jog_Move");
@@ -1771,12 +1784,21 @@ void Usage(FILE *out) {
           "  --sim-home=B:A:FROM:TO       home sensor on between these positions\n"
           "  --sim-near=B:A:FROM:TO       near-home sensor on between these "
           "positions\n"
+          "                        (each also B:A:none). Unless told otherwise every axis has\n"
+          "                        limits at -1000000 and +1000000, near-home on from -12000\n"
+          "                        to -8000 and home from -9000 to -8900, so that a home search\n"
+          "                        with the default settings (mode 2, toward -) ends on home;\n"
+          "                        --sim-config=machine=bare takes them all off\n"
           "  --sim-z=B:A:N         encoder Z every N pulses\n"
           "  --sim-alarm=B:A       a servo drive whose alarm output is on\n"
           "  --sim-emergency=B     the emergency input of board B is on\n"
           "  --sim-config=TEXT     simulator configuration as RVX_SIM takes it, "
           "e.g.\n"
-          "                        \"clock=stepped;axis0.1.limits=-5000:5000\"\n"
+          "                        \"clock=stepped;axis0.1.limits=-5000:5000\"; its keys:\n"
+          "                        boards=N clock=real|stepped machine=default|bare\n"
+          "                        board<B>.type|modules|swap|id|absent|emergency=N\n"
+          "                        axis<B>.<A>.limits|home|near=FROM:TO|none\n"
+          "                        axis<B>.<A>.z=PERIOD axis<B>.<A>.servo|alarm=0|1\n"
           "  --version             versions of rvxctl and of the library file beside it\n"
           "environment:\n"
           "  RVX_DRIVER            unset: the kernel driver (%s, ...); sim: the\n"
@@ -1844,6 +1866,38 @@ void ApplySimSettings(const Options &options) {
       }
     }
   }
+}
+
+// What a simulated run does not do silently, one line on stderr each:
+// options a joined board does not take, and options that change it for good.
+void NoteJoinedBoard(const Options &options) {
+  const uint32_t keeper = rvxctl::KeeperProcess();
+  const std::string holder =
+      keeper != 0 ? "the kept simulated board (process " + std::to_string(keeper) + ")"
+                  : "the simulated board another program holds";
+  auto note = [](const std::string &text) { fprintf(stderr, "rvxctl: %s\n", text.c_str()); };
+  if (options.sim_count_given) note("--sim=N ignored: " + holder + " keeps its boards");
+  if (options.board_layout_given) {
+    note("--modules, --type and --swap ignored: " + holder + " keeps its boards");
+  }
+  if (options.drive_polls >= 0) note("--sim-drive ignored: " + holder + " keeps its timing");
+  std::string changed;
+  for (const SimTarget &t : options.targets) changed += (changed.empty() ? "" : " ") + t.option;
+  if (options.machine_given && changed.empty()) changed = "--sim-config";
+  if (!changed.empty()) note(changed + " changed " + holder + " until it stops");
+}
+
+// A setting made on a simulated board built for this run alone ends with it.
+void NoteLostSetting(const std::string &name, const Args &args) {
+  const bool setting = (name == "servo" && args.size() == 3) ||
+                       (name == "speed" && args.size() == 4) || name == "position" ||
+                       ((name == "pulse" || name == "encoder") && args.size() == 3) ||
+                       (name == "io" && args.size() == 4) || (name == "log" && args.size() == 1);
+  if (!setting) return;
+  fflush(stdout);
+  fprintf(stderr,
+          "rvxctl: this simulated board ends with this run, and the setting with it; rvxctl sim "
+          "start keeps one between runs\n");
 }
 
 // sim start|status|stop: a simulated board kept by a background rvxctl
@@ -2003,6 +2057,7 @@ int main(int argc, char **argv) {
     version |= strcmp(argv[i], "--version") == 0;
   }
   // The boards RVX_SIM describes, then what the command line says about them.
+  options.boards = rvx::sim::DefaultBoards();
   const std::string environment_error =
       rvx::sim::ParseConfig(rvx::os::GetEnv("RVX_SIM"), &options.boards);
   if (!ParseOptions(argc, argv, &options, &bad)) {
@@ -2055,6 +2110,7 @@ int main(int argc, char **argv) {
     options.boards.polled_drives = options.drive_polls >= 0;
     joined = LibraryInUse();
     if (!joined) rvx::sim::Reset(options.boards);
+    board_kind = joined ? BoardKind::kJoinedSimulation : BoardKind::kOwnSimulation;
   }
   int status = 1;
   const int32_t highest = RVX406A_LoadDevice();
@@ -2070,7 +2126,9 @@ int main(int argc, char **argv) {
   } else {
     if (joined) ApplyMachine(unmodelled, options.boards);
     if (options.sim) ApplySimSettings(options);
+    if (options.sim && !keep && joined) NoteJoinedBoard(options);
     status = command->run(args);
+    if (options.sim && !joined && status == 0) NoteLostSetting(options.words[0], args);
   }
   RVX406A_UnloadDevice();
   if (options.sim) rvx::sim::RemoveNamedObjects();
