@@ -233,6 +233,46 @@ TEST_F(RvxctlTest, MachineTextsAreCheckedKeyByKey) {
   EXPECT_NE(output.find("boards: 2, axes: 8"), std::string::npos) << output;
 }
 
+// A refusal says what would be taken, and nothing runs after one.
+TEST_F(RvxctlTest, RefusalsSayWhatIsTaken) {
+  const std::string fresh = install_dir_ + "fresh/";
+  // Arguments, exit status, a part of the output, a part it must not hold.
+  const std::tuple<std::string, int, std::string, const char*> cases[] = {
+      {"--sim move 0 0 300000000", 1,
+       "rvxctl: Inc_Move takes a distance of -268435455..268435455 pulses\n", "ended"},
+      {"--sim theta 0 0,1 1000,0 361", 1,
+       "rvxctl: Inc_Theta takes an ANGLE of -360..360 whole degrees", "ended"},
+      {"--sim move 0 0 100 7", 2,
+       "rvxctl: move: 4 arguments given, it takes 3\nusage: rvxctl move BOARD", "ended"},
+      {"--sim move 0 0 100 --ab", 2, "rvxctl: move: unknown flag --ab (it takes --abs)\n", "ended"},
+      {"--sim move 0 0 100 --abs=1", 2, "rvxctl: move: --abs takes no value\n", "ended"},
+      {"--sim line 0 0,1 5,5 --map", 2, "rvxctl: line: --map needs a value\n", "ended"},
+      {"--sim --bogus", 2, "rvxctl: unknown option '--bogus' (see rvxctl --help)\n", "load"},
+      {"--sim scope 0 0 --for 0 move 0 0 10", 2,
+       "rvxctl: --for: '0' is not a number of seconds above 0, at most 86400\n", "ended"},
+      {"--sim scope 0 0 --every 0 move 0 0 10", 2,
+       "rvxctl: --every: '0' is out of range: 1..60000, milliseconds between samples\n", "ended"},
+      {"--sim scope 0 0 --svg " + install_dir_ + "none/plot.svg move 0 0 10", 2,
+       "rvxctl: cannot write " + install_dir_ + "none/plot.svg: No such file or directory\n",
+       "ended"},
+      {"--sim param save 0", 0, "board 0: settings saved to " + fresh + "Parameter/RVXPRM0.DAT",
+       "cannot"},
+      {"--sim log", 0,
+       "(not written: the folder " + fresh + "Debug does not exist; make it to get a log))\n",
+       "cannot"},
+      {"--sim load", 0, "log: " + fresh + "Debug/logfile_", "cannot"},
+  };
+  os::SetEnv("RVX_INSTALL_DIR", fresh.c_str());  // no Parameter/, no Debug/
+  for (const auto& [args, status, expected, absent] : cases) {
+    SCOPED_TRACE(args);
+    const auto [exit_status, output] = RunTool(args);
+    EXPECT_EQ(exit_status, status) << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+    EXPECT_EQ(output.find(absent), std::string::npos) << output;
+  }
+  os::SetEnv("RVX_INSTALL_DIR", install_dir_.c_str());
+}
+
 // Each run joins this process's board (type 1: 16 DI and 16 DO): a refused
 // command leaves no driver write and the shared section as it was; the
 // commands taken change one or the other, so the check can see a change.

@@ -314,8 +314,9 @@ bool CheckSimTargets(const Options &options, uint32_t boards, const rvx::BoardTa
 }
 
 // Splits the command's words; `value_flags` take the next word as value.
+// False with the reason in `why`.
 bool SplitArgs(const std::vector<std::string> &words, const std::vector<std::string> &flags,
-               const std::vector<std::string> &value_flags, Args *args) {
+               const std::vector<std::string> &value_flags, Args *args, std::string *why) {
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string &w = words[i];
     if (w.rfind("--", 0) != 0) {
@@ -328,16 +329,24 @@ bool SplitArgs(const std::vector<std::string> &words, const std::vector<std::str
     for (const std::string &f : value_flags) takes_value |= f == name;
     bool known = takes_value;
     for (const std::string &f : flags) known |= f == name;
-    if (!known) return false;
+    if (!known) {
+      std::string all;
+      for (const auto *list : {&flags, &value_flags}) {
+        for (const std::string &f : *list) all += (all.empty() ? "" : ", ") + f;
+      }
+      *why =
+          "unknown flag " + name + (all.empty() ? " (it takes none)" : " (it takes " + all + ")");
+      return false;
+    }
     if (!takes_value) {
-      if (eq != std::string::npos) return false;
+      if (eq != std::string::npos) return *why = name + " takes no value", false;
       args->flags[name] = "";
     } else if (eq != std::string::npos) {
       args->flags[name] = w.substr(eq + 1);
     } else if (i + 1 < words.size()) {
       args->flags[name] = words[++i];
     } else {
-      return false;
+      return *why = name + " needs a value", false;
     }
   }
   return true;
@@ -365,12 +374,43 @@ std::string Explained(int32_t code) {
   return ResultName(code) + (text != nullptr ? std::string(": ") + text : "");
 }
 
-// True when the last call succeeded; otherwise says which call failed.
+// What the library takes where it refuses a value of the command line.
+struct RangeHint {
+  const char *call;
+  int32_t code;
+  const char *takes;
+};
+constexpr RangeHint kRangeHints[] = {
+    {"Inc_Move", ERR_INVALID_PARAMETER, "a distance of -268435455..268435455 pulses"},
+    {"Multi_Inc_Move", ERR_INVALID_PARAMETER, "distances of -268435455..268435455 pulses"},
+    {"Inc_Line", ERR_INVALID_PARAMETER, "distances of -268435455..268435455 pulses"},
+    {"Abs_Move", ERR_INVALID_PARAMETER, "any position but -2147483648"},
+    {"Multi_Abs_Move", ERR_INVALID_PARAMETER, "any positions but -2147483648"},
+    {"Abs_Line", ERR_INVALID_PARAMETER, "any positions but -2147483648"},
+    {"Inc_Arc", ERR_INVALID_PARAMETER,
+     "a centre and an end point of -268435455..268435455 pulses each, direction 0 or 1"},
+    {"Abs_Arc", ERR_INVALID_PARAMETER,
+     "any centre and end point but -2147483648, direction 0 or 1"},
+    {"Inc_Theta", ERR_INVALID_PARAMETER,
+     "an ANGLE of -360..360 whole degrees and a centre of -268435455..268435455 pulses"},
+    {"Abs_Theta", ERR_INVALID_PARAMETER,
+     "an ANGLE of -360..360 whole degrees and any centre but -2147483648"},
+    {nullptr, ERR_MAX_DISTANCE, "targets at most 268435455 pulses from where the axes stand"},
+};
+
+// True when the last call succeeded; otherwise says which call failed, and
+// what it takes where the library refused a value.
 bool Succeeded(const char *call) {
   const int32_t code = RVX406A_GetErrorCode();
   if (code == ERR_SUCCESS) return true;
   fflush(stdout);  // keep the report in order when both go to one terminal
   fprintf(stderr, "rvxctl: %s: %s\n", call, Explained(code).c_str());
+  for (const RangeHint &h : kRangeHints) {
+    if (h.code == code && (h.call == nullptr || strcmp(h.call, call) == 0)) {
+      fprintf(stderr, "rvxctl: %s takes %s\n", call, h.takes);
+      break;
+    }
+  }
   return false;
 }
 
@@ -404,6 +444,18 @@ int ReportStop(const char *what) {
   const int32_t cause = RVX406A_GetErrorCode();
   printf("%s ended: %s\n", what, Explained(cause).c_str());
   return cause == ERR_SUCCESS ? 0 : 1;
+}
+
+std::string LogPath();
+
+// The log file with a word when its folder is missing: the library then
+// writes no log at all.
+std::string LogFileNote() {
+  const std::string path = LogPath();
+  const std::string folder = path.substr(0, path.find_last_of("/\\"));
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return path;
+  return path + " (not written: the folder " + folder + " does not exist; make it to get a log)";
 }
 
 std::string LogPath() {
@@ -540,7 +592,7 @@ int Load(const Args &) {
     printf("board %u: %u axes, %u DI, %u DO, modules %s\n", n, r.axis_count, r.di_count, r.do_count,
            modules.empty() ? "none" : modules.c_str());
   }
-  printf("log: %s\n", LogPath().c_str());
+  printf("log: %s\n", LogFileNote().c_str());
   return 0;
 }
 
@@ -1072,6 +1124,14 @@ int Param(const Args &args) {
   if (args.size() == 2 && !BoardArg(args, 1, &board)) return 2;
   if (args[0] == "save") {
     if (args.size() != 2) return fprintf(stderr, "usage: rvxctl param save BOARD\n"), 2;
+    // The library writes into the folder but does not make it.
+    std::error_code error;
+    const std::string folder = InstallPath("Parameter", "");
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+      fprintf(stderr, "rvxctl: cannot make %s: %s\n", folder.c_str(), error.message().c_str());
+      return 1;
+    }
     RVX406A_SaveFile(board);
     if (!Succeeded("SaveFile")) return 1;
     const std::string path = ParameterFile(board);
@@ -1109,7 +1169,7 @@ int Log(const Args &args) {
     RVX406A_LogCheck(level);
     if (!Succeeded("LogCheck")) return 1;
   }
-  printf("log level %u (%s)\n", rvx::process().shared->log_level, LogPath().c_str());
+  printf("log level %u (%s)\n", rvx::process().shared->log_level, LogFileNote().c_str());
   if (args.size() == 1) {
     printf("kept while a program holds the boards; rvxctl param save BOARD keeps it\n");
   }
@@ -1361,6 +1421,18 @@ void Stamp() {
   printf("%02u:%02u:%02u.%03u ", t.hour, t.minute, t.second, t.millisecond);
 }
 
+// The motion event bits by the mask bits that enable them (bit 0: a drive
+// ended); the chip's other two events have no names of their own.
+std::string MotionEvents(uint16_t status) {
+  std::string names;
+  for (int bit = 0; bit < 16; ++bit) {
+    if (!(status >> bit & 1)) continue;
+    names += names.empty() ? "" : ", ";
+    names += bit == 0 ? "a drive ended" : "event bit " + std::to_string(bit);
+  }
+  return names.empty() ? "none latched: another program read it first" : names;
+}
+
 // Watches every motion event of every axis and every input of the board
 // until interrupted; each event is printed when it arrives.
 int Watch(const Args &args) {
@@ -1407,7 +1479,7 @@ int Watch(const Args &args) {
       uint16_t status = 0;
       RVX406A_GetMotEventStatus(board, 0, &status);
       Stamp();
-      printf("motion  status 0x%04X\n", status);
+      printf("motion  status 0x%04X (%s)\n", status, MotionEvents(status).c_str());
     }
     if (input_wakes != inputs_seen) {
       inputs_seen = input_wakes;
@@ -1453,11 +1525,18 @@ struct ScopedRun {
 };
 uint32_t RunScoped(void *p);
 
+// Writes `text` to `path` (nothing, to see that it can be written); says
+// why not with the system's reason.
 bool WriteText(const std::string &path, const std::string &text) {
+  errno = 0;
   FILE *file = fopen(path.c_str(), "wb");
-  const bool ok = file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file != nullptr && fclose(file) != 0) return false;
-  if (!ok) fprintf(stderr, "rvxctl: cannot write %s\n", path.c_str());
+  bool ok = file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = (file == nullptr || fclose(file) == 0) && ok;
+  if (!ok) {
+    fflush(stdout);
+    fprintf(stderr, "rvxctl: cannot write %s: %s\n", path.c_str(),
+            errno != 0 ? strerror(errno) : "write failed");
+  }
   return ok;
 }
 
@@ -1492,11 +1571,11 @@ int Scope(const Args &raw) {
     char *end = nullptr;
     if (name == "--for") {
       seconds = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !(seconds > 0))
-        return fprintf(stderr, "rvxctl: --for SECONDS\n"), 2;
+      if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 86400) {
+        return Refuse("--for", value, "' is not a number of seconds above 0, at most 86400"), 2;
+      }
     } else if (name == "--every") {
-      if (!ParseLong(value, &every) || every < 1 || every > 60000)
-        return fprintf(stderr, "rvxctl: --every MS\n"), 2;
+      if (!Number(value, "--every", 1, 60000, &every, "milliseconds between samples")) return 2;
     } else if (name == "--csv" && !value.empty()) {
       csv = value;
     } else if (name == "--svg" && !value.empty()) {
@@ -1517,6 +1596,8 @@ int Scope(const Args &raw) {
   ScopedRun run;
   run.command = command;
   if (!CheckedArgs(*command, inner, &run.args)) return 2;
+  // A file that cannot be written is found before the command moves anything.
+  if ((!csv.empty() && !WriteText(csv, "")) || (!svg.empty() && !WriteText(svg, ""))) return 2;
   for (const std::string &w : inner) record.title += (record.title.empty() ? "" : " ") + w;
   for (uint16_t axis : record.axes) {
     RVX406A_GetCommandPos(record.board, axis);
@@ -1737,9 +1818,18 @@ bool CheckedArgs(const Command &command, const std::vector<std::string> &words, 
     args->positional.assign(words.begin() + 1, words.end());
     return true;
   }
-  if (!SplitArgs(words, command.flags, command.value_flags, args) ||
-      args->size() < command.min_args || args->size() > command.max_args) {
-    fprintf(stderr, "usage: rvxctl %s\n", command.synopsis);
+  std::string why;
+  if (SplitArgs(words, command.flags, command.value_flags, args, &why) &&
+      (args->size() < command.min_args || args->size() > command.max_args)) {
+    const size_t given = args->size();
+    why = std::to_string(given) + " argument" + (given == 1 ? "" : "s") + " given, it takes " +
+          std::to_string(command.min_args) +
+          (command.max_args == command.min_args ? "" : " to " + std::to_string(command.max_args));
+  }
+  if (!why.empty()) {
+    fflush(stdout);
+    fprintf(stderr, "rvxctl: %s: %s\nusage: rvxctl %s\n", command.name, why.c_str(),
+            command.synopsis);
     return false;
   }
   return true;
@@ -2096,7 +2186,8 @@ int main(int argc, char **argv) {
   }
   if (command == nullptr) command = FindCommand(options.words[0]);
   if (command == nullptr) {
-    fprintf(stderr, "rvxctl: unknown command '%s' (see rvxctl --help)\n", options.words[0].c_str());
+    fprintf(stderr, "rvxctl: unknown %s '%s' (see rvxctl --help)\n",
+            options.words[0].rfind("-", 0) == 0 ? "option" : "command", options.words[0].c_str());
     return 2;
   }
   Args args;
