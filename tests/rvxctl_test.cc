@@ -152,8 +152,7 @@ TEST_F(RvxctlTest, SegmentFilesAreCheckedLineByLine) {
       {full, "", 2, ":256: a table holds at most 255 segments\n"},
       {long_line, "", 2, ":1: longer than 256 characters\n"},
       {"", install_dir_, 2, " is not a segment file: it is a folder\n"},
-      {"", "/dev/zero", 2, "rvxctl: /dev/zero is not a segment file: not a regular file\n"},
-      {"", install_dir_ + "none.txt", 2, "none.txt: No such file or directory\n"},
+      {"", install_dir_ + "none.txt", 2, "rvxctl: cannot read " + install_dir_ + "none.txt: "},
       {"line 0x10 -5  # to the corner\r\narc 0 0 8 -5 1\n", "", 0,
        "segment 0: line     end +16,-5\nsegment 1: arc 0x33 end -16,+5  centre -8,+0\n"
        "table of 2 loaded, nothing run: --lead D1,D2 runs a lead-in line and hands segment 0 "
@@ -196,8 +195,8 @@ TEST_F(RvxctlTest, SimulatorOptionsNameWhatExists) {
   });
 }
 
-// A machine text that cannot be used builds no board, in rvxctl and in any
-// program of the library; one that can changes single sensors.
+// A machine text that cannot be used is refused key by key; one that can
+// changes single sensors.
 TEST_F(RvxctlTest, MachineTextsAreCheckedKeyByKey) {
   const std::string keys = "; the keys are boards, clock, machine, board<B>.type|";
   ExpectRuns({
@@ -215,29 +214,19 @@ TEST_F(RvxctlTest, MachineTextsAreCheckedKeyByKey) {
       {"--sim --sim-position=0:2:-8950 status 0 2", 0, "ERR_SUCCESS (0)          HOME\n"},
       {"--sim --sim-home=0:2:none --sim-position=0:2:-8950 status 0 2", 0,
        "ERR_SUCCESS (0)          -\n"},
-      {"--sim '--sim-config=machine=bare;axis0.2.home=-8950:-8950' --sim-position=0:2:-8950 "
+      {"--sim --sim-config=machine=bare --sim-config=axis0.2.home=-8950:-8950 "
+       "--sim-position=0:2:-8950 "
        "status 0 2",
        0, "ERR_SUCCESS (0)          HOME\n"},
       {"--sim --sim-limits=0:2:-20000:none status 0 2", 2,
        "rvxctl: bad value \"-20000:none\" for axis0.2.limits\n"},
   });
-  // An application meets RVX_SIM when it creates the boards of a namespace.
-  const std::string fresh = "RVX_IPC_NAMESPACE=" + ns_ + "fresh- ";
-  std::string output;
-  EXPECT_EQ(RunCommand(fresh + "RVX_SIM='boards=2 axis0.1.near=5' " RVX_CTL_PATH " load", &output),
-            1);
-  EXPECT_NE(output.find("RVX_SIM: bad value \"5\" for axis0.1.near; no simulated board\n"),
-            std::string::npos)
-      << output;
-  EXPECT_NE(output.find("LoadDevice: ERR_DEVICE_LOAD (-1)"), std::string::npos) << output;
-  EXPECT_EQ(
-      RunCommand(fresh + "RVX_SIM='boards=2 axis0.1.near=5:6' " RVX_CTL_PATH " load", &output), 0);
-  EXPECT_NE(output.find("boards: 2, axes: 8"), std::string::npos) << output;
 }
 
 // A refusal says what would be taken, and nothing runs after one.
 TEST_F(RvxctlTest, RefusalsSayWhatIsTaken) {
   const std::string fresh = install_dir_ + "fresh/";
+  const std::string sep(1, os::PathSeparator());
   // Arguments, exit status, a part of the output, a part it must not hold.
   const std::tuple<std::string, int, std::string, const char*> cases[] = {
       {"--sim move 0 0 300000000", 1,
@@ -257,12 +246,12 @@ TEST_F(RvxctlTest, RefusalsSayWhatIsTaken) {
       {"--sim scope 0 0 --svg " + install_dir_ + "none/plot.svg move 0 0 10", 2,
        "rvxctl: cannot write " + install_dir_ + "none/plot.svg: No such file or directory\n",
        "ended"},
-      {"--sim param save 0", 0, "board 0: settings saved to " + fresh + "Parameter/RVXPRM0.DAT",
-       "cannot"},
+      {"--sim param save 0", 0,
+       "board 0: settings saved to " + fresh + "Parameter" + sep + "RVXPRM0.DAT", "cannot"},
       {"--sim log", 0,
        "(not written: the folder " + fresh + "Debug does not exist; make it to get a log))\n",
        "cannot"},
-      {"--sim load", 0, "log: " + fresh + "Debug/logfile_", "cannot"},
+      {"--sim load", 0, "log: " + fresh + "Debug" + sep + "logfile_", "cannot"},
   };
   os::SetEnv("RVX_INSTALL_DIR", fresh.c_str());  // no Parameter/, no Debug/
   for (const auto& [args, status, expected, absent] : cases) {
