@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "tests/support.h"
 #include "tools/sim_keeper.h"
@@ -47,6 +48,7 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        "board 0 axis 3: command 200, actual 200\n"},
       {"--sim --sim-drive=5 conti 0 0,1 " + path + " --lead 100,0", 0,
        "segment 1: arc 0x33 end +500,+500  centre +0,+500\nsegment 2: line     end +0,+1000\n"
+       "only segment 0 runs: Conti_Move hands the chip the table's first segment alone\n"
        "segment 0 handed over (table of 3)\nConti_Move ended: ERR_SUCCESS (0)\n"
        "board 0 axis 0: command 1100, actual 1100\n"},
       {"--sim-drive=1 status", 2, "bad option"},
@@ -71,7 +73,195 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
       {"--sim param load 0", 0, "board 0: settings loaded from "},
       {"--sim --sim-alarm=0:1 alarm-reset 0 1 --ms 5", 1,
        "board 0 axis 1: alarm reset pulsed for 5 ms; alarm input still on\n"},
+      // A board built for one run forgets what the run did.
+      {"--sim servo 0 1 on", 0,
+       "board 0 axis 1: servo on\nrvxctl: this simulated board ends with this run, and the "
+       "setting with it; rvxctl sim start keeps one between runs\n"},
+      {"--sim jog 0 1 +", 0,
+       "board 0 axis 1: jogging + until this run ends, and its simulated board with it; rvxctl "
+       "sim start keeps a board that jogs on\n"},
   });
+}
+
+// Home counts only where the search found home: HOME_OK 1 after a stop at a
+// limit is no home, and a search that finds nothing gives up.
+TEST_F(RvxctlTest, HomedOnlyWithoutAStopCause) {
+  // Arguments, exit status, parts of the output, a part it must not hold.
+  const std::tuple<std::string, int, std::vector<std::string>, const char*> cases[] = {
+      {"--sim --sim-drive=4 home 0 2",
+       0,
+       {"Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: 5\n"},
+       "not homed"},
+      {"--sim --sim-near=0:0:50000:60000 --sim-limits=0:0:-2000:2000 home 0 0",
+       1,
+       {"Home_Move ended: HOME_OK 1, ERR_STOP_BY_HLMT (-630): the axis was stopped by its - "
+        "hardware limit; HomeIsBusy polls: ",
+        "board 0 axis 0: command -2000, actual -2000\n"
+        "board 0 axis 0 is not homed: the search ended on a stop cause before it found home\n"},
+       "gave up"},
+      {"--sim --sim-near=0:0:50000:60000 home 0 1 --timeout 1",
+       1,
+       {"Home_Move gave up after 1 s: no home sensor was found; the axis got a decelerating "
+        "stop\nboard 0 axis 1: command -",
+        "--timeout SECONDS waits longer\n"},
+       "ended:"},
+      {"--sim home 0 1 --timeout 0",
+       2,
+       {"rvxctl: --timeout: '0' is out of range: 1..86400\n"},
+       "Home_Move"},
+      // The default machine has sensors to home against.
+      {"--sim --sim-position=0:3:500 home 0 3",
+       0,
+       {"Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: ",
+        "board 0 axis 3: command 0, actual 0\n"},
+       "not homed"},
+      {"--sim --sim-config=machine=bare --sim-limits=0:0:-3000:3000 home 0 0",
+       1,
+       {"ERR_STOP_BY_HLMT (-630)", "board 0 axis 0: command -3000, actual -3000\n"},
+       "gave up"},
+  };
+  for (const auto& [args, status, parts, absent] : cases) {
+    SCOPED_TRACE(args);
+    const auto [exit_status, output] = RunTool(args);
+    EXPECT_EQ(exit_status, status) << output;
+    for (const std::string& part : parts) {
+      EXPECT_NE(output.find(part), std::string::npos) << part << "\n" << output;
+    }
+    EXPECT_EQ(output.find(absent), std::string::npos) << output;
+  }
+}
+
+// Segment files are read as the command line is: whole numbers in range,
+// nothing after a segment, no more than a table holds, and only from a
+// regular file.
+TEST_F(RvxctlTest, SegmentFilesAreCheckedLineByLine) {
+  const std::string path = install_dir_ + "segments.txt";
+  std::string full, long_line = "line 1 1" + std::string(300, ' ');
+  for (int i = 0; i < 256; ++i) full += "line " + std::to_string(i) + " 0\n";
+  // File contents (or a path of its own), exit status, a part of the output.
+  const std::tuple<std::string, std::string, int, std::string> cases[] = {
+      {"line 99999999999 0\n", "", 2,
+       ":1: '99999999999' is out of range: -2147483648..2147483647\n"},
+      {"line 1 2\narc 5 5 0 5 1 junk\n", "", 2,
+       ":2: expected 'line X Y' or 'arc X Y CX CY 0|1': 6 values after 'arc'\n"},
+      {"line 1 2x\n", "", 2, ":1: '2x' is not a whole number\n"},
+      {"arc 5 5 0 5 2\n", "", 2, ":1: '2' is not a direction 0 or 1\n"},
+      {"circle 1 2\n", "", 2, ":1: expected 'line X Y' or 'arc X Y CX CY 0|1', not 'circle'\n"},
+      {"", "", 2, " holds no segment ("},
+      {"# only a comment\n\n   \n", "", 2, " holds no segment ("},
+      {full, "", 2, ":256: a table holds at most 255 segments\n"},
+      {long_line, "", 2, ":1: longer than 256 characters\n"},
+      {"", install_dir_, 2, " is not a segment file: it is a folder\n"},
+      {"", install_dir_ + "none.txt", 2, "rvxctl: cannot read " + install_dir_ + "none.txt: "},
+      {"line 0x10 -5  # to the corner\r\narc 0 0 8 -5 1\n", "", 0,
+       "segment 0: line     end +16,-5\nsegment 1: arc 0x33 end -16,+5  centre -8,+0\n"
+       "table of 2 loaded, nothing run: --lead D1,D2 runs a lead-in line and hands segment 0 "
+       "over\n"},
+  };
+  for (const auto& [text, other, status, expected] : cases) {
+    SCOPED_TRACE(other.empty() ? text.substr(0, 40) : other);
+    if (other.empty()) WriteFile(path, text);
+    const auto [exit_status, output] =
+        RunTool("--sim conti 0 0,1 " + (other.empty() ? path : other));
+    EXPECT_EQ(exit_status, status) << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+  }
+}
+
+// Simulator options name boards, axes and modules that exist, or the run is
+// refused before it changes anything.
+TEST_F(RvxctlTest, SimulatorOptionsNameWhatExists) {
+  ExpectRuns({
+      {"--sim --sim-position=0:9:100 status", 2,
+       "rvxctl: --sim-position=0:9:100: axis 9 does not exist: the axes of board 0 are 0..3\n"},
+      {"--sim --sim-inputs=5:0:10 status", 2,
+       "rvxctl: --sim-inputs=5:0:10: board 5 does not exist: the simulated boards are 0..0\n"},
+      {"--sim --sim-limits=0:9:-5:5 load", 2,
+       "rvxctl: --sim-limits=0:9:-5:5: axis 9 does not exist: the axes of board 0 are 0..3\n"},
+      {"--sim --sim-emergency=3 load", 2,
+       "rvxctl: --sim-emergency=3: board 3 does not exist: the simulated boards are 0..0\n"},
+      {"--sim --sim-errors=16:0:1 load", 2, "board 16 does not exist: boards are 0..15\n"},
+      {"--sim --sim-di=0:2:0xFF load", 2,
+       "rvxctl: --sim-di=0:2:0xFF: module 2 is not fitted on board 0 (--modules=BITS fits "
+       "more)\n"},
+      {"--sim --sim-di=0:0:0xFF load", 2, "module 0 does not exist: modules are 1..4\n"},
+      {"--sim --sim-inputs=0:0:0x100 load", 2,
+       "rvxctl: bad option: --sim-inputs=0:0:0x100: give B:A:HEX, input bits up to FF"},
+      {"--sim=17 load", 2,
+       "rvxctl: bad option: --sim=17: give the number of simulated boards, 1..16 (see rvxctl "
+       "--help)\n"},
+      {"--sim=2 --sim-position=1:3:-70 status 1 3", 0, "    1    3  0x0000        -70        -70"},
+      {"--sim-limits=0:4:-5:5 sim start", 2, "axis 4 does not exist: the axes of board 0 are 0..3"},
+  });
+}
+
+// A machine text that cannot be used is refused key by key; one that can
+// changes single sensors.
+TEST_F(RvxctlTest, MachineTextsAreCheckedKeyByKey) {
+  const std::string keys = "; the keys are boards, clock, machine, board<B>.type|";
+  ExpectRuns({
+      {"--sim --sim-config=axis0.1.limts=-5:5 load", 2, "rvxctl: unknown key axis0.1.limts" + keys},
+      {"--sim --sim-config=board0.typ=3 load", 2, "rvxctl: unknown key board0.typ" + keys},
+      {"--sim --sim-config=axis0.9.home=1:2 load", 2,
+       "rvxctl: axis0.9.home: axis 9 does not exist: axes are 0..3\n"},
+      {"--sim --sim-config=axis17.0.home=1:2 load", 2,
+       "rvxctl: axis17.0.home: board 17 does not exist: boards are 0..15\n"},
+      {"--sim --sim-config=machine=some load", 2,
+       "bad value \"some\" for machine (default or bare)"},
+      {"--sim --sim-position=0:2:-1000000 status 0 2", 0, "ERR_SUCCESS (0)          -LIMIT\n"},
+      {"--sim --sim-config=axis0.2.limits=none --sim-position=0:2:-1000000 status 0 2", 0,
+       "ERR_SUCCESS (0)          -\n"},
+      {"--sim --sim-position=0:2:-8950 status 0 2", 0, "ERR_SUCCESS (0)          HOME\n"},
+      {"--sim --sim-home=0:2:none --sim-position=0:2:-8950 status 0 2", 0,
+       "ERR_SUCCESS (0)          -\n"},
+      {"--sim --sim-config=machine=bare --sim-config=axis0.2.home=-8950:-8950 "
+       "--sim-position=0:2:-8950 "
+       "status 0 2",
+       0, "ERR_SUCCESS (0)          HOME\n"},
+      {"--sim --sim-limits=0:2:-20000:none status 0 2", 2,
+       "rvxctl: bad value \"-20000:none\" for axis0.2.limits\n"},
+  });
+}
+
+// A refusal says what would be taken, and nothing runs after one.
+TEST_F(RvxctlTest, RefusalsSayWhatIsTaken) {
+  const std::string fresh = install_dir_ + "fresh/";
+  const std::string sep(1, os::PathSeparator());
+  // Arguments, exit status, a part of the output, a part it must not hold.
+  const std::tuple<std::string, int, std::string, const char*> cases[] = {
+      {"--sim move 0 0 300000000", 1,
+       "rvxctl: Inc_Move takes a distance of -268435455..268435455 pulses\n", "ended"},
+      {"--sim theta 0 0,1 1000,0 361", 1,
+       "rvxctl: Inc_Theta takes an ANGLE of -360..360 whole degrees", "ended"},
+      {"--sim move 0 0 100 7", 2,
+       "rvxctl: move: 4 arguments given, it takes 3\nusage: rvxctl move BOARD", "ended"},
+      {"--sim move 0 0 100 --ab", 2, "rvxctl: move: unknown flag --ab (it takes --abs)\n", "ended"},
+      {"--sim move 0 0 100 --abs=1", 2, "rvxctl: move: --abs takes no value\n", "ended"},
+      {"--sim line 0 0,1 5,5 --map", 2, "rvxctl: line: --map needs a value\n", "ended"},
+      {"--sim --bogus", 2, "rvxctl: unknown option '--bogus' (see rvxctl --help)\n", "load"},
+      {"--sim scope 0 0 --for 0 move 0 0 10", 2,
+       "rvxctl: --for: '0' is not a number of seconds above 0, at most 86400\n", "ended"},
+      {"--sim scope 0 0 --every 0 move 0 0 10", 2,
+       "rvxctl: --every: '0' is out of range: 1..60000, milliseconds between samples\n", "ended"},
+      {"--sim scope 0 0 --svg " + install_dir_ + "none/plot.svg move 0 0 10", 2,
+       "rvxctl: cannot write " + install_dir_ + "none/plot.svg: No such file or directory\n",
+       "ended"},
+      {"--sim param save 0", 0,
+       "board 0: settings saved to " + fresh + "Parameter" + sep + "RVXPRM0.DAT", "cannot"},
+      {"--sim log", 0,
+       "(not written: the folder " + fresh + "Debug does not exist; make it to get a log))\n",
+       "cannot"},
+      {"--sim load", 0, "log: " + fresh + "Debug" + sep + "logfile_", "cannot"},
+  };
+  os::SetEnv("RVX_INSTALL_DIR", fresh.c_str());  // no Parameter/, no Debug/
+  for (const auto& [args, status, expected, absent] : cases) {
+    SCOPED_TRACE(args);
+    const auto [exit_status, output] = RunTool(args);
+    EXPECT_EQ(exit_status, status) << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+    EXPECT_EQ(output.find(absent), std::string::npos) << output;
+  }
+  os::SetEnv("RVX_INSTALL_DIR", install_dir_.c_str());
 }
 
 // Each run joins this process's board (type 1: 16 DI and 16 DO): a refused
@@ -193,7 +383,17 @@ TEST_F(RvxctlTest, KeptBoardOutlivesEachRun) {
       {"--sim move 0 1 5000", 1,
        "Inc_Move ended: ERR_STOP_BY_HLPT (-620): the axis was stopped by its + hardware limit\n"
        "board 0 axis 1: command 3000, actual 3000\n"},
-      {"--sim jog 0 2 -", 0, "board 0 axis 2: jogging -; end it with: rvxctl stop 0 2\n"},
+      {"--sim jog 0 2 -", 0, "board 0 axis 2: jogging -; end it with: rvxctl --sim stop 0 2\n"},
+      // What the kept board does not take, and what it keeps.
+      {"--sim=3 status 0 1", 0, "rvxctl: --sim=N ignored: the kept simulated board (process "},
+      {"--sim --modules=1 status 0 1", 0,
+       "rvxctl: --modules, --type and --swap ignored: the kept simulated board (process "},
+      {"--sim --sim-drive=5 status 0 1", 0,
+       "rvxctl: --sim-drive ignored: the kept simulated board (process "},
+      {"--sim --sim-home=0:3:-5:5 --sim-position=0:3:0 status 0 3", 0,
+       "rvxctl: --sim-home=0:3:-5:5 --sim-position=0:3:0 changed the kept simulated board "
+       "(process "},
+      {"--sim status 0 3", 0, "ERR_SUCCESS (0)          HOME\n"},
       {"--sim status 0 2", 0, "BUSY"},
       {"--sim stop 0 2 --sudden", 0,
        "Sudden_Stop ended: ERR_SUCCESS (0)\nboard 0 axis 2: command -"},
@@ -238,6 +438,44 @@ TEST_F(RvxctlTest, SteppedTimePassesOnlyOnAKeptBoardWhenTold) {
   EXPECT_GT(Axis2Position(), at);
   ExpectRuns({{"sim stop", 0, "simulated board stopped\n"}});
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
+}
+
+// What the reference says of paths, seen on the simulated board: direction 1
+// runs an arc counter-clockwise (first axis x, second y), and the long axis
+// of a line runs the profile, so a diagonal runs faster along the path.
+TEST_F(RvxctlTest, PathsRunAsTheReferenceSays) {
+  const std::string csv = install_dir_ + "path.csv";
+  // The lowest and highest second-axis position, and the seconds from the
+  // first sample that moved to the first at the first axis's end `x_end`.
+  auto sample = [&](const std::string& command, int x_end) {
+    const auto [status, output] = RunTool("--sim scope 0 0,1 --every 2 --csv " + csv + " " +
+                                          command + " --speed 1000,10000,10,10");
+    EXPECT_EQ(status, 0) << output;
+    std::istringstream text(ReadFile(csv));
+    std::string line;
+    std::getline(text, line);
+    int low = 0, high = 0;
+    double moved = -1, ended = -1;
+    while (std::getline(text, line)) {
+      double t = 0;
+      int x = 0, y = 0;
+      if (sscanf(line.c_str(), "%lf,%d,%*d,%*d,%d", &t, &x, &y) != 3) continue;
+      low = std::min(low, y), high = std::max(high, y);
+      if (moved < 0 && (x != 0 || y != 0)) moved = t;
+      if (ended < 0 && x == x_end) ended = t;
+    }
+    return std::make_tuple(low, high, ended - moved);
+  };
+  const auto ccw = sample("arc 0 0,1 1000,0 2000,0 1", 2000);
+  EXPECT_LE(std::get<0>(ccw), -990);  // from (0, 0) around (1000, 0) through (1000, -1000)
+  EXPECT_EQ(std::get<1>(ccw), 0);
+  const auto cw = sample("arc 0 0,1 1000,0 2000,0 0", 2000);
+  EXPECT_EQ(std::get<0>(cw), 0);  // and clockwise through (1000, 1000)
+  EXPECT_GE(std::get<1>(cw), 990);
+  // 5000 pulses at 10,000 PPS take 0.5 s; the path's 7071 at that speed 0.71 s.
+  const double seconds = std::get<2>(sample("line 0 0,1 5000,5000", 5000));
+  EXPECT_GT(seconds, 0.45);
+  EXPECT_LT(seconds, 0.6);
 }
 
 TEST_F(RvxctlTest, ScopeSamplesAMoveUntilItsEnd) {
