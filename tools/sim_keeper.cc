@@ -43,7 +43,7 @@ uint32_t WaitWhile(Block* block, uint32_t from, uint32_t timeout_ms, uint32_t al
   const uint32_t start = os::TickCount();
   uint32_t state = block->state.load();
   while (state == from && os::TickCount() - start < timeout_ms) {
-    if (alive != 0 && !os::ProcessAlive(alive)) return block->state.load();
+    if (alive != 0 && !os::ProcessRunning(alive)) return block->state.load();
     os::WaitSharedWord(&block->state, from, 20);
     state = block->state.load();
   }
@@ -54,9 +54,9 @@ uint32_t WaitWhile(Block* block, uint32_t from, uint32_t timeout_ms, uint32_t al
 // died, or a start whose starter and keeper both died.
 bool Abandoned(const Block* block, uint32_t state) {
   const uint32_t keeper = block->process.load();
-  if (state == kServing) return !os::ProcessAlive(keeper);
+  if (state == kServing) return !os::ProcessRunning(keeper);
   if (state != kStarting) return false;
-  return !os::ProcessAlive(block->starter.load()) && !os::ProcessAlive(keeper);
+  return !os::ProcessRunning(block->starter.load()) && !os::ProcessRunning(keeper);
 }
 
 }  // namespace
@@ -115,9 +115,9 @@ int StartKeeper(const std::vector<std::string>& args) {
   if (reached != kServing) {
     Publish(block, kNone);
     fprintf(stderr, "rvxctl: the simulated board did not start (process %u %s)\n", id,
-            reached == kFailed     ? "could not load it"
-            : os::ProcessAlive(id) ? "took too long"
-                                   : "ended while starting");
+            reached == kFailed       ? "could not load it"
+            : os::ProcessRunning(id) ? "took too long"
+                                     : "ended while starting");
     return 1;
   }
   printf("simulated board started (process %u); rvxctl --sim joins it, rvxctl sim stop ends it\n",

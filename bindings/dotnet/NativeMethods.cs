@@ -946,7 +946,8 @@ namespace Rvx406a
         /// <summary>
         /// Blocks until the axis is idle, polling the chip without pause or time-out
         /// and holding the library mutex throughout: every other caller, in every
-        /// process, waits too. The last result is the stop cause, as RVX406A_Done().
+        /// process, waits too (poll RVX406A_Done() with a pause instead where others
+        /// must go on). The last result is the stop cause, as RVX406A_Done().
         /// mode: 0 plain wait; 1 also dispatches the calling thread's window
         /// messages (their procedures may call the library, e.g. a stop); a quit
         /// message ends the wait at once, is posted again, and leaves the last result
@@ -999,7 +1000,9 @@ namespace Rvx406a
         /// <summary>
         /// Blocks until every listed axis is idle, as RVX406A_Wait() (mutex held, no
         /// time-out, mode 0 or 1 with message dispatch and quit handling); the last
-        /// result is the stop cause as RVX406A_Multi_Done().
+        /// result is the stop cause as RVX406A_Multi_Done(). While it polls, every
+        /// other call of every thread and process waits for the mutex; poll
+        /// RVX406A_Multi_Done() instead where another program must go on meanwhile.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_Multi_Wait(ushort board, ushort count, [In] ushort[] axes, ushort mode);
@@ -1079,7 +1082,9 @@ namespace Rvx406a
         /// ERR_MPG_MODE). Software limits are off in the chip during the search and
         /// stay off until a later call writes WR2 again. In mode 8, when the Z-phase is
         /// already active, it first drives 1000 pulses in + and waits for them holding
-        /// the library mutex.
+        /// the library mutex. A search that ends (after its offset drive, if any)
+        /// sets the origin: both position counters then read 0 where the axis stands,
+        /// which is the offset away from the sensor's edge, not the edge itself.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_Home_Move(ushort board, ushort axis);
@@ -1112,6 +1117,8 @@ namespace Rvx406a
         /// <summary>
         /// Returns the home success flag: 1 after a search judged successful, 0 from
         /// the start of a search (and after RVX406A_LoadDevice() in the first process).
+        /// A search that a limit ended is judged successful too: to know the axis is
+        /// homed, also check that RVX406A_GetMotionErrCod() gives no stop cause.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern ushort RVX406A_GetHomeSuccess(ushort board, ushort axis);
@@ -1171,7 +1178,11 @@ namespace Rvx406a
         /// <summary>
         /// Relative linear interpolation: one distance per group axis in group order,
         /// each -268435455..268435455 (else ERR_INVALID_PARAMETER). S-curve when the
-        /// group's last axis is set to S-curve. One log line per group axis.
+        /// group's last axis is set to S-curve. One log line per group axis. The axis
+        /// with the longest distance runs the profile and the others follow in
+        /// proportion, so the speed along the path is the drive speed times path
+        /// length / longest distance: a 45-degree diagonal of two axes runs about 1.41
+        /// times as fast. Set the drive speed lower by that factor to hold a path speed.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_Inc_Line(ushort board, ushort map, [In] int[] distances);
@@ -1179,7 +1190,7 @@ namespace Rvx406a
         /// <summary>
         /// Absolute linear interpolation: one target per group axis (any value but
         /// -2147483648), each at most 268435455 pulses from its logical position
-        /// (ERR_MAX_DISTANCE).
+        /// (ERR_MAX_DISTANCE); path speed as RVX406A_Inc_Line().
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_Abs_Line(ushort board, ushort map, [In] int[] positions);
@@ -1196,14 +1207,16 @@ namespace Rvx406a
         /// <summary>
         /// Decelerating stop of the group's interpolation; blocks until it has stopped,
         /// holding the library mutex, while dispatching the calling thread's window
-        /// messages (a quit message ends the wait early and is posted again).
-        /// ERR_AXIS_NUM when the map names no valid first axis.
+        /// messages (a quit message ends the wait early and is posted again): every
+        /// other call of every thread and process waits for the length of the
+        /// deceleration. ERR_AXIS_NUM when the map names no valid first axis.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_IPDecel_Stop(ushort board, ushort map);
 
         /// <summary>
-        /// Immediate stop of the group's interpolation; blocks as RVX406A_IPDecel_Stop().
+        /// Immediate stop of the group's interpolation; blocks as RVX406A_IPDecel_Stop(),
+        /// holding the library mutex until the group stands.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_IPSudden_Stop(ushort board, ushort map);
@@ -1212,8 +1225,9 @@ namespace Rvx406a
         /// Relative circular interpolation on a two-axis group (ERR_IP_MAP_AXES
         /// otherwise): centre and end point relative to the current logical position,
         /// each -268435455..268435455; direction 0 or 1 selects the chip's arc
-        /// direction (start command 0x32 or 0x33); else ERR_INVALID_PARAMETER. Always
-        /// trapezoid, at constant path speed.
+        /// direction (start command 0x32 or 0x33); else ERR_INVALID_PARAMETER. With the
+        /// group's first axis as x and its second as y, direction 1 runs
+        /// counter-clockwise and 0 clockwise. Always trapezoid, at constant path speed.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_Inc_Arc(ushort board, ushort map, int center1, int center2, int end1, int end2, ushort direction);
@@ -1229,9 +1243,20 @@ namespace Rvx406a
         /// <summary>
         /// Arc by angle on a two-axis group: centre relative to the current logical
         /// position (-268435455..268435455), angle in whole degrees -360..360
-        /// (else ERR_INVALID_PARAMETER), positive for direction 1, negative for 0;
-        /// 0 and 360 run a full circle. The end point is computed on the circle and
-        /// rounded to whole pulses; then as RVX406A_Inc_Arc().
+        /// (else ERR_INVALID_PARAMETER), positive for direction 1 (counter-clockwise), negative for 0;
+        /// then as RVX406A_Inc_Arc().
+        ///
+        /// 0, 360 and -360 run a full circle that ends on the start point (360 and 0
+        /// in direction 1, -360 in direction 0).
+        ///
+        /// Any other angle is swept from the start angle truncated to whole degrees:
+        /// the end point lies at (start angle rounded toward zero + angle) on the
+        /// circle, rounded to whole pulses. A start angle with a fraction f (0 &lt;= f
+        /// &lt; 1 degree) so ends the arc f degrees short of the exact sweep for a
+        /// positive angle and f degrees beyond it for a negative one: up to
+        /// radius x 0.01745 pulses along the circle. Centre (-1000, -1000) and angle
+        /// 45, for instance, start at 44.999998 degrees and end at (-975, 414), not
+        /// at (-1000, 414).
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_Inc_Theta(ushort board, ushort map, int center1, int center2, int angle);
@@ -1309,7 +1334,12 @@ namespace Rvx406a
         /// Trigger output level 0 or 1 and mode 0..5 (0 off), written to the
         /// board's emergency/compare register (PLD 5) at once, keeping the emergency
         /// setting. Mode 1 takes the compare registers from the software limits and
-        /// ring counter (their setters then give ERR_COMP_MODE).
+        /// ring counter (their setters then give ERR_COMP_MODE). What the library
+        /// does is select: mode 0 selects no trigger source, so the output never
+        /// fires; modes 1..5 each select one of the board's five trigger sources
+        /// (register bits 2, 4, 5, 6, 7) and level goes to bit 1. How a source shapes
+        /// the output pin (pulse or level, its polarity) is the board's circuit, given
+        /// in its hardware manual, not the library's.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_SetCompTrgMode(ushort board, ushort level, ushort mode);
@@ -1390,7 +1420,9 @@ namespace Rvx406a
 
         /// <summary>
         /// Reads and clears the board's latched motion event bits; the same for every
-        /// valid axis. A second call reads 0 until a new event.
+        /// valid axis. A second call reads 0 until a new event. The bits are the
+        /// board's, not the axis's: they do not say which axis raised the event, and a
+        /// read by any thread or program clears them for all.
         /// </summary>
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         public static extern void RVX406A_GetMotEventStatus(ushort board, ushort axis, out ushort status);
