@@ -18,8 +18,10 @@ constexpr u32 kCauseCompare = 0xC0;  // both bits, or it is not ours to refill
 
 // Whether a compare event that may be older than the table loaded since the
 // watcher's previous wake came from the window that table replaced: the
-// axis of that window stands no farther from it than the compare axis from
-// the new table's first window. An event raised just before the table was
+// axis of that window stands nearer to it than the compare axis to the new
+// table's first window. A tie goes to the new table: a machine that loads
+// the same table again each cycle starts its new table where the old one
+// started, and must see that window's event. An event raised just before the table was
 // loaded reaches the watcher after it; the chip alone tells the two apart,
 // and it is asked once per replacement. Under the board's compare lock.
 bool RaisedByReplacedWindow(const EventTables& t, u32 board, const BoardIo& io) {
@@ -28,7 +30,7 @@ bool RaisedByReplacedWindow(const EventTables& t, u32 board, const BoardIo& io) 
   if (!before.loaded) return false;
   const int64_t at = AxisIo(io, before.axis).LogicalPosition();
   const int64_t now_at = now.axis == before.axis ? at : AxisIo(io, now.axis).LogicalPosition();
-  return std::llabs(at - before.position) <= std::llabs(now_at - now.position);
+  return std::llabs(at - before.position) < std::llabs(now_at - now.position);
 }
 
 // Loads the window of the next table position into the compare axis, for a
