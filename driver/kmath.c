@@ -6,6 +6,7 @@ double atan2(double y, double x);
 double hypot(double x, double y);
 double round(double x);
 long long llround(double x);
+long lround(double x);
 
 double sin(double x) {
   double r;
@@ -39,3 +40,5 @@ static long long Nearest(double x) {
 double round(double x) { return (double)Nearest(x); }
 
 long long llround(double x) { return Nearest(x); }
+
+long lround(double x) { return (long)Nearest(x); }
