@@ -156,6 +156,12 @@ std::string ExecutablePath();
 uint32_t StartDetachedProcess(const std::vector<std::string>& args);
 // Whether the standard error stream is a terminal (a console on Windows).
 bool StderrIsTerminal();
+// Whether process `id` still runs (false for 0).
+bool ProcessAlive(uint32_t id);
+// The signals by which a user or the system asks a program to end: Ctrl-C,
+// a closed terminal or session, kill. SIGINT, SIGHUP and SIGTERM on POSIX;
+// SIGINT, SIGBREAK and SIGTERM on Windows.
+std::vector<int> TerminationSignals();
 
 // ---- INI files, with GetPrivateProfileIntA semantics ----
 

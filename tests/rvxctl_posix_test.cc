@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <future>
 
 #include "tests/support.h"
 #include "tools/sim_keeper.h"
@@ -25,20 +26,27 @@ int CommandPosition() {
   return position;
 }
 
-// A move stopped before its target ends with a status that says so: 130 and
-// a decelerating stop for Ctrl-C, 1 when a stop command from another run
-// ended it.
+// A move stopped before its target ends with a status that says so: 128 +
+// the signal and a decelerating stop for Ctrl-C, a closed terminal (SIGHUP)
+// and SIGTERM, also when the signal comes again and again while the tool
+// stops and unloads; 1 when a stop command from another run ended it.
 TEST_F(RvxctlInterruptTest, AMoveStoppedShortIsNoCleanEnd) {
   // A kept board runs in real time, so the move lasts 100 s unless stopped.
   ASSERT_NE(RunTool("sim start").second.find("simulated board started"), std::string::npos);
   const std::string out = install_dir_ + "move.txt";
-  // How the move is stopped (a signal, or else a command), exit status, report.
-  const std::tuple<int, const char*, int, const char*> cases[] = {
-      {SIGINT, "", 130, "interrupted: board 0 axis 1 stopped by a decelerating stop\n"},
-      {0, "--sim stop 0 1", 1, "Inc_Move ended: ERR_SUCCESS (0)\nboard 0 axis 1 stopped at "},
+  const char* stopped = "interrupted: board 0 axis 1 stopped by a decelerating stop\n";
+  // How the move is stopped (a signal, repeated until the tool ends, or else
+  // a command), exit status, report.
+  const std::tuple<int, bool, const char*, int, const char*> cases[] = {
+      {SIGINT, false, "", 130, stopped},
+      {SIGTERM, false, "", 143, stopped},
+      {SIGHUP, false, "", 129, stopped},
+      {SIGINT, true, "", 130, stopped},
+      {0, false, "--sim stop 0 1", 1,
+       "Inc_Move ended: ERR_SUCCESS (0)\nboard 0 axis 1 stopped at "},
   };
-  for (const auto& [signal, stop, status, report] : cases) {
-    SCOPED_TRACE(report);
+  for (const auto& [signal, repeated, stop, status, report] : cases) {
+    SCOPED_TRACE(std::to_string(signal) + (repeated ? " repeated" : ""));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -57,16 +65,56 @@ TEST_F(RvxctlInterruptTest, AMoveStoppedShortIsNoCleanEnd) {
     if (signal != 0) kill(pid, signal);
     if (signal == 0) RunTool(stop);
     int wait_status = 0;
-    ASSERT_EQ(waitpid(pid, &wait_status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(wait_status));
+    pid_t ended = 0;
+    while ((ended = waitpid(pid, &wait_status, repeated ? WNOHANG : 0)) == 0) {
+      kill(pid, signal);
+      os::Sleep(1);
+    }
+    ASSERT_EQ(ended, pid);
+    ASSERT_TRUE(WIFEXITED(wait_status)) << "ended by signal " << WTERMSIG(wait_status);
     EXPECT_EQ(WEXITSTATUS(wait_status), status);
     EXPECT_NE(ReadFile(out).find(report), std::string::npos) << ReadFile(out);
+    EXPECT_NE(ReadFile(out).find("board 0 axis 1: command "), std::string::npos) << ReadFile(out);
     // Standing, somewhere on the way.
     EXPECT_EQ(RunTool("--sim status 0 1").second.find("BUSY"), std::string::npos);
     const int end = CommandPosition();
     EXPECT_GT(end, start);
     EXPECT_LT(end, start + 1000000);
   }
+  RunTool("sim stop");
+  os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
+}
+
+// A keeper that ends before it serves is noticed at once, not after the
+// start's time limit; while one starts, another start and the status name
+// its process.
+TEST_F(RvxctlInterruptTest, KeeperStartsSayWhatHappened) {
+  const uint32_t begin = os::TickCount();
+  EXPECT_EQ(rvxctl::StartKeeper({"/bin/sh", "-c", "exit 3"}), 1);
+  EXPECT_LT(os::TickCount() - begin, 2000u);
+  // Two seconds of starting that end without a board.
+  auto slow = std::async(std::launch::async, [] {
+    return rvxctl::StartKeeper({"/bin/sleep", "2"});
+  });
+  uint32_t keeper = 0, starter = 0;
+  for (int i = 0; i < 400 && (keeper == 0 || keeper == os::CurrentProcessId()); ++i) {
+    os::Sleep(2);
+    keeper = rvxctl::StartingKeeper(&starter);
+  }
+  EXPECT_EQ(starter, os::CurrentProcessId());
+  ASSERT_NE(keeper, 0u);
+  ASSERT_NE(keeper, os::CurrentProcessId());
+  const std::string starting =
+      "a simulated board is starting (process " + std::to_string(keeper) + ")\n";
+  for (const char* args : {"sim start", "sim status"}) {
+    SCOPED_TRACE(args);
+    const auto [status, output] = RunTool(args);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find(starting), std::string::npos) << output;
+  }
+  EXPECT_EQ(slow.get(), 1);
+  EXPECT_EQ(rvxctl::StartingKeeper(&starter), 0u);
+  EXPECT_NE(RunTool("sim start").second.find("simulated board started"), std::string::npos);
   RunTool("sim stop");
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
 }

@@ -46,6 +46,7 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        "board 0 axis 3: command 200, actual 200\n"},
       {"--sim --sim-drive=5 conti 0 0,1 " + path + " --lead 100,0", 0,
        "segment 1: arc 0x33 end +500,+500  centre +0,+500\nsegment 2: line     end +0,+1000\n"
+       "only segment 0 runs: Conti_Move hands the chip the table's first segment alone\n"
        "segment 0 handed over (table of 3)\nConti_Move ended: ERR_SUCCESS (0)\n"
        "board 0 axis 0: command 1100, actual 1100\n"},
       {"--sim-drive=1 status", 2, "bad option"},
@@ -70,6 +71,109 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
       {"--sim param load 0", 0, "board 0: settings loaded from "},
       {"--sim --sim-alarm=0:1 alarm-reset 0 1 --ms 5", 1,
        "board 0 axis 1: alarm reset pulsed for 5 ms; alarm input still on\n"},
+  });
+}
+
+// Home counts only where the search found home: HOME_OK 1 after a stop at a
+// limit is no home, and a search that finds nothing gives up.
+TEST_F(RvxctlTest, HomedOnlyWithoutAStopCause) {
+  // Arguments, exit status, parts of the output, a part it must not hold.
+  const std::tuple<std::string, int, std::vector<std::string>, const char*> cases[] = {
+      {"--sim --sim-drive=4 home 0 2",
+       0,
+       {"Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: 5\n"},
+       "not homed"},
+      {"--sim --sim-near=0:0:50000:60000 --sim-limits=0:0:-2000:2000 home 0 0",
+       1,
+       {"Home_Move ended: HOME_OK 1, ERR_STOP_BY_HLMT (-630): the axis was stopped by its - "
+        "hardware limit; HomeIsBusy polls: ",
+        "board 0 axis 0: command -2000, actual -2000\n"
+        "board 0 axis 0 is not homed: the search ended on a stop cause before it found home\n"},
+       "gave up"},
+      {"--sim --sim-near=0:0:50000:60000 home 0 1 --timeout 1",
+       1,
+       {"Home_Move gave up after 1 s: no home sensor was found; the axis got a decelerating "
+        "stop\nboard 0 axis 1: command -",
+        "--timeout SECONDS waits longer\n"},
+       "ended:"},
+      {"--sim home 0 1 --timeout 0",
+       2,
+       {"rvxctl: --timeout: '0' is out of range: 1..86400\n"},
+       "Home_Move"},
+  };
+  for (const auto& [args, status, parts, absent] : cases) {
+    SCOPED_TRACE(args);
+    const auto [exit_status, output] = RunTool(args);
+    EXPECT_EQ(exit_status, status) << output;
+    for (const std::string& part : parts) {
+      EXPECT_NE(output.find(part), std::string::npos) << part << "\n" << output;
+    }
+    EXPECT_EQ(output.find(absent), std::string::npos) << output;
+  }
+}
+
+// Segment files are read as the command line is: whole numbers in range,
+// nothing after a segment, no more than a table holds, and only from a
+// regular file.
+TEST_F(RvxctlTest, SegmentFilesAreCheckedLineByLine) {
+  const std::string path = install_dir_ + "segments.txt";
+  std::string full, long_line = "line 1 1" + std::string(300, ' ');
+  for (int i = 0; i < 256; ++i) full += "line " + std::to_string(i) + " 0\n";
+  // File contents (or a path of its own), exit status, a part of the output.
+  const std::tuple<std::string, std::string, int, std::string> cases[] = {
+      {"line 99999999999 0\n", "", 2,
+       ":1: '99999999999' is out of range: -2147483648..2147483647\n"},
+      {"line 1 2\narc 5 5 0 5 1 junk\n", "", 2,
+       ":2: expected 'line X Y' or 'arc X Y CX CY 0|1': 6 values after 'arc'\n"},
+      {"line 1 2x\n", "", 2, ":1: '2x' is not a whole number\n"},
+      {"arc 5 5 0 5 2\n", "", 2, ":1: '2' is not a direction 0 or 1\n"},
+      {"circle 1 2\n", "", 2, ":1: expected 'line X Y' or 'arc X Y CX CY 0|1', not 'circle'\n"},
+      {"", "", 2, " holds no segment ("},
+      {"# only a comment\n\n   \n", "", 2, " holds no segment ("},
+      {full, "", 2, ":256: a table holds at most 255 segments\n"},
+      {long_line, "", 2, ":1: longer than 256 characters\n"},
+      {"", install_dir_, 2, " is not a segment file: it is a folder\n"},
+      {"", "/dev/zero", 2, "rvxctl: /dev/zero is not a segment file: not a regular file\n"},
+      {"", install_dir_ + "none.txt", 2, "none.txt: No such file or directory\n"},
+      {"line 0x10 -5  # to the corner\r\narc 0 0 8 -5 1\n", "", 0,
+       "segment 0: line     end +16,-5\nsegment 1: arc 0x33 end -16,+5  centre -8,+0\n"
+       "table of 2 loaded, nothing run: --lead D1,D2 runs a lead-in line and hands segment 0 "
+       "over\n"},
+  };
+  for (const auto& [text, other, status, expected] : cases) {
+    SCOPED_TRACE(other.empty() ? text.substr(0, 40) : other);
+    if (other.empty()) WriteFile(path, text);
+    const auto [exit_status, output] =
+        RunTool("--sim conti 0 0,1 " + (other.empty() ? path : other));
+    EXPECT_EQ(exit_status, status) << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+  }
+}
+
+// Simulator options name boards, axes and modules that exist, or the run is
+// refused before it changes anything.
+TEST_F(RvxctlTest, SimulatorOptionsNameWhatExists) {
+  ExpectRuns({
+      {"--sim --sim-position=0:9:100 status", 2,
+       "rvxctl: --sim-position=0:9:100: axis 9 does not exist: the axes of board 0 are 0..3\n"},
+      {"--sim --sim-inputs=5:0:10 status", 2,
+       "rvxctl: --sim-inputs=5:0:10: board 5 does not exist: the simulated boards are 0..0\n"},
+      {"--sim --sim-limits=0:9:-5:5 load", 2,
+       "rvxctl: --sim-limits=0:9:-5:5: axis 9 does not exist: the axes of board 0 are 0..3\n"},
+      {"--sim --sim-emergency=3 load", 2,
+       "rvxctl: --sim-emergency=3: board 3 does not exist: the simulated boards are 0..0\n"},
+      {"--sim --sim-errors=16:0:1 load", 2, "board 16 does not exist: boards are 0..15\n"},
+      {"--sim --sim-di=0:2:0xFF load", 2,
+       "rvxctl: --sim-di=0:2:0xFF: module 2 is not fitted on board 0 (--modules=BITS fits "
+       "more)\n"},
+      {"--sim --sim-di=0:0:0xFF load", 2, "module 0 does not exist: modules are 1..4\n"},
+      {"--sim --sim-inputs=0:0:0x100 load", 2,
+       "rvxctl: bad option: --sim-inputs=0:0:0x100: give B:A:HEX, input bits up to FF"},
+      {"--sim=17 load", 2,
+       "rvxctl: bad option: --sim=17: give the number of simulated boards, 1..16 (see rvxctl "
+       "--help)\n"},
+      {"--sim=2 --sim-position=1:3:-70 status 1 3", 0, "    1    3  0x0000        -70        -70"},
+      {"--sim-limits=0:4:-5:5 sim start", 2, "axis 4 does not exist: the axes of board 0 are 0..3"},
   });
 }
 

@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,6 +38,13 @@ struct SimSetting {
   int32_t value;
 };
 
+// A board and the axis or module of it that a simulator option names.
+struct SimTarget {
+  enum Kind { kBoard, kAxis, kModule } kind;
+  std::string option;
+  uint32_t board, unit;
+};
+
 struct Options {
   bool sim = false;
   rvx::sim::Config boards;
@@ -45,6 +54,10 @@ struct Options {
   std::vector<SimSetting> positions;  // unit = axis, both counters
   long drive_polls = -1;              // -1: the simulator's default
   std::string machine;                // machine options as configuration text (RVX_SIM syntax)
+  std::vector<SimTarget> targets;     // what the simulator options name
+  bool sim_count_given = false;       // --sim=N
+  bool board_layout_given = false;    // --modules, --type, --swap
+  bool machine_given = false;         // a machine option
   std::vector<std::string> words;     // the command and its arguments
   std::vector<std::string> given;     // the options as given, for a keeper
 };
@@ -100,18 +113,20 @@ bool ParseHex(std::string text, long *value) {
   return true;
 }
 
-// Register values are hexadecimal, positions decimal.
-bool ParseSimSetting(const std::string &text, bool hex, SimSetting *s) {
+// Register values are hexadecimal (up to `most`, 0 for a decimal position).
+bool ParseSimSetting(const std::string &text, long most, SimSetting *s) {
+  const bool hex = most != 0;
   const size_t a = text.find(':');
   const size_t b = a == std::string::npos ? a : text.find(':', a + 1);
   long board = 0, unit = 0, value = 0;
   int32_t position = 0;
   if (b == std::string::npos || !ParseLong(text.substr(0, a), &board) ||
-      !ParseLong(text.substr(a + 1, b - a - 1), &unit) || board < 0 || unit < 0) {
+      !ParseLong(text.substr(a + 1, b - a - 1), &unit) || board < 0 || unit < 0 ||
+      board > UINT16_MAX || unit > UINT16_MAX) {
     return false;
   }
   const std::string last = text.substr(b + 1);
-  if (hex ? !ParseHex(last, &value) || value > 0xFFFF : !ParseI32(last, &position)) return false;
+  if (hex ? !ParseHex(last, &value) || value > most : !ParseI32(last, &position)) return false;
   *s = SimSetting{static_cast<uint32_t>(board), static_cast<uint32_t>(unit),
                   hex ? static_cast<int32_t>(value) : position};
   return true;
@@ -130,82 +145,128 @@ std::vector<std::string> Split(const std::string &text, char separator) {
 
 // "B:A:FROM:TO" and the like as the configuration item "axisB.A.KEY=FROM:TO":
 // `units` words name the board (and axis), the rest is the value. The
-// simulator's parser checks the numbers, so its messages are the ones shown.
+// simulator's parser checks the values, so its messages are the ones shown.
 bool MachineItem(const std::string &text, size_t units, size_t values, const char *key,
-                 std::string *item) {
+                 std::string *item, SimTarget *target) {
   const std::vector<std::string> parts = Split(text, ':');
   if (parts.size() != units + values) return false;
   for (const std::string &p : parts) {
     if (p.empty()) return false;
   }
+  long board = 0, axis = 0;
+  if (!ParseLong(parts[0], &board) || board < 0 || board > UINT16_MAX ||
+      (units == 2 && (!ParseLong(parts[1], &axis) || axis < 0 || axis > UINT16_MAX))) {
+    return false;
+  }
+  *target = {units == 1 ? SimTarget::kBoard : SimTarget::kAxis, target->option,
+             static_cast<uint32_t>(board), static_cast<uint32_t>(axis)};
   std::string value;
   for (size_t i = units; i < parts.size(); ++i) value += (i > units ? ":" : "") + parts[i];
-  *item += units == 1 ? " board" + parts[0] + "." + key
-                      : " axis" + parts[0] + "." + parts[1] + "." + key;
+  *item += units == 1 ? " board" + std::to_string(board) + "." + key
+                      : " axis" + std::to_string(board) + "." + std::to_string(axis) + "." + key;
   *item += "=" + (value.empty() ? std::string("1") : value);
   return true;
 }
 
 // Global options are taken wherever they stand; other words belong to the
-// command. False on a malformed option, which is left in `bad`.
+// command. False on a malformed option, with what is wrong with it in `bad`.
 bool ParseOptions(int argc, char **argv, Options *options, std::string *bad) {
+  // The machine options: configuration key, words naming the board (and
+  // axis), value words, and their form for a refusal.
+  struct MachineOption {
+    const char *prefix, *key;
+    size_t units, values;
+    const char *form;
+  };
+  static const MachineOption kMachine[] = {
+      {"--sim-limits=", "limits", 2, 2, "B:A:MINUS:PLUS"},
+      {"--sim-home=", "home", 2, 2, "B:A:FROM:TO"},
+      {"--sim-near=", "near", 2, 2, "B:A:FROM:TO"},
+      {"--sim-z=", "z", 2, 1, "B:A:PERIOD"},
+      {"--sim-emergency=", "emergency", 1, 0, "B"},
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    *bad = arg;
     options->given.push_back(arg);
     auto starts = [&](const char *prefix) { return arg.rfind(prefix, 0) == 0; };
     auto rest = [&](const char *prefix) { return arg.substr(strlen(prefix)); };
+    auto refuse = [&](const std::string &why) {
+      *bad = arg + ": " + why;
+      return false;
+    };
     long v = 0;
     SimSetting s{};
+    SimTarget target{SimTarget::kAxis, arg, 0, 0};
+    const MachineOption *machine = nullptr;
+    for (const MachineOption &m : kMachine) machine = starts(m.prefix) ? &m : machine;
+    // Register values are hexadecimal, positions decimal.
+    struct Setting {
+      const char *prefix;
+      std::vector<SimSetting> *list;
+      long most;  // the largest value; 0: a position
+      const char *form;
+    };
+    const Setting settings[] = {
+        {"--sim-inputs=", &options->inputs, 0xFF, "give B:A:HEX, input bits up to FF"},
+        {"--sim-di=", &options->di, 0xFFFF, "give B:M:HEX, a DI word up to FFFF"},
+        {"--sim-errors=", &options->errors, 0xFFFF, "give B:A:HEX, a register word up to FFFF"},
+        {"--sim-position=", &options->positions, 0, "give B:A:N, a whole number of pulses"},
+    };
+    const Setting *setting = nullptr;
+    for (const Setting &candidate : settings) {
+      if (starts(candidate.prefix)) setting = &candidate;
+    }
     if (arg == "--sim") {
       options->sim = true;
     } else if (starts("--sim=")) {
-      if (!ParseLong(rest("--sim="), &v) || v < 1 || v > 16) return false;
+      if (!ParseLong(rest("--sim="), &v) || v < 1 || v > 16) {
+        return refuse("give the number of simulated boards, 1..16");
+      }
       options->sim = true;
       options->boards.board_count = static_cast<uint32_t>(v);
+      options->sim_count_given = true;
     } else if (starts("--modules=")) {
-      if (!ParseLong(rest("--modules="), &v) || v < 0 || v > 15) return false;
+      if (!ParseLong(rest("--modules="), &v) || v < 0 || v > 15) {
+        return refuse("give the module identity bits, 0..15");
+      }
       for (auto &b : options->boards.board) b.module_bits = static_cast<uint8_t>(v);
+      options->board_layout_given = true;
     } else if (starts("--type=")) {
-      if (!ParseLong(rest("--type="), &v) || v < 0 || v > 7) return false;
+      if (!ParseLong(rest("--type="), &v) || v < 0 || v > 7) {
+        return refuse("give the board type code, 0..7 (1 or 3 are supported)");
+      }
       for (auto &b : options->boards.board) b.type_code = static_cast<uint8_t>(v);
+      options->board_layout_given = true;
     } else if (arg == "--swap") {
       for (auto &b : options->boards.board) b.byte_swap = true;
-    } else if (starts("--sim-inputs=")) {
-      if (!ParseSimSetting(rest("--sim-inputs="), true, &s)) return false;
-      options->inputs.push_back(s);
-    } else if (starts("--sim-di=")) {
-      if (!ParseSimSetting(rest("--sim-di="), true, &s)) return false;
-      options->di.push_back(s);
-    } else if (starts("--sim-errors=")) {
-      if (!ParseSimSetting(rest("--sim-errors="), true, &s)) return false;
-      options->errors.push_back(s);
-    } else if (starts("--sim-position=")) {
-      if (!ParseSimSetting(rest("--sim-position="), false, &s)) return false;
-      options->positions.push_back(s);
-    } else if (starts("--sim-limits=")) {
-      if (!MachineItem(rest("--sim-limits="), 2, 2, "limits", &options->machine)) return false;
-    } else if (starts("--sim-home=")) {
-      if (!MachineItem(rest("--sim-home="), 2, 2, "home", &options->machine)) return false;
-    } else if (starts("--sim-near=")) {
-      if (!MachineItem(rest("--sim-near="), 2, 2, "near", &options->machine)) return false;
-    } else if (starts("--sim-z=")) {
-      if (!MachineItem(rest("--sim-z="), 2, 1, "z", &options->machine)) return false;
+      options->board_layout_given = true;
+    } else if (setting != nullptr) {
+      if (!ParseSimSetting(rest(setting->prefix), setting->most, &s)) return refuse(setting->form);
+      setting->list->push_back(s);
+      target = {setting->list == &options->di ? SimTarget::kModule : SimTarget::kAxis, arg, s.board,
+                s.unit};
+      options->targets.push_back(target);
+    } else if (machine != nullptr) {
+      if (!MachineItem(rest(machine->prefix), machine->units, machine->values, machine->key,
+                       &options->machine, &target)) {
+        return refuse(std::string("give ") + machine->form);
+      }
+      options->targets.push_back(target);
+      options->machine_given = true;
     } else if (starts("--sim-alarm=")) {
       // The alarm output shows only where a servo drive is wired.
-      if (!MachineItem(rest("--sim-alarm="), 2, 0, "servo", &options->machine) ||
-          !MachineItem(rest("--sim-alarm="), 2, 0, "alarm", &options->machine)) {
-        return false;
+      if (!MachineItem(rest("--sim-alarm="), 2, 0, "servo", &options->machine, &target) ||
+          !MachineItem(rest("--sim-alarm="), 2, 0, "alarm", &options->machine, &target)) {
+        return refuse("give B:A");
       }
-    } else if (starts("--sim-emergency=")) {
-      if (!MachineItem(rest("--sim-emergency="), 1, 0, "emergency", &options->machine)) {
-        return false;
-      }
+      options->targets.push_back(target);
+      options->machine_given = true;
     } else if (starts("--sim-config=")) {
       options->machine += " " + rest("--sim-config=");
+      options->machine_given = true;
     } else if (starts("--sim-drive=")) {
       if (!ParseLong(rest("--sim-drive="), &options->drive_polls) || options->drive_polls < 0) {
-        return false;
+        return refuse("give the number of status reads a drive lasts, 0 or more");
       }
     } else {
       options->given.pop_back();
@@ -218,6 +279,37 @@ bool ParseOptions(int argc, char **argv, Options *options, std::string *bad) {
   *bad = "--sim-* without --sim";
   const bool kept = !options->words.empty() && options->words[0] == "sim";  // implies --sim
   return options->sim || kept || !sim_settings;
+}
+
+// The boards, axes and modules the simulator options name must exist: on
+// the boards this run found, or before a load among the first `boards`.
+bool CheckSimTargets(const Options &options, uint32_t boards, const rvx::BoardTable *found) {
+  if (found != nullptr) boards = found->count;
+  for (const SimTarget &t : options.targets) {
+    char why[160] = "";
+    if (t.board >= boards) {
+      snprintf(why, sizeof why, "board %u does not exist: %s 0..%u", t.board,
+               found != nullptr ? "the simulated boards are" : "boards are", boards - 1);
+    } else if (t.kind == SimTarget::kAxis) {
+      const uint32_t axes = found != nullptr ? found->board[t.board].axis_count : 4;
+      if (t.unit >= axes) {
+        snprintf(why, sizeof why, "axis %u does not exist: the axes of board %u are 0..%u", t.unit,
+                 t.board, axes - 1);
+      }
+    } else if (t.kind == SimTarget::kModule) {
+      if (t.unit < 1 || t.unit > 4) {
+        snprintf(why, sizeof why, "module %u does not exist: modules are 1..4", t.unit);
+      } else if (found != nullptr && !found->board[t.board].module_present[t.unit - 1]) {
+        snprintf(why, sizeof why, "module %u is not fitted on board %u (--modules=BITS fits more)",
+                 t.unit, t.board);
+      }
+    }
+    if (why[0] != '\0') {
+      fprintf(stderr, "rvxctl: %s: %s\n", t.option.c_str(), why);
+      return false;
+    }
+  }
+  return true;
 }
 
 // Splits the command's words; `value_flags` take the next word as value.
@@ -587,27 +679,29 @@ int Io(const Args &args) {
   return Succeeded("read back") ? 0 : 1;
 }
 
-// Set by Ctrl-C (SIGINT; on Windows the C runtime's console control
-// handler): watch ends, a move, home search or path is stopped, and the
-// boards are unloaded as usual.
+// The first termination signal that arrived (Ctrl-C; a closed terminal or
+// dropped session, SIGHUP; SIGTERM), or 0: watch ends, a move, home search or
+// path is stopped, and the boards are unloaded as usual.
 volatile std::sig_atomic_t interrupted = 0;
-void OnInterrupt(int) {
-  interrupted = 1;
-  std::signal(SIGINT, OnInterrupt);  // the Windows runtime resets it to the default
+void OnInterrupt(int signal) {
+  if (interrupted == 0) interrupted = signal;
+  std::signal(signal, OnInterrupt);  // the Windows runtime resets it to the default
 }
 
-// While a command drives axes, Ctrl-C stops them instead of leaving them
-// running with nobody watching.
+// While a command drives axes, a termination signal stops them instead of
+// leaving them running with nobody watching. The handlers stay for the rest
+// of the run, so that a second signal cannot cut the stop, the report or the
+// unload short.
 struct CatchInterrupt {
   CatchInterrupt() {
     interrupted = 0;
-    std::signal(SIGINT, OnInterrupt);
+    for (int signal : rvx::os::TerminationSignals()) std::signal(signal, OnInterrupt);
   }
-  ~CatchInterrupt() { std::signal(SIGINT, SIG_DFL); }
 };
 
-// Exit status of a command stopped by Ctrl-C, as a shell reports SIGINT.
-constexpr int kInterrupted = 130;
+// Exit status of a command stopped by a signal, as a shell reports it (130
+// for Ctrl-C).
+int InterruptedStatus() { return 128 + interrupted; }
 
 std::string AxisList(const std::vector<uint16_t> &axes) {
   std::string list;
@@ -645,7 +739,7 @@ void AwaitAxes(uint16_t board, const std::vector<uint16_t> &axes, const std::vec
   if (shown) fprintf(stderr, "\r%60s\r", "");
 }
 
-// After Ctrl-C: a decelerating stop for the axes this command started, then
+// After a termination signal: a decelerating stop for the axes this command started, then
 // waits until they stand.
 int StopInterrupted(uint16_t board, const std::vector<uint16_t> &axes) {
   const uint16_t count = static_cast<uint16_t>(axes.size());
@@ -661,7 +755,7 @@ int StopInterrupted(uint16_t board, const std::vector<uint16_t> &axes) {
   printf("interrupted: board %u ax%s %s stopped by a decelerating stop\n", board,
          count == 1 ? "is" : "es", AxisList(axes).c_str());
   for (uint16_t axis : axes) PrintPositions(board, axis);
-  return kInterrupted;
+  return InterruptedStatus();
 }
 
 // A drive that ended with no cause but short of its target was ended by a
@@ -754,22 +848,54 @@ int Stop(const Args &args) {
   return status;
 }
 
+// HOME_OK counts a search that a limit ended as finished, so the tool asks
+// for more before it calls the axis homed: no stop cause either.
 int Home(const Args &args) {
   uint16_t board = 0, axis = 0;
-  if (!BoardAndAxis(args, &board, &axis)) return 2;
+  uint32_t timeout_s = 60;
+  if (!BoardAndAxis(args, &board, &axis) ||
+      (args.Has("--timeout") &&
+       !Number(args.flags.at("--timeout"), "--timeout", 1, 86400, &timeout_s))) {
+    return 2;
+  }
   CatchInterrupt ctrl_c;
   RVX406A_Home_Move(board, axis);
   if (!Succeeded("Home_Move")) return 1;
   unsigned polls = 0;
-  while (++polls, !interrupted && RVX406A_HomeIsBusy(board, axis) == 1) rvx::os::Sleep(1);
+  const uint32_t start = rvx::os::TickCount();
+  bool timed_out = false;
+  while (++polls, !interrupted && RVX406A_HomeIsBusy(board, axis) == 1) {
+    timed_out = rvx::os::TickCount() - start >= timeout_s * 1000u;
+    if (timed_out) break;
+    rvx::os::Sleep(1);
+  }
   if (interrupted) return StopInterrupted(board, {axis});
+  if (timed_out) {
+    RVX406A_Decel_Stop(board, axis);
+    Succeeded("Decel_Stop");
+    while (AxisBusy(board, axis)) rvx::os::Sleep(1);
+    printf(
+        "Home_Move gave up after %u s: no home sensor was found; the axis got a decelerating "
+        "stop\n",
+        timeout_s);
+    PrintPositions(board, axis);
+    printf(
+        "check the home mode and direction (rvxctl speed shows the search speeds) and the "
+        "sensors' wiring; on the simulated board, where the machine's sensors are (rvxctl "
+        "--help); --timeout SECONDS waits longer\n");
+    return 1;
+  }
   if (!Succeeded("HomeIsBusy")) return 1;
   const uint16_t home_ok = RVX406A_GetHomeSuccess(board, axis);
   const int32_t cause = RVX406A_GetMotionErrCod(board, axis);
   printf("Home_Move ended: HOME_OK %u, %s; HomeIsBusy polls: %u\n", home_ok,
          Explained(cause).c_str(), polls);
   PrintPositions(board, axis);
-  return home_ok == 1 ? 0 : 1;
+  if (home_ok == 1 && cause == ERR_SUCCESS) return 0;
+  printf("board %u axis %u is not homed: %s\n", board, axis,
+         home_ok == 1 ? "the search ended on a stop cause before it found home"
+                      : "the search was not judged successful");
+  return 1;
 }
 
 // ---- Commissioning ----
@@ -1076,38 +1202,93 @@ int Theta(const Args &args) {
 }
 
 // A segment file: one segment a line, "line X Y" or "arc X Y CX CY 0|1"
-// (absolute end and centre; the arc's direction as Inc_Arc takes it).
-// Blank lines and lines starting with '#' are skipped.
+// (absolute end and centre; the arc's direction as Inc_Arc takes it), its
+// numbers as the command line takes them. '#' starts a comment; blank lines
+// are skipped. Only a regular file is read, and no further than a full table
+// (a device or a pipe could go on for ever).
 bool ReadSegments(const std::string &path, std::vector<RVX406A_CONTI_SEGMENT> *segments) {
-  FILE *file = fopen(path.c_str(), "r");
-  if (file == nullptr) {
-    fprintf(stderr, "rvxctl: cannot read %s\n", path.c_str());
+  std::error_code error;
+  const std::filesystem::file_status kind = std::filesystem::status(path, error);
+  if (error) {
+    fprintf(stderr, "rvxctl: cannot read %s: %s\n", path.c_str(), error.message().c_str());
     return false;
   }
-  char text[256];
-  int number = 0;
-  bool ok = true;
-  while (ok && fgets(text, sizeof text, file) != nullptr) {
-    ++number;
-    char kind[8] = "";
+  if (!std::filesystem::is_regular_file(kind)) {
+    fprintf(stderr, "rvxctl: %s is not a segment file: %s\n", path.c_str(),
+            std::filesystem::is_directory(kind) ? "it is a folder" : "not a regular file");
+    return false;
+  }
+  FILE *file = fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    fprintf(stderr, "rvxctl: cannot read %s: %s\n", path.c_str(), strerror(errno));
+    return false;
+  }
+  auto refuse = [&](int number, const std::string &why) {
+    fprintf(stderr, "rvxctl: %s:%d: %s\n", path.c_str(), number, why.c_str());
+    fclose(file);
+    return false;
+  };
+  constexpr size_t kLongestLine = 256;
+  const char *const form = "expected 'line X Y' or 'arc X Y CX CY 0|1'";
+  std::string text;
+  for (int number = 1;; ++number) {
+    text.clear();
+    int c = 0;
+    while ((c = fgetc(file)) != EOF && c != '\n' && text.size() <= kLongestLine) {
+      text += static_cast<char>(c);
+    }
+    if (text.size() > kLongestLine) {
+      return refuse(number, "longer than " + std::to_string(kLongestLine) + " characters");
+    }
+    if (c == EOF && text.empty()) break;
+    text = text.substr(0, text.find('#'));
+    std::vector<std::string> words;
+    for (size_t at = text.find_first_not_of(" \t\r"); at != std::string::npos;) {
+      const size_t end = text.find_first_of(" \t\r", at);
+      words.push_back(text.substr(at, end - at));
+      at = end == std::string::npos ? end : text.find_first_not_of(" \t\r", end);
+    }
+    if (words.empty()) continue;
     RVX406A_CONTI_SEGMENT s{};
-    int direction = 0;
-    const int n = sscanf(text, "%7s %d %d %d %d %d", kind, &s.end1, &s.end2, &s.center1, &s.center2,
-                         &direction);
-    if (n <= 0 || kind[0] == '#') continue;
-    if (strcmp(kind, "line") == 0 && n == 3) {
-      s.type = 0;
-    } else if (strcmp(kind, "arc") == 0 && n == 6 && (direction == 0 || direction == 1)) {
-      s.type = static_cast<uint16_t>(1 + direction);
-    } else {
-      fprintf(stderr, "rvxctl: %s:%d: expected 'line X Y' or 'arc X Y CX CY 0|1'\n", path.c_str(),
-              number);
-      ok = false;
+    int32_t *const fields[] = {&s.end1, &s.end2, &s.center1, &s.center2};
+    const bool line = words[0] == "line" && words.size() == 3;
+    const bool arc = words[0] == "arc" && words.size() == 6;
+    if (!line && !arc) {
+      const bool known = words[0] == "line" || words[0] == "arc";
+      return refuse(number, known ? std::string(form) + ": " + std::to_string(words.size() - 1) +
+                                        " values after '" + words[0] + "'"
+                                  : std::string(form) + ", not '" + words[0] + "'");
+    }
+    for (size_t i = 1; i < words.size(); ++i) {
+      int32_t v = 0;
+      const bool direction = i == 5;
+      if (!ParseI32(words[i], &v) || (direction && v != 0 && v != 1)) {
+        long long any = 0;
+        return refuse(number, "'" + words[i] + "' " +
+                                  (!ParseInteger(words[i], &any) ? "is not a whole number"
+                                   : direction                   ? "is not a direction 0 or 1"
+                                                                 : "is out of range: "
+                                                                   "-2147483648..2147483647"));
+      }
+      if (direction) {
+        s.type = static_cast<uint16_t>(1 + v);
+      } else {
+        *fields[i - 1] = v;
+      }
+    }
+    if (segments->size() == rvx::kContiEntries) {
+      return refuse(number,
+                    "a table holds at most " + std::to_string(rvx::kContiEntries) + " segments");
     }
     segments->push_back(s);
+    if (c == EOF) break;
   }
   fclose(file);
-  return ok;
+  if (segments->empty()) {
+    fprintf(stderr, "rvxctl: %s holds no segment (%s)\n", path.c_str(), form);
+    return false;
+  }
+  return true;
 }
 
 // Loads the table and prints it as the library keeps it; with --lead it
@@ -1132,6 +1313,15 @@ int Conti(const Args &args) {
     printf("segment %zu: %-8s end %+d,%+d", i, kKinds[e.type], e.end1, e.end2);
     if (e.type != 0) printf("  centre %+d,%+d", e.centre1, e.centre2);
     printf("\n");
+  }
+  if (status == 0 && !args.Has("--lead")) {
+    printf(
+        "table of %zu loaded, nothing run: --lead D1,D2 runs a lead-in line and hands "
+        "segment 0 over\n",
+        segments.size());
+  }
+  if (status == 0 && args.Has("--lead") && segments.size() > 1) {
+    printf("only segment 0 runs: Conti_Move hands the chip the table's first segment alone\n");
   }
   if (status == 0 && args.Has("--lead")) {
     RVX406A_Inc_Line(g.board, g.map, lead);
@@ -1189,7 +1379,7 @@ int Watch(const Args &args) {
                                 c[1], c[2]);
     if (!Succeeded("SetCompTrgContTable")) return 1;
   }
-  std::signal(SIGINT, OnInterrupt);
+  CatchInterrupt ctrl_c;
   printf(
       "watching board %u (motion events of %u axes, all inputs, compare); "
       "Ctrl-C ends\n",
@@ -1402,12 +1592,13 @@ const std::vector<Command> &Commands() {
        {},
        Stop},
       {"home",
-       "home BOARD AXIS",
-       "home search, waits for the end, reports HOME_OK",
+       "home BOARD AXIS [--timeout SECONDS]",
+       "home search, waits for the end (at most 60 s), reports HOME_OK; homed only without "
+       "a stop cause",
        2,
        2,
        {},
-       {},
+       {"--timeout"},
        Home},
       {"servo",
        "servo BOARD AXIS [on|off]",
@@ -1597,7 +1788,8 @@ void Usage(FILE *out) {
           "  RVX_SIM               the simulated boards and machine, as --sim-config takes it\n"
           "exit status: 0 done; 1 refused by the library, or a move, home search or path\n"
           "stopped by a cause (limit, alarm, emergency, stop); 2 a bad command line;\n"
-          "130 stopped by Ctrl-C (the axes get a decelerating stop first)\n",
+          "130 stopped by Ctrl-C, 129 by a closed terminal (SIGHUP), 143 by SIGTERM (the axes\n"
+          "get a decelerating stop first)\n",
           rvx::os::DevicePath(0).c_str(), rvx::os::DefaultInstallDir());
 }
 
@@ -1663,6 +1855,7 @@ int SimCommand(const Options &options, bool *keep) {
     return 0;
   }
   if (action == "start") {
+    if (!CheckSimTargets(options, options.boards.board_count, nullptr)) return 2;
     std::vector<std::string> args = {rvx::os::ExecutablePath(), "--sim"};
     args.insert(args.end(), options.given.begin(), options.given.end());
     args.push_back("sim");
@@ -1671,6 +1864,11 @@ int SimCommand(const Options &options, bool *keep) {
   }
   if (action == "status") {
     const uint32_t keeper = rvxctl::KeeperProcess();
+    uint32_t starter = 0;
+    if (keeper == 0 && rvxctl::StartingKeeper(&starter) != 0) {
+      printf("a simulated board is starting (process %u)\n", rvxctl::StartingKeeper(&starter));
+      return 1;
+    }
     if (keeper == 0) {
       printf("no simulated board running\n");
       return 1;
@@ -1811,6 +2009,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "rvxctl: bad option: %s (see rvxctl --help)\n", bad.c_str());
     return 2;
   }
+  if (!CheckSimTargets(options, 16, nullptr)) return 2;
   if (options.sim && !environment_error.empty()) {
     fprintf(stderr, "rvxctl: RVX_SIM: %s\n", environment_error.c_str());
     return 2;
@@ -1864,6 +2063,9 @@ int main(int argc, char **argv) {
     status = 0;
   } else if (highest < 0) {
     ExplainLoadFailure(highest);
+    if (keep) rvxctl::KeeperFailed();
+  } else if (options.sim && !CheckSimTargets(options, 0, &rvx::process().table)) {
+    status = 2;
     if (keep) rvxctl::KeeperFailed();
   } else {
     if (joined) ApplyMachine(unmodelled, options.boards);

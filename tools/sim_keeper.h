@@ -16,6 +16,9 @@ inline constexpr char kKeeperSectionName[] = "RVXCTL-KEEPER-3B9E";
 
 // The process id of the live keeper of this namespace, or 0.
 uint32_t KeeperProcess();
+// While a keeper is being started: its process id (the starter's until it
+// has one), and in `starter` the rvxctl that starts it; otherwise 0.
+uint32_t StartingKeeper(uint32_t* starter);
 // Starts `args` (an rvxctl command line that ends in "sim keep") detached and
 // waits until it holds the board; 0, or 1 with the reason on stderr.
 int StartKeeper(const std::vector<std::string>& args);

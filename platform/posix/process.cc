@@ -1,9 +1,13 @@
 // Detached processes and the terminal.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -53,5 +57,24 @@ uint32_t StartDetachedProcess(const std::vector<std::string>& args) {
 }
 
 bool StderrIsTerminal() { return isatty(2) == 1; }
+
+// A process of another user exists too, though it may not be signalled. A
+// zombie has ended: where nobody reaps orphans (a container's first process
+// need not), it would otherwise look alive for ever.
+bool ProcessAlive(uint32_t id) {
+  if (id == 0 || id > INT_MAX) return false;
+  if (kill(static_cast<pid_t>(id), 0) != 0 && errno != EPERM) return false;
+  char path[32], stat[128] = "";
+  snprintf(path, sizeof path, "/proc/%u/stat", id);
+  FILE* file = fopen(path, "r");
+  if (file == nullptr) return true;  // no /proc: kill's answer stands
+  const size_t n = fread(stat, 1, sizeof stat - 1, file);
+  fclose(file);
+  stat[n] = '\0';
+  const char* name_end = strrchr(stat, ')');  // the state follows the name
+  return name_end == nullptr || name_end[1] != ' ' || name_end[2] != 'Z';
+}
+
+std::vector<int> TerminationSignals() { return {SIGINT, SIGHUP, SIGTERM}; }
 
 }  // namespace rvx::os

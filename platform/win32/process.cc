@@ -1,6 +1,8 @@
 // Detached processes and the console.
 #include <io.h>
 
+#include <csignal>
+
 #include "platform/win32/win32.h"
 
 namespace rvx::os {
@@ -55,5 +57,16 @@ uint32_t StartDetachedProcess(const std::vector<std::string>& args) {
 }
 
 bool StderrIsTerminal() { return ::_isatty(2) != 0; }
+
+bool ProcessAlive(uint32_t id) {
+  if (id == 0) return false;
+  HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+  if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  ::CloseHandle(process);
+  return running;
+}
+
+std::vector<int> TerminationSignals() { return {SIGINT, SIGBREAK, SIGTERM}; }
 
 }  // namespace rvx::os

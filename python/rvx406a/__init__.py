@@ -102,6 +102,23 @@ class Board:
     def get_di_word(self, index):
         return _outputs(self.lib, "RVX406A_GetDIWord", self.number, index, count=1)[0]
 
+    def on_event(self, callback, motion_axes=(), inputs=(0, 0)):
+        """Calls callback(board, kind) on the board's watcher thread for each
+        event: kind 0 a motion event, 1 an input event. The target is common
+        to every board of the process (the last one registered wins); None
+        stops the callbacks. motion_axes: (axis, mask) pairs for
+        RVX406A_SetMotEventMask (bit 0: a drive ended); inputs: the two input
+        masks of RVX406A_SetDiEventMask. Then switches the board's events on.
+        The package holds the callback for as long as a watcher may call it
+        (until the boards are unloaded), so it need not be kept by the caller."""
+        target = None if callback is None else EVENT_CALLBACK(callback)
+        for axis, mask in motion_axes:
+            _call(self.lib, "RVX406A_SetMotEventMask", self.number, axis, mask)
+        if any(inputs):
+            self._call("SetDiEventMask", *inputs)
+        self._call("SetEventHandler", 1, target, 0)
+        self._call("SetEventEnable", int(callback is not None))
+
     def reset(self):
         self._call("Reset")
 
@@ -163,7 +180,9 @@ class Axis:
         self._call("Abs_Move", position)
 
     def jog(self, direction):
-        """Runs until stopped: direction 0 plus, 1 minus."""
+        """Runs with the jog profile until stopped (stop(), a limit, an
+        alarm): direction 1 toward plus, 0 toward minus, as RVX406A_Jog_Move
+        takes it."""
         self._call("Jog_Move", direction)
 
     def home(self):

@@ -76,17 +76,73 @@ def find_library():
     raise OSError("rvxMApiBrd not found: set RVX_LIBRARY to the library's path")
 
 
+# What each integer C type holds; ctypes would wrap anything else silently
+# (2**32 + 100 as a uint32_t is 100).
+_RANGES = {
+    "int16_t": (-(2**15), 2**15 - 1),
+    "int32_t": (-(2**31), 2**31 - 1),
+    "uint8_t": (0, 2**8 - 1),
+    "uint16_t": (0, 2**16 - 1),
+    "uint32_t": (0, 2**32 - 1),
+}
+
+
+def _checked(name, function, params):
+    """The export, refusing an integer argument its C type cannot hold."""
+    checks = [(i, arg, c_type, _RANGES[c_type]) for i, (c_type, arg) in enumerate(params)
+              if c_type in _RANGES]
+
+    def call(*args):
+        for i, arg, c_type, (low, high) in checks:
+            if i < len(args) and isinstance(args[i], int) and not low <= args[i] <= high:
+                raise ValueError(f"{name}: {arg} = {args[i]} is out of the range of "
+                                 f"{c_type}, {low}..{high}")
+        return function(*args)
+
+    call.__name__ = name
+    call.__doc__ = (f"{name}({', '.join(f'{t} {a}' for t, a in params)}): the export as the "
+                    f"header declares it; the result code is left for RVX406A_GetErrorCode().")
+    call.restype, call.argtypes, call.raw = function.restype, function.argtypes, function
+    return call
+
+
 class Library:
     """The loaded library: lib.RVX406A_Inc_Move(0, 0, 100) calls the export
-    with the header's argument and return types."""
+    with the header's argument and return types.
+
+    These raw calls do not raise on a result code (read RVX406A_GetErrorCode()
+    as from C); they raise ValueError for an integer that does not fit its C
+    argument type, where C would silently truncate it. A callback passed to
+    RVX406A_SetEventHandler is held here, as long as a watcher thread may call
+    it: until RVX406A_UnloadDevice, replaced ones too (a replaced callback may
+    still be running on a watcher thread)."""
 
     def __init__(self, path=None):
         self.path = path or find_library()
         self.dll = ctypes.CDLL(self.path)
         self.signatures = {}
+        self.held_callbacks = []
         for name, ret, params in _api.FUNCTIONS:
             function = getattr(self.dll, name)
             function.restype = ctype(ret)
             function.argtypes = [ctype(c_type) for c_type, _ in params]
-            setattr(self, name, function)
+            setattr(self, name, _checked(name, function, params))
             self.signatures[name] = (ret, params)
+        set_handler, unload = self.RVX406A_SetEventHandler, self.RVX406A_UnloadDevice
+
+        # A ctypes callback freed while the library still calls it crashes
+        # the interpreter at the next event.
+        def set_event_handler(board, mode, target, message):
+            if isinstance(target, ctypes._CFuncPtr):
+                self.held_callbacks.append(target)
+            set_handler(board, mode, target, message)
+
+        def unload_device():
+            unload()
+            self.held_callbacks.clear()
+
+        for wrapper, original in ((set_event_handler, set_handler), (unload_device, unload)):
+            wrapper.__name__, wrapper.__doc__ = original.__name__, original.__doc__
+            wrapper.restype, wrapper.argtypes = original.restype, original.argtypes
+            wrapper.raw = original.raw
+            setattr(self, original.__name__, wrapper)

@@ -4,6 +4,7 @@ import os
 import pathlib
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -82,3 +83,96 @@ def test_a_move_polled_to_its_end(lib):
         axis.wait_done(timeout_s=10)
         assert (axis.command_pos, axis.actual_pos) == (start - 2500, start - 2500)
         assert axis.speed() == (1000, 20000, 20, 20)
+
+
+def test_jog_runs_the_way_its_docstring_says(lib):
+    assert "1 toward plus, 0 toward minus" in rvx406a.Axis.jog.__doc__
+    with rvx406a.Boards(lib) as boards:
+        axis = boards[0].axis(3)
+        for direction, sign in ((1, 1), (0, -1)):
+            start = axis.command_pos
+            axis.jog(direction)
+            time.sleep(0.05)
+            axis.stop(sudden=True)
+            axis.wait_done(timeout_s=5)
+            assert (axis.command_pos - start) * sign > 0, direction
+
+
+def test_numbers_that_do_not_fit_their_c_type_raise_and_send_nothing(lib):
+    cases = [
+        (lambda b: b[0].axis(0).move(2**32 + 100),
+         "RVX406A_Inc_Move: distance = 4294967396 is out of the range of int32_t"),
+        (lambda b: b[0].put_do(65539, 1),
+         "RVX406A_PutDOBit: channel = 65539 is out of the range of uint16_t, 0..65535"),
+        (lambda b: b[0].axis(2**16).move(5),
+         "RVX406A_Inc_Move: axis = 65536 is out of the range of uint16_t"),
+        (lambda b: b.lib.RVX406A_SetCommandPos(0, 1, -(2**31) - 1),
+         "RVX406A_SetCommandPos: position = -2147483649 is out of the range of int32_t"),
+        (lambda b: b.lib.RVX406A_PutDOByte(0, 0, 256),
+         "value = 256 is out of the range of uint8_t, 0..255"),
+    ]
+    with rvx406a.Boards(lib) as boards:
+        board = boards[0]
+        positions = [board.axis(a).command_pos for a in range(4)]
+        outputs = board.get_do_word(0)
+        for action, message in cases:
+            with pytest.raises(ValueError) as raised:
+                action(boards)
+            assert message in str(raised.value)
+        assert [board.axis(a).command_pos for a in range(4)] == positions
+        assert board.get_do_word(0) == outputs
+        # The largest values still pass to the library, which judges them.
+        lib.RVX406A_SetCommandPos(0, 1, 2**31 - 1)
+        assert board.axis(1).command_pos == 2**31 - 1
+
+
+# Registers a callback it keeps no reference to, lets the collector run and
+# moves an axis three times: each drive's end calls the callback.
+_CALLBACK_CHILD = r"""
+import gc, sys, time
+sys.path.insert(0, sys.argv[1])
+import rvx406a
+lib = rvx406a.Library()
+calls = []
+with rvx406a.Boards(lib) as boards:
+    if sys.argv[2] == "raw":
+        lib.RVX406A_SetMotEventMask(0, 1, 1)
+        lib.RVX406A_SetEventHandler(
+            0, 1, rvx406a.EVENT_CALLBACK(lambda board, kind: calls.append((board, kind))), 0)
+        lib.RVX406A_SetEventEnable(0, 1)
+    else:
+        boards[0].on_event(lambda board, kind: calls.append((board, kind)),
+                           motion_axes=[(1, 1)])
+    gc.collect()
+    # Whatever the freed callback's memory held is overwritten.
+    junk = [rvx406a.EVENT_CALLBACK(lambda board, kind: None) for _ in range(2000)]
+    del junk
+    gc.collect()
+    axis = boards[0].axis(1)
+    for _ in range(3):
+        axis.move(300)
+        axis.wait_done(timeout_s=5)
+        deadline = time.monotonic() + 5
+        while len(calls) < _ + 1 and time.monotonic() < deadline:
+            time.sleep(0.005)
+print("calls", calls)
+"""
+
+
+@pytest.mark.parametrize("how", ["raw", "wrapper"])
+def test_a_callback_is_held_while_registered(lib, how):
+    package = str(pathlib.Path(__file__).resolve().parents[1])
+    run = subprocess.run([sys.executable, "-c", _CALLBACK_CHILD, package, how],
+                         capture_output=True, text=True, timeout=60,
+                         env=dict(os.environ, RVX_LIBRARY=lib.path,
+                                  RVX_IPC_NAMESPACE=f"rvx-python-cb-{os.getpid()}-{how}-"))
+    assert run.returncode == 0, run.stderr
+    assert "calls [(0, 0), (0, 0), (0, 0)]" in run.stdout, run.stdout + run.stderr
+
+
+def test_unloading_lets_go_of_the_callbacks(lib):
+    with rvx406a.Boards(lib) as boards:
+        boards[0].on_event(lambda board, kind: None)
+        boards[0].on_event(lambda board, kind: None)  # the first may still be running
+        assert len(lib.held_callbacks) == 2
+    assert lib.held_callbacks == []
