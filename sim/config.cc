@@ -1,5 +1,6 @@
 // The simulated boards described as text, for RVX_SIM and the tools.
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string>
 
@@ -30,10 +31,10 @@ bool ParsePair(const std::string& text, int32_t* first, int32_t* second) {
   return true;
 }
 
-// "board3" -> 3, "axis1.2" -> 1 and 2, checked against the board and axis counts.
-bool ParseIndex(const std::string& text, const char* prefix, long long count, long long* index) {
-  const std::string p = prefix;
-  return text.compare(0, p.size(), p) == 0 && ParseInt(text.substr(p.size()), 0, count - 1, index);
+// "none" takes a sensor off the machine.
+bool ParseWindow(const std::string& text, bool* fitted, int32_t* from, int32_t* to) {
+  if (text == "none") return *fitted = false, true;
+  return *fitted = ParsePair(text, from, to);
 }
 
 std::string Item(const std::string& key, const std::string& value, Config* config) {
@@ -49,12 +50,37 @@ std::string Item(const std::string& key, const std::string& value, Config* confi
     config->clock = value == "real" ? Clock::kReal : Clock::kStepped;
     return "";
   }
+  if (key == "machine") {
+    if (value != "default" && value != "bare") return bad + " (default or bare)";
+    for (BoardConfig& board : config->board) {
+      for (MachineModel& m : board.machine) m = value == "bare" ? MachineModel{} : DefaultMachine();
+    }
+    return "";
+  }
+  const std::string known =
+      "; the keys are boards, clock, machine, board<B>.type|modules|swap|id|absent|emergency "
+      "and axis<B>.<A>.limits|home|near|z|servo|alarm";
   const size_t dot = key.rfind('.');
-  if (dot == std::string::npos) return "unknown key " + key;
+  if (dot == std::string::npos) return "unknown key " + key + known;
   const std::string owner = key.substr(0, dot), field = key.substr(dot + 1);
   long long b = 0, a = 0;
-  if (ParseIndex(owner, "board", 16, &b)) {
+  auto board_number = [&](const std::string& prefix, const std::string& text) {
+    return text.compare(0, prefix.size(), prefix) == 0 &&
+           ParseInt(text.substr(prefix.size()), 0, LLONG_MAX, &b);
+  };
+  const size_t axis_dot = owner.find('.');
+  const bool board_key = board_number("board", owner);
+  const bool axis_key = !board_key && axis_dot != std::string::npos &&
+                        board_number("axis", owner.substr(0, axis_dot)) &&
+                        ParseInt(owner.substr(axis_dot + 1), 0, LLONG_MAX, &a);
+  if (!board_key && !axis_key) return "unknown key " + key + known;
+  if (b >= 16) return key + ": board " + std::to_string(b) + " does not exist: boards are 0..15";
+  if (a >= 4) return key + ": axis " + std::to_string(a) + " does not exist: axes are 0..3";
+  if (board_key) {
     BoardConfig& board = config->board[b];
+    const bool field_known = field == "type" || field == "modules" || field == "swap" ||
+                             field == "id" || field == "absent" || field == "emergency";
+    if (!field_known) return "unknown key " + key + known;
     if (field == "type" && ParseInt(value, 0, 7, &v))
       board.type_code = static_cast<uint8_t>(v);
     else if (field == "modules" && ParseInt(value, 0, 15, &v))
@@ -72,26 +98,23 @@ std::string Item(const std::string& key, const std::string& value, Config* confi
       return bad;
     return "";
   }
-  const size_t axis_dot = owner.find('.');
-  if (axis_dot == std::string::npos || !ParseIndex(owner.substr(0, axis_dot), "axis", 16, &b) ||
-      !ParseInt(owner.substr(axis_dot + 1), 0, 3, &a)) {
-    return "unknown key " + key;
-  }
+  const bool field_known = field == "limits" || field == "home" || field == "near" ||
+                           field == "z" || field == "servo" || field == "alarm";
+  if (!field_known) return "unknown key " + key + known;
   MachineModel m = config->board[b].machine[a];
-  if (field == "limits" && ParsePair(value, &m.limit_minus, &m.limit_plus))
-    m.limits = true;
-  else if (field == "home" && ParsePair(value, &m.home.from, &m.home.to))
-    m.home.fitted = true;
-  else if (field == "near" && ParsePair(value, &m.near_home.from, &m.near_home.to))
-    m.near_home.fitted = true;
-  else if (field == "z" && ParseInt(value, 1, UINT32_MAX, &v))
+  if (field == "limits" && ParseWindow(value, &m.limits, &m.limit_minus, &m.limit_plus)) {
+  } else if (field == "home" && ParseWindow(value, &m.home.fitted, &m.home.from, &m.home.to)) {
+  } else if (field == "near" &&
+             ParseWindow(value, &m.near_home.fitted, &m.near_home.from, &m.near_home.to)) {
+  } else if (field == "z" && ParseInt(value, 1, UINT32_MAX, &v)) {
     m.z_period = static_cast<uint32_t>(v);
-  else if (field == "servo" && ParseInt(value, 0, 1, &v))
+  } else if (field == "servo" && ParseInt(value, 0, 1, &v)) {
     m.servo = v != 0;
-  else if (field == "alarm" && ParseInt(value, 0, 1, &v))
+  } else if (field == "alarm" && ParseInt(value, 0, 1, &v)) {
     m.alarm = v != 0;
-  else
+  } else {
     return bad;
+  }
   const std::string why = CheckMachine(m);
   if (!why.empty()) return key + ": " + why;
   config->board[b].machine[a] = m;
@@ -99,6 +122,24 @@ std::string Item(const std::string& key, const std::string& value, Config* confi
 }
 
 }  // namespace
+
+MachineModel DefaultMachine() {
+  MachineModel m;
+  m.limits = true;
+  m.limit_minus = -1000000;
+  m.limit_plus = 1000000;
+  m.near_home = {true, -12000, -8000};
+  m.home = {true, -9000, -8900};
+  return m;
+}
+
+Config DefaultBoards() {
+  Config config;
+  for (BoardConfig& board : config.board) {
+    for (MachineModel& m : board.machine) m = DefaultMachine();
+  }
+  return config;
+}
 
 std::string ParseConfig(const std::string& text, Config* config) {
   Config result = *config;

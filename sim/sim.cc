@@ -72,14 +72,14 @@ void Initialise(const Config& config, Shared* shared) {
   shared->magic = kMagic;
 }
 
-// The boards an application asked for through RVX_SIM; a text that cannot
-// be used is reported once and the default boards are built.
-Config ConfigFromEnvironment() {
-  Config config;
-  const std::string text = os::GetEnv("RVX_SIM");
-  const std::string error = ParseConfig(text, &config);
-  if (!error.empty()) std::fprintf(stderr, "RVX_SIM: %s\n", error.c_str());
-  return config;
+// The boards an application asked for through RVX_SIM, over the default
+// machine. A text that cannot be used builds no boards: a run on boards other
+// than the ones asked for would mislead more than a refusal.
+bool ConfigFromEnvironment(Config* config) {
+  *config = DefaultBoards();
+  const std::string error = ParseConfig(os::GetEnv("RVX_SIM"), config);
+  if (!error.empty()) std::fprintf(stderr, "RVX_SIM: %s; no simulated board\n", error.c_str());
+  return error.empty();
 }
 
 // This process's handles on one namespace's simulator. Never freed: devices
@@ -144,8 +144,8 @@ Connection* Find(const std::string& ipc_namespace) {
 }
 
 // Opens the namespace's lock and section; a section without the magic word
-// is new and gets the default boards.
-Connection* Connect(const std::string& ipc_namespace) {
+// is new and gets the boards of `fresh`, or else of RVX_SIM.
+Connection* Connect(const std::string& ipc_namespace, const Config* fresh) {
   auto* c = new Connection{ipc_namespace};
   bool existed = false;
   c->lock = os::CreateNamedMutex((ipc_namespace + kLockName).c_str(), false, &existed);
@@ -155,8 +155,14 @@ Connection* Connect(const std::string& ipc_namespace) {
     if (section.view) {
       c->section = section.handle;
       c->shared = static_cast<Shared*>(section.view);
+      Config config = fresh != nullptr ? *fresh : Config{};
       if (c->shared->magic != kMagic || c->shared->size != sizeof(Shared)) {
-        Initialise(ConfigFromEnvironment(), c->shared);
+        if (fresh != nullptr || ConfigFromEnvironment(&config)) {
+          Initialise(config, c->shared);
+        } else {
+          os::CloseSection(c->section);
+          c->shared = nullptr;
+        }
       }
     }
     os::ReleaseMutex(c->lock);
@@ -169,13 +175,13 @@ Connection* Connect(const std::string& ipc_namespace) {
   return c;
 }
 
-Connection* Current() {
+Connection* Current(const Config* config = nullptr) {
   const std::string ipc_namespace = os::GetEnv("RVX_IPC_NAMESPACE");
   {
     SpinGuard guard;
     if (Connection* c = Find(ipc_namespace)) return c;
   }
-  Connection* fresh = Connect(ipc_namespace);
+  Connection* fresh = Connect(ipc_namespace, config);
   if (!fresh) return nullptr;
   SpinGuard guard;
   if (Connection* c = Find(ipc_namespace)) {  // another thread was quicker
@@ -520,7 +526,7 @@ const rvx_driver_ops* DriverEntry(const rvx_driver_host* host) {
 // ---- Configuration ----
 
 void Reset(const Config& config) {
-  Session session(Current());
+  Session session(Current(&config));
   if (session) Initialise(config, session.get());
 }
 

@@ -63,12 +63,23 @@ struct Config {
   uint16_t emergency = 0;  // bit b: the emergency input of board b is on from power-on
 };
 
+// The machine an application or rvxctl meets when RVX_SIM says nothing else,
+// so that a home search with the library's default settings (mode 2, toward
+// -) ends on home: hardware limits at -1,000,000 and +1,000,000, near-home
+// on from -12,000 to -8,000, home from -9,000 to -8,900 (real-position
+// pulses from where the axis stood at power-on). Tests build bare machines
+// from Config{}.
+MachineModel DefaultMachine();
+// Config{} with DefaultMachine() on every axis of every board.
+Config DefaultBoards();
+
 // Reads a configuration text, as RVX_SIM holds it, over `config`: items
 // separated by ';' or whitespace, each "key=value":
-//   boards=N  clock=real|stepped  board<b>.type=T  board<b>.modules=BITS
-//   board<b>.swap=0|1  board<b>.id=N  board<b>.absent=1  board<b>.emergency=0|1
-//   axis<b>.<a>.limits=MINUS:PLUS  axis<b>.<a>.home=FROM:TO
-//   axis<b>.<a>.near=FROM:TO  axis<b>.<a>.z=PERIOD  axis<b>.<a>.servo=0|1
+//   boards=N  clock=real|stepped  machine=default|bare (every axis)
+//   board<b>.type=T  board<b>.modules=BITS  board<b>.swap=0|1  board<b>.id=N
+//   board<b>.absent=1  board<b>.emergency=0|1
+//   axis<b>.<a>.limits=MINUS:PLUS|none  axis<b>.<a>.home=FROM:TO|none
+//   axis<b>.<a>.near=FROM:TO|none  axis<b>.<a>.z=PERIOD  axis<b>.<a>.servo=0|1
 //   axis<b>.<a>.alarm=0|1
 // Returns "" or why the text cannot be used (config then unchanged).
 std::string ParseConfig(const std::string& text, Config* config);

@@ -71,6 +71,13 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
       {"--sim param load 0", 0, "board 0: settings loaded from "},
       {"--sim --sim-alarm=0:1 alarm-reset 0 1 --ms 5", 1,
        "board 0 axis 1: alarm reset pulsed for 5 ms; alarm input still on\n"},
+      // A board built for one run forgets what the run did.
+      {"--sim servo 0 1 on", 0,
+       "board 0 axis 1: servo on\nrvxctl: this simulated board ends with this run, and the "
+       "setting with it; rvxctl sim start keeps one between runs\n"},
+      {"--sim jog 0 1 +", 0,
+       "board 0 axis 1: jogging + until this run ends, and its simulated board with it; rvxctl "
+       "sim start keeps a board that jogs on\n"},
   });
 }
 
@@ -100,6 +107,16 @@ TEST_F(RvxctlTest, HomedOnlyWithoutAStopCause) {
        2,
        {"rvxctl: --timeout: '0' is out of range: 1..86400\n"},
        "Home_Move"},
+      // The default machine has sensors to home against.
+      {"--sim --sim-position=0:3:500 home 0 3",
+       0,
+       {"Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: ",
+        "board 0 axis 3: command 0, actual 0\n"},
+       "not homed"},
+      {"--sim --sim-config=machine=bare --sim-limits=0:0:-3000:3000 home 0 0",
+       1,
+       {"ERR_STOP_BY_HLMT (-630)", "board 0 axis 0: command -3000, actual -3000\n"},
+       "gave up"},
   };
   for (const auto& [args, status, parts, absent] : cases) {
     SCOPED_TRACE(args);
@@ -175,6 +192,45 @@ TEST_F(RvxctlTest, SimulatorOptionsNameWhatExists) {
       {"--sim=2 --sim-position=1:3:-70 status 1 3", 0, "    1    3  0x0000        -70        -70"},
       {"--sim-limits=0:4:-5:5 sim start", 2, "axis 4 does not exist: the axes of board 0 are 0..3"},
   });
+}
+
+// A machine text that cannot be used builds no board, in rvxctl and in any
+// program of the library; one that can changes single sensors.
+TEST_F(RvxctlTest, MachineTextsAreCheckedKeyByKey) {
+  const std::string keys = "; the keys are boards, clock, machine, board<B>.type|";
+  ExpectRuns({
+      {"--sim --sim-config=axis0.1.limts=-5:5 load", 2, "rvxctl: unknown key axis0.1.limts" + keys},
+      {"--sim --sim-config=board0.typ=3 load", 2, "rvxctl: unknown key board0.typ" + keys},
+      {"--sim --sim-config=axis0.9.home=1:2 load", 2,
+       "rvxctl: axis0.9.home: axis 9 does not exist: axes are 0..3\n"},
+      {"--sim --sim-config=axis17.0.home=1:2 load", 2,
+       "rvxctl: axis17.0.home: board 17 does not exist: boards are 0..15\n"},
+      {"--sim --sim-config=machine=some load", 2,
+       "bad value \"some\" for machine (default or bare)"},
+      {"--sim --sim-position=0:2:-1000000 status 0 2", 0, "ERR_SUCCESS (0)          -LIMIT\n"},
+      {"--sim --sim-config=axis0.2.limits=none --sim-position=0:2:-1000000 status 0 2", 0,
+       "ERR_SUCCESS (0)          -\n"},
+      {"--sim --sim-position=0:2:-8950 status 0 2", 0, "ERR_SUCCESS (0)          HOME\n"},
+      {"--sim --sim-home=0:2:none --sim-position=0:2:-8950 status 0 2", 0,
+       "ERR_SUCCESS (0)          -\n"},
+      {"--sim '--sim-config=machine=bare;axis0.2.home=-8950:-8950' --sim-position=0:2:-8950 "
+       "status 0 2",
+       0, "ERR_SUCCESS (0)          HOME\n"},
+      {"--sim --sim-limits=0:2:-20000:none status 0 2", 2,
+       "rvxctl: bad value \"-20000:none\" for axis0.2.limits\n"},
+  });
+  // An application meets RVX_SIM when it creates the boards of a namespace.
+  const std::string fresh = "RVX_IPC_NAMESPACE=" + ns_ + "fresh- ";
+  std::string output;
+  EXPECT_EQ(RunCommand(fresh + "RVX_SIM='boards=2 axis0.1.near=5' " RVX_CTL_PATH " load", &output),
+            1);
+  EXPECT_NE(output.find("RVX_SIM: bad value \"5\" for axis0.1.near; no simulated board\n"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("LoadDevice: ERR_DEVICE_LOAD (-1)"), std::string::npos) << output;
+  EXPECT_EQ(
+      RunCommand(fresh + "RVX_SIM='boards=2 axis0.1.near=5:6' " RVX_CTL_PATH " load", &output), 0);
+  EXPECT_NE(output.find("boards: 2, axes: 8"), std::string::npos) << output;
 }
 
 // Each run joins this process's board (type 1: 16 DI and 16 DO): a refused
@@ -296,7 +352,17 @@ TEST_F(RvxctlTest, KeptBoardOutlivesEachRun) {
       {"--sim move 0 1 5000", 1,
        "Inc_Move ended: ERR_STOP_BY_HLPT (-620): the axis was stopped by its + hardware limit\n"
        "board 0 axis 1: command 3000, actual 3000\n"},
-      {"--sim jog 0 2 -", 0, "board 0 axis 2: jogging -; end it with: rvxctl stop 0 2\n"},
+      {"--sim jog 0 2 -", 0, "board 0 axis 2: jogging -; end it with: rvxctl --sim stop 0 2\n"},
+      // What the kept board does not take, and what it keeps.
+      {"--sim=3 status 0 1", 0, "rvxctl: --sim=N ignored: the kept simulated board (process "},
+      {"--sim --modules=1 status 0 1", 0,
+       "rvxctl: --modules, --type and --swap ignored: the kept simulated board (process "},
+      {"--sim --sim-drive=5 status 0 1", 0,
+       "rvxctl: --sim-drive ignored: the kept simulated board (process "},
+      {"--sim --sim-home=0:3:-5:5 --sim-position=0:3:0 status 0 3", 0,
+       "rvxctl: --sim-home=0:3:-5:5 --sim-position=0:3:0 changed the kept simulated board "
+       "(process "},
+      {"--sim status 0 3", 0, "ERR_SUCCESS (0)          HOME\n"},
       {"--sim status 0 2", 0, "BUSY"},
       {"--sim stop 0 2 --sudden", 0,
        "Sudden_Stop ended: ERR_SUCCESS (0)\nboard 0 axis 2: command -"},

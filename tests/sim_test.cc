@@ -148,8 +148,17 @@ TEST_F(SimTest, ConfigurationTextsAndMachinesThatCannotBe) {
                                   m.limit_plus, m.home.from, m.home.to, m.z_period}),
             std::vector<int64_t>({2, 5, -10, 20, 1, 2, 500}));
   // Reversed limits and a Z period of 0 are refused through rvxctl's options.
-  const std::pair<const char*, const char*> refused[] = {
-      {"axis0.4.z=10", "unknown key axis0.4.z"},
+  const std::string keys =
+      "; the keys are boards, clock, machine, board<B>.type|modules|swap|id|absent|emergency and "
+      "axis<B>.<A>.limits|home|near|z|servo|alarm";
+  const std::pair<const char*, std::string> refused[] = {
+      {"axis0.4.z=10", "axis0.4.z: axis 4 does not exist: axes are 0..3"},
+      {"board16.type=1", "board16.type: board 16 does not exist: boards are 0..15"},
+      {"axis0.1.limts=1:2", "unknown key axis0.1.limts" + keys},
+      {"board0.module=1", "unknown key board0.module" + keys},
+      {"axes=2", "unknown key axes" + keys},
+      {"axis0.1.home=none:5", "bad value \"none:5\" for axis0.1.home"},
+      {"machine=full", "bad value \"full\" for machine (default or bare)"},
       {"boards=17", "bad value \"17\" for boards (0..16)"},
       {"clock", "\"clock\" is not key=value"},
   };
@@ -158,6 +167,18 @@ TEST_F(SimTest, ConfigurationTextsAndMachinesThatCannotBe) {
     EXPECT_EQ(ParseConfig(text, &unchanged), error);
     EXPECT_EQ(unchanged.board_count, 2u);
   }
+  // The default machine, taken off whole or sensor by sensor.
+  Config machine = DefaultBoards();
+  const MachineModel& d = machine.board[15].machine[3];
+  EXPECT_TRUE(d.limits && d.near_home.fitted && d.home.fitted && d.z_period == 0 && !d.servo);
+  EXPECT_EQ(std::vector<int64_t>({d.limit_minus, d.limit_plus, d.near_home.from, d.near_home.to,
+                                  d.home.from, d.home.to}),
+            std::vector<int64_t>({-1000000, 1000000, -12000, -8000, -9000, -8900}));
+  EXPECT_EQ(ParseConfig("axis15.3.limits=none axis15.3.home=none", &machine), "");
+  EXPECT_TRUE(!d.limits && d.near_home.fitted && !d.home.fitted);
+  EXPECT_EQ(ParseConfig("machine=bare axis2.1.near=4:5", &machine), "");
+  EXPECT_TRUE(!d.near_home.fitted && machine.board[2].machine[1].near_home.fitted &&
+              !machine.board[2].machine[1].limits);
   Open();
   MachineModel reversed;
   reversed.home = {true, 10, 9};

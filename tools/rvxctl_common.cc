@@ -211,6 +211,8 @@ bool SpeedsArg(const std::string &text, const char *name, const char *form,
 // The first termination signal that arrived (Ctrl-C; a closed terminal or
 // dropped session, SIGHUP; SIGTERM), or 0: watch ends, a move, home search or
 // path is stopped, and the boards are unloaded as usual.
+BoardKind board_kind = BoardKind::kDriver;
+
 volatile std::sig_atomic_t interrupted = 0;
 namespace {
 void OnInterrupt(int signal) {

@@ -95,6 +95,11 @@ bool ValuesArg(const std::string &text, const char *name, size_t count,
 bool SpeedsArg(const std::string &text, const char *name, const char *form,
                std::vector<uint32_t> *values);
 
+// How this run meets its board: the driver's, a simulated board built for
+// this run alone, or a simulated board another program holds (a keeper).
+enum class BoardKind { kDriver, kOwnSimulation, kJoinedSimulation };
+extern BoardKind board_kind;
+
 // ---- Drives stopped by a termination signal ----
 
 extern volatile std::sig_atomic_t interrupted;

@@ -30,6 +30,7 @@ int main(int argc, char **argv) {
     version |= strcmp(argv[i], "--version") == 0;
   }
   // The boards RVX_SIM describes, then what the command line says about them.
+  options.boards = rvx::sim::DefaultBoards();
   const std::string environment_error =
       rvx::sim::ParseConfig(rvx::os::GetEnv("RVX_SIM"), &options.boards);
   if (!ParseOptions(argc, argv, &options, &bad)) {
@@ -82,6 +83,7 @@ int main(int argc, char **argv) {
     options.boards.polled_drives = options.drive_polls >= 0;
     joined = LibraryInUse();
     if (!joined) rvx::sim::Reset(options.boards);
+    board_kind = joined ? BoardKind::kJoinedSimulation : BoardKind::kOwnSimulation;
   }
   int status = 1;
   const int32_t highest = RVX406A_LoadDevice();
@@ -97,7 +99,9 @@ int main(int argc, char **argv) {
   } else {
     if (joined) ApplyMachine(unmodelled, options.boards);
     if (options.sim) ApplySimSettings(options);
+    if (options.sim && !keep && joined) NoteJoinedBoard(options);
     status = command->run(args);
+    if (options.sim && !joined && status == 0) NoteLostSetting(options.words[0], args);
   }
   RVX406A_UnloadDevice();
   if (options.sim) rvx::sim::RemoveNamedObjects();

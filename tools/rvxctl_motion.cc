@@ -81,9 +81,16 @@ int Jog(const Args &args) {
   }
   RVX406A_Jog_Move(board, axis, direction);
   if (!Succeeded("Jog_Move")) return 1;
+  if (RVX406A_Done(board, axis) == 1 && board_kind == BoardKind::kOwnSimulation) {
+    printf(
+        "board %u axis %u: jogging %s until this run ends, and its simulated board with it; "
+        "rvxctl sim start keeps a board that jogs on\n",
+        board, axis, args[2].c_str());
+    return 0;
+  }
   if (RVX406A_Done(board, axis) == 1) {
-    printf("board %u axis %u: jogging %s; end it with: rvxctl stop %u %u\n", board, axis,
-           args[2].c_str(), board, axis);
+    printf("board %u axis %u: jogging %s; end it with: rvxctl%s stop %u %u\n", board, axis,
+           args[2].c_str(), board_kind == BoardKind::kDriver ? "" : " --sim", board, axis);
     return 0;
   }
   return ReportStop("Jog_Move");

@@ -37,7 +37,8 @@ bool ParseSimSetting(const std::string &text, long most, SimSetting *s) {
 bool MachineItem(const std::string &text, size_t units, size_t values, const char *key,
                  std::string *item, SimTarget *target) {
   const std::vector<std::string> parts = Split(text, ':');
-  if (parts.size() != units + values) return false;
+  const bool none = values == 2 && parts.size() == units + 1 && parts.back() == "none";
+  if (parts.size() != units + values && !none) return false;
   for (const std::string &p : parts) {
     if (p.empty()) return false;
   }
@@ -251,6 +252,38 @@ void ApplySimSettings(const Options &options) {
       }
     }
   }
+}
+
+// What a simulated run does not do silently, one line on stderr each:
+// options a joined board does not take, and options that change it for good.
+void NoteJoinedBoard(const Options &options) {
+  const uint32_t keeper = rvxctl::KeeperProcess();
+  const std::string holder =
+      keeper != 0 ? "the kept simulated board (process " + std::to_string(keeper) + ")"
+                  : "the simulated board another program holds";
+  auto note = [](const std::string &text) { fprintf(stderr, "rvxctl: %s\n", text.c_str()); };
+  if (options.sim_count_given) note("--sim=N ignored: " + holder + " keeps its boards");
+  if (options.board_layout_given) {
+    note("--modules, --type and --swap ignored: " + holder + " keeps its boards");
+  }
+  if (options.drive_polls >= 0) note("--sim-drive ignored: " + holder + " keeps its timing");
+  std::string changed;
+  for (const SimTarget &t : options.targets) changed += (changed.empty() ? "" : " ") + t.option;
+  if (options.machine_given && changed.empty()) changed = "--sim-config";
+  if (!changed.empty()) note(changed + " changed " + holder + " until it stops");
+}
+
+// A setting made on a simulated board built for this run alone ends with it.
+void NoteLostSetting(const std::string &name, const Args &args) {
+  const bool setting = (name == "servo" && args.size() == 3) ||
+                       (name == "speed" && args.size() == 4) || name == "position" ||
+                       ((name == "pulse" || name == "encoder") && args.size() == 3) ||
+                       (name == "io" && args.size() == 4) || (name == "log" && args.size() == 1);
+  if (!setting) return;
+  fflush(stdout);
+  fprintf(stderr,
+          "rvxctl: this simulated board ends with this run, and the setting with it; rvxctl sim "
+          "start keeps one between runs\n");
 }
 
 int SimCommand(const Options &options, bool *keep) {

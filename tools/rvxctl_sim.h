@@ -55,6 +55,11 @@ void ApplyMachine(const rvx::sim::Config &before, const rvx::sim::Config &after)
 // True when another process has the library loaded in this namespace.
 bool LibraryInUse();
 void ApplySimSettings(const Options &options);
+// What a simulated run does not do silently, one line on stderr each:
+// options a joined board does not take, and options that change it for good.
+void NoteJoinedBoard(const Options &options);
+// A setting made on a simulated board built for this run alone ends with it.
+void NoteLostSetting(const std::string &name, const Args &args);
 // sim start|status|stop: a simulated board kept by a background rvxctl
 // ("sim keep") between runs; `keep` is set in that background rvxctl.
 int SimCommand(const Options &options, bool *keep);
