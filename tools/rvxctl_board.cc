@@ -278,4 +278,29 @@ void PrintVersions(bool loaded) {
   }
 }
 
+std::vector<Command> BoardCommands() {
+  return {
+      {"load", "load", "boards, axes and channels found (the default)", {}, {}, Load},
+      {"info",
+       "info [--dll PATH]",
+       "board identity and counts; version of a library file",
+       {},
+       {{"--dll", "PATH", "also the version of this library file"}},
+       Info},
+      {"status",
+       "status [BOARD [AXIS]]",
+       "card status, positions, speed and motion error",
+       {{"BOARD", 0, 1, "only this board"}, {"AXIS", 0, 1, "only this axis of it"}},
+       {},
+       Status},
+      {"io",
+       "io BOARD [set CHANNEL 0|1 | out WORDINDEX VALUE]",
+       "read DI/DO, or set outputs",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"ACTION", 0, 3, "set CHANNEL 0|1 (one output) or out WORDINDEX VALUE (16 outputs)"}},
+       {},
+       Io},
+  };
+}
+
 }  // namespace rvxctl

@@ -26,19 +26,35 @@ struct Args {
   const std::string &operator[](size_t i) const { return positional[i]; }
 };
 
-// A command: its name, its arguments and its work.
+// A command as it is declared: its words, its options and its work. The
+// command line is parsed, and its help and completion made, from these.
+struct Positional {
+  const char *name;
+  size_t min, max;  // how many words it takes
+  const char *help;
+};
+struct Option {
+  const char *name;   // with its dashes
+  const char *value;  // the value's name; nullptr for a switch
+  const char *help;
+};
 struct Command {
   const char *name;
   const char *synopsis;
   const char *summary;
-  size_t min_args, max_args;
-  std::vector<std::string> flags;        // switches
-  std::vector<std::string> value_flags;  // flags followed by a value
-  int (*run)(const Args &args);
+  std::vector<Positional> positionals;
+  std::vector<Option> options;
+  int (*run)(const Args &args);  // nullptr: main runs it (sim, help)
+  bool runs_a_command = false;   // the words after its own are another command's
 };
 
-const Command *FindCommand(const std::string &name);
-bool CheckedArgs(const Command &command, const std::vector<std::string> &words, Args *args);
+// The commands of each family, in the order of the help.
+std::vector<Command> BoardCommands();
+std::vector<Command> MotionCommands();
+std::vector<Command> SetupCommands();
+std::vector<Command> PathCommands();
+std::vector<Command> EventCommands();
+std::vector<Command> SimCommands();
 
 // ---- Numbers and lists as the command line gives them ----
 

@@ -8,6 +8,7 @@
 #include "include/rvx406a.h"
 #include "interp/events.h"
 #include "platform/platform.h"
+#include "tools/rvxctl_cli.h"
 #include "tools/rvxctl_common.h"
 #include "tools/scope_plot.h"
 
@@ -126,7 +127,7 @@ bool WriteText(const std::string &path, const std::string &text) {
 int Scope(const Args &raw) {
   const std::vector<std::string> &words = raw.positional;
   rvxctl::ScopeRecord record;
-  if (words.size() < 3) {
+  if (words.size() < 2) {
     fprintf(stderr,
             "usage: rvxctl scope BOARD AXES [--for S] [--every MS] [--csv FILE] "
             "[--svg FILE] COMMAND...\n");
@@ -138,45 +139,39 @@ int Scope(const Args &raw) {
   }
   double seconds = 60;
   long every = 10;
-  std::string csv, svg;
-  size_t i = 2;
-  for (; i < words.size() && words[i].rfind("--", 0) == 0; ++i) {
-    const size_t eq = words[i].find('=');
-    const std::string name = words[i].substr(0, eq);
-    std::string value;
-    if (eq != std::string::npos) {
-      value = words[i].substr(eq + 1);
-    } else if (i + 1 < words.size()) {
-      value = words[++i];
-    }
+  const std::string csv = raw.Has("--csv") ? raw.flags.at("--csv") : "";
+  const std::string svg = raw.Has("--svg") ? raw.flags.at("--svg") : "";
+  if (raw.Has("--for")) {
+    const std::string &value = raw.flags.at("--for");
     char *end = nullptr;
-    if (name == "--for") {
-      seconds = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !(seconds > 0))
-        return fprintf(stderr, "rvxctl: --for SECONDS\n"), 2;
-    } else if (name == "--every") {
-      if (!ParseLong(value, &every) || every < 1 || every > 60000)
-        return fprintf(stderr, "rvxctl: --every MS\n"), 2;
-    } else if (name == "--csv" && !value.empty()) {
-      csv = value;
-    } else if (name == "--svg" && !value.empty()) {
-      svg = value;
-    } else {
-      fprintf(stderr,
-              "rvxctl: scope takes --for, --every, --csv and --svg "
-              "before the command\n");
-      return 2;
+    seconds = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !(seconds > 0)) {
+      return fprintf(stderr, "rvxctl: --for SECONDS\n"), 2;
     }
   }
-  const std::vector<std::string> inner(words.begin() + static_cast<std::ptrdiff_t>(i), words.end());
-  const Command *command = inner.empty() ? nullptr : FindCommand(inner[0]);
-  if (command == nullptr || command->run == Scope) {
+  if (raw.Has("--every") &&
+      (!ParseLong(raw.flags.at("--every"), &every) || every < 1 || every > 60000)) {
+    return fprintf(stderr, "rvxctl: --every MS\n"), 2;
+  }
+  if ((raw.Has("--csv") && csv.empty()) || (raw.Has("--svg") && svg.empty()) ||
+      (words.size() > 2 && words[2].rfind("--", 0) == 0)) {
+    fprintf(stderr, "rvxctl: scope takes --for, --every, --csv and --svg before the command\n");
+    return 2;
+  }
+  const std::vector<std::string> inner(words.begin() + 2, words.end());
+  const Command *command = nullptr;
+  ScopedRun run;
+  if (inner.empty()) {
     fprintf(stderr, "rvxctl: scope needs a command to run, e.g. move 0 0 10000\n");
     return 2;
   }
-  ScopedRun run;
+  const int refused = ParseCommandWords(inner, &command, &run.args);
+  if (refused >= 0) return refused;
+  if (command->runs_a_command || command->run == nullptr) {
+    fprintf(stderr, "rvxctl: scope needs a command to run, e.g. move 0 0 10000\n");
+    return 2;
+  }
   run.command = command;
-  if (!CheckedArgs(*command, inner, &run.args)) return 2;
   for (const std::string &w : inner) record.title += (record.title.empty() ? "" : " ") + w;
   for (uint16_t axis : record.axes) {
     RVX406A_GetCommandPos(record.board, axis);
@@ -218,6 +213,30 @@ int Scope(const Args &raw) {
   if (!csv.empty()) written &= WriteText(csv, rvxctl::ScopeCsv(record));
   if (!svg.empty()) written &= WriteText(svg, rvxctl::ScopeSvg(record));
   return written ? run.status : 1;
+}
+
+std::vector<Command> EventCommands() {
+  return {
+      {"watch",
+       "watch BOARD [--compare AXIS,START,INTERVAL,COUNT]",
+       "print motion, input and compare events as they arrive, until Ctrl-C; "
+       "--compare arms a compare table",
+       {{"BOARD", 1, 1, "board number, 0 for the first"}},
+       {{"--compare", "AXIS,START,INTERVAL,COUNT", "arm a compare table"}},
+       Watch},
+      {"scope",
+       "scope BOARD AXES [--for SECONDS] [--every MS] [--csv FILE] [--svg FILE] COMMAND...",
+       "run a command while sampling command and actual position and speed of the axes "
+       "(default every 10 ms, at most 60 s); write them as CSV and as an SVG plot",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXES", 1, 1, "1 to 4 axes, comma-separated"}},
+       {{"--for", "SECONDS", "sample at most this long (default 60)"},
+        {"--every", "MS", "sample every MS milliseconds, 1..60000 (default 10)"},
+        {"--csv", "FILE", "write the samples as CSV"},
+        {"--svg", "FILE", "write the samples as an SVG plot"}},
+       Scope,
+       true},
+  };
 }
 
 }  // namespace rvxctl

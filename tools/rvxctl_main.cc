@@ -4,8 +4,10 @@
 //
 //   rvxctl [OPTIONS] COMMAND [ARGS...]   (rvxctl --help lists both)
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "include/rvx406a.h"
 #include "platform/platform.h"
@@ -19,21 +21,24 @@
 using namespace rvxctl;  // NOLINT: the tool's own namespace
 
 int main(int argc, char **argv) {
-  Options options;
-  std::string bad;
-  bool version = false;
-  for (int i = 1; i < argc; ++i) {
-    if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
-      Usage(stdout);
-      return 0;
-    }
-    version |= strcmp(argv[i], "--version") == 0;
+  // The shell's completion asks here: rvxctl --complete INDEX WORDS...
+  if (argc >= 3 && strcmp(argv[1], "--complete") == 0) {
+    PrintCompletions(std::strtoul(argv[2], nullptr, 10),
+                     std::vector<std::string>(argv + 3, argv + argc));
+    return 0;
   }
+  Options options;
   // The boards RVX_SIM describes, then what the command line says about them.
   options.boards = rvx::sim::DefaultBoards();
   const std::string environment_error =
       rvx::sim::ParseConfig(rvx::os::GetEnv("RVX_SIM"), &options.boards);
-  if (!ParseOptions(argc, argv, &options, &bad)) {
+  const Command *command = nullptr;
+  Args args;
+  bool version = false;
+  const int refused = ParseCommandLine(argc, argv, &options, &command, &args, &version);
+  if (refused >= 0) return refused;
+  std::string bad;
+  if (!CheckOptions(options, &bad)) {
     fprintf(stderr, "rvxctl: bad option: %s (see rvxctl --help)\n", bad.c_str());
     return 2;
   }
@@ -48,32 +53,24 @@ int main(int argc, char **argv) {
     fprintf(stderr, "rvxctl: %s\n", machine_error.c_str());
     return 2;
   }
-  if (version) {
-    options.words.assign(1, "version");
-  } else if (options.words.empty()) {
-    options.words.push_back("load");
-  }
   bool keep = false;
-  const Command keeper = {"sim keep", "", "", 0, 0, {}, {}, SimKeep};
-  const Command versions = {"version", "", "", 0, 0, {}, {}, [](const Args &) {
+  const Command keeper = {"sim keep", "", "", {}, {}, SimKeep};
+  const Command versions = {"version", "", "", {}, {}, [](const Args &) {
                               PrintVersions(true);
                               return 0;
                             }};
-  const Command *command = version ? &versions : nullptr;
-  if (options.words[0] == "sim") {
+  if (version) {
+    command = &versions;
+  } else if (command == nullptr) {
+    for (const Command &c : Commands()) command = std::string(c.name) == "load" ? &c : command;
+    options.words.assign(1, "load");
+  } else if (options.words[0] == "sim") {
     const int status = SimCommand(options, &keep);
     if (!keep) return status;
     options.sim = true;
     options.words.pop_back();
     command = &keeper;
   }
-  if (command == nullptr) command = FindCommand(options.words[0]);
-  if (command == nullptr) {
-    fprintf(stderr, "rvxctl: unknown command '%s' (see rvxctl --help)\n", options.words[0].c_str());
-    return 2;
-  }
-  Args args;
-  if (!CheckedArgs(*command, options.words, &args)) return 2;
 
   bool joined = false;
   if (options.sim) {

@@ -159,4 +159,40 @@ int Home(const Args &args) {
   return 1;
 }
 
+std::vector<Command> MotionCommands() {
+  return {
+      {"move",
+       "move BOARD AXIS[,AXIS...] DIST[,DIST...] [--abs]",
+       "relative (or absolute) move of one or several axes, waits for the end",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXES", 1, 1, "1 to 4 axes, comma-separated"},
+        {"DISTANCES", 1, 1, "pulses, one for each axis, comma-separated"}},
+       {{"--abs", nullptr, "the distances are target positions"}},
+       Move},
+      {"jog",
+       "jog BOARD AXIS +|-",
+       "continuous move until stop",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXIS", 1, 1, "axis of the board, 0..3"},
+        {"DIRECTION", 1, 1, "+ or -"}},
+       {},
+       Jog},
+      {"stop",
+       "stop BOARD AXIS [--sudden]",
+       "decelerating (or sudden) stop, waits for the end",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXIS", 1, 1, "axis of the board, 0..3"}},
+       {{"--sudden", nullptr, "stop at once, without deceleration"}},
+       Stop},
+      {"home",
+       "home BOARD AXIS [--timeout SECONDS]",
+       "home search, waits for the end (at most 60 s), reports HOME_OK; homed only without "
+       "a stop cause",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXIS", 1, 1, "axis of the board, 0..3"}},
+       {{"--timeout", "SECONDS", "give up after this long, 1..86400 (default 60)"}},
+       Home},
+  };
+}
+
 }  // namespace rvxctl

@@ -248,4 +248,52 @@ int Conti(const Args &args) {
   return status;
 }
 
+std::vector<Command> PathCommands() {
+  return {
+      {"line",
+       "line BOARD A1,A2[,A3] D1,D2[,D3] [--abs] [--map N] [--speed S,V,ACC,DEC]",
+       "linear interpolation of a group, waits for the end",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXES", 1, 1, "2 or 3 axes, comma-separated"},
+        {"DISTANCES", 1, 1, "pulses, one for each axis"}},
+       {{"--abs", nullptr, "the distances are target positions"},
+        {"--map", "N", "the group's map number, 0..3 (default 0)"},
+        {"--speed", "S,V,ACC,DEC", "the group's speed profile first (PPS, ms)"}},
+       Line},
+      {"arc",
+       "arc BOARD A1,A2 CX,CY EX,EY 0|1 [--abs] [--map N] [--speed S,V,ACC,DEC]",
+       "circular interpolation to an end point, waits for the end",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXES", 1, 1, "2 axes, comma-separated"},
+        {"CENTRE", 1, 1, "CX,CY"},
+        {"END", 1, 1, "EX,EY"},
+        {"DIRECTION", 1, 1, "0 or 1"}},
+       {{"--abs", nullptr, "centre and end are positions"},
+        {"--map", "N", "the group's map number, 0..3 (default 0)"},
+        {"--speed", "S,V,ACC,DEC", "the group's speed profile first (PPS, ms)"}},
+       Arc},
+      {"theta",
+       "theta BOARD A1,A2 CX,CY ANGLE [--abs] [--map N] [--speed S,V,ACC,DEC]",
+       "circular interpolation by a swept angle, waits for the end",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXES", 1, 1, "2 axes, comma-separated"},
+        {"CENTRE", 1, 1, "CX,CY"},
+        {"ANGLE", 1, 1, "the swept angle"}},
+       {{"--abs", nullptr, "the centre is a position"},
+        {"--map", "N", "the group's map number, 0..3 (default 0)"},
+        {"--speed", "S,V,ACC,DEC", "the group's speed profile first (PPS, ms)"}},
+       Theta},
+      {"conti",
+       "conti BOARD A1,A2 FILE [--lead D1,D2] [--map N] [--speed S,V,ACC,DEC]",
+       "load a segment table; hand segment 0 over during a lead-in line",
+       {{"BOARD", 1, 1, "board number, 0 for the first"},
+        {"AXES", 1, 1, "2 axes, comma-separated"},
+        {"FILE", 1, 1, "segments, one a line: line X Y or arc X Y CX CY 0|1"}},
+       {{"--lead", "D1,D2", "run a lead-in line and hand segment 0 over"},
+        {"--map", "N", "the group's map number, 0..3 (default 0)"},
+        {"--speed", "S,V,ACC,DEC", "the group's speed profile first (PPS, ms)"}},
+       Conti},
+  };
+}
+
 }  // namespace rvxctl

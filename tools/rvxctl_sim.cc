@@ -59,7 +59,7 @@ bool MachineItem(const std::string &text, size_t units, size_t values, const cha
 
 }  // namespace
 
-bool ParseOptions(int argc, char **argv, Options *options, std::string *bad) {
+bool TakeOption(const std::string &arg, Options *options, std::string *bad) {
   // The machine options: configuration key, words naming the board (and
   // axis), value words, and their form for a refusal.
   struct MachineOption {
@@ -74,8 +74,7 @@ bool ParseOptions(int argc, char **argv, Options *options, std::string *bad) {
       {"--sim-z=", "z", 2, 1, "B:A:PERIOD"},
       {"--sim-emergency=", "emergency", 1, 0, "B"},
   };
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  {
     options->given.push_back(arg);
     auto starts = [&](const char *prefix) { return arg.rfind(prefix, 0) == 0; };
     auto rest = [&](const char *prefix) { return arg.substr(strlen(prefix)); };
@@ -159,15 +158,19 @@ bool ParseOptions(int argc, char **argv, Options *options, std::string *bad) {
       }
     } else {
       options->given.pop_back();
-      options->words.push_back(arg);
+      return refuse("not an option of rvxctl");
     }
   }
-  const bool sim_settings = !options->inputs.empty() || !options->di.empty() ||
-                            !options->errors.empty() || !options->positions.empty() ||
-                            options->drive_polls >= 0 || !options->machine.empty();
+  return true;
+}
+
+bool CheckOptions(const Options &options, std::string *bad) {
+  const bool sim_settings = !options.inputs.empty() || !options.di.empty() ||
+                            !options.errors.empty() || !options.positions.empty() ||
+                            options.drive_polls >= 0 || !options.machine.empty();
   *bad = "--sim-* without --sim";
-  const bool kept = !options->words.empty() && options->words[0] == "sim";  // implies --sim
-  return options->sim || kept || !sim_settings;
+  const bool kept = !options.words.empty() && options.words[0] == "sim";  // implies --sim
+  return options.sim || kept || !sim_settings;
 }
 
 bool CheckSimTargets(const Options &options, uint32_t boards, const rvx::BoardTable *found) {
@@ -336,6 +339,18 @@ int SimCommand(const Options &options, bool *keep) {
 int SimKeep(const Args &) {
   rvxctl::ServeUntilStopped();
   return 0;
+}
+
+std::vector<Command> SimCommands() {
+  return {
+      {"sim",
+       "sim start|status|stop",
+       "keep a simulated board (with the options given) in a background process until "
+       "stopped; rvxctl --sim then joins it as it stands",
+       {{"ACTION", 1, 1, "start, status or stop"}},
+       {},
+       nullptr},
+  };
 }
 
 }  // namespace rvxctl

@@ -43,9 +43,12 @@ struct Options {
   std::vector<std::string> given;     // the options as given, for a keeper
 };
 
-// Global options are taken wherever they stand; other words belong to the
-// command. False on a malformed option, with what is wrong with it in `bad`.
-bool ParseOptions(int argc, char **argv, Options *options, std::string *bad);
+// One global option as given ("--sim-home=0:1:-5:5"), taken into `options`.
+// False on a malformed option, with what is wrong with it in `bad`.
+bool TakeOption(const std::string &arg, Options *options, std::string *bad);
+// What the options say together: false, with the reason in `bad`, for
+// simulator settings without the simulator.
+bool CheckOptions(const Options &options, std::string *bad);
 // The boards, axes and modules the simulator options name must exist: on
 // the boards this run found, or before a load among the first `boards`.
 bool CheckSimTargets(const Options &options, uint32_t boards, const rvx::BoardTable *found);
