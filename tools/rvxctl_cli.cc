@@ -119,6 +119,8 @@ void Declare(Parse *parse, Options *options) {
   CLI::App &app = *parse->app;
   app.formatter(std::make_shared<Formatter>());
   app.allow_extras();
+  // A path like /tmp/path.txt is a word, on Windows too.
+  app.allow_windows_style_options(false);
   app.require_subcommand(0, 1);
   app.footer(Footer());
   for (const GlobalOption &g : kGlobalOptions) {
