@@ -2,6 +2,7 @@
 // command has --help, the completion script completes commands and options,
 // and the README lists the commands as the tool's --help does.
 #include <sstream>
+#include <tuple>
 
 #include "tests/support.h"
 
@@ -55,6 +56,24 @@ TEST(RvxctlHelpTest, EveryCommandHasItsHelp) {
   std::string output;
   EXPECT_EQ(RunCommand(std::string(RVX_CTL_PATH) + " help frob", &output), 2);
   EXPECT_NE(output.find("rvxctl: unknown command 'frob' (see rvxctl --help)"), std::string::npos);
+}
+
+// --version and --help stand anywhere, the command's words given or not.
+TEST(RvxctlHelpTest, VersionAndHelpStandAnywhere) {
+  const std::string tool = "RVX_IPC_NAMESPACE=rvxctl-help-test- " RVX_CTL_PATH;
+  // Arguments, exit status, a part of the output.
+  const std::tuple<const char*, int, const char*> cases[] = {
+      {"--sim --version", 0, " built in)\n"},
+      {"--sim move 0 1 100 --version", 0, " built in)\n"},
+      {"move 0 1 --help", 0, "usage: rvxctl move BOARD"},
+      {"--sim io 0 set --help", 0, "usage: rvxctl io BOARD"},
+  };
+  for (const auto& [args, status, expected] : cases) {
+    SCOPED_TRACE(args);
+    std::string output;
+    EXPECT_EQ(RunCommand(tool + " " + args, &output), status) << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+  }
 }
 
 TEST(RvxctlHelpTest, ReadmeListsTheCommandsAsTheToolDoes) {

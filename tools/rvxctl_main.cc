@@ -61,6 +61,7 @@ int main(int argc, char **argv) {
                             }};
   if (version) {
     command = &versions;
+    options.words.assign(1, "version");
   } else if (command == nullptr) {
     for (const Command &c : Commands()) command = std::string(c.name) == "load" ? &c : command;
     options.words.assign(1, "load");
