@@ -1,9 +1,22 @@
 /* One axis and one output of board 0: open the boards, configure the axis,
  * move it, poll until the move is done, read the positions, switch an output
  * and read an input. Against the simulated board: RVX_DRIVER=sim ./move_c */
+#define _POSIX_C_SOURCE 200809L /* nanosleep, also under -std=c99 */
 #include <stdio.h>
 
 #include "rvx406a.h"
+
+/* A pause between two polls, so that waiting does not take a whole core. */
+#if defined(_WIN32)
+#include <windows.h>
+static void pause_ms(unsigned ms) { Sleep(ms); }
+#else
+#include <time.h>
+static void pause_ms(unsigned ms) {
+  const struct timespec pause = {0, (long)ms * 1000000L};
+  nanosleep(&pause, NULL);
+}
+#endif
 
 /* Setters and moves return nothing: their outcome is the last result, which
  * the next call replaces, so each call is checked on its own. */
@@ -28,6 +41,7 @@ static int run(uint16_t board, uint16_t axis) {
   if (!ok("Inc_Move")) return 1;
   while (RVX406A_Done(board, axis)) {
     /* 1 while the axis drives: a real program does its other work here */
+    pause_ms(5);
   }
   if (!ok("move")) return 1; /* the stop cause, e.g. a limit */
   printf("moved: command %d, actual %d\n", RVX406A_GetCommandPos(board, axis),

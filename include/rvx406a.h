@@ -739,7 +739,8 @@ RVX406A_API uint16_t RVX406A_Done(uint16_t board, uint16_t axis);
 /**
  * Blocks until the axis is idle, polling the chip without pause or time-out
  * and holding the library mutex throughout: every other caller, in every
- * process, waits too. The last result is the stop cause, as RVX406A_Done().
+ * process, waits too (poll RVX406A_Done() with a pause instead where others
+ * must go on). The last result is the stop cause, as RVX406A_Done().
  * @param mode 0 plain wait; 1 also dispatches the calling thread's window
  * messages (their procedures may call the library, e.g. a stop); a quit
  * message ends the wait at once, is posted again, and leaves the last result
@@ -791,7 +792,9 @@ RVX406A_API uint16_t RVX406A_Multi_Done(uint16_t board, uint16_t count, const ui
 /**
  * Blocks until every listed axis is idle, as RVX406A_Wait() (mutex held, no
  * time-out, @p mode 0 or 1 with message dispatch and quit handling); the last
- * result is the stop cause as RVX406A_Multi_Done().
+ * result is the stop cause as RVX406A_Multi_Done(). While it polls, every
+ * other call of every thread and process waits for the mutex; poll
+ * RVX406A_Multi_Done() instead where another program must go on meanwhile.
  */
 RVX406A_API void RVX406A_Multi_Wait(uint16_t board, uint16_t count, const uint16_t* axes,
                                     uint16_t mode);
@@ -855,7 +858,9 @@ RVX406A_API int32_t RVX406A_GetHomeOffset(uint16_t board, uint16_t axis);
  * ERR_MPG_MODE). Software limits are off in the chip during the search and
  * stay off until a later call writes WR2 again. In mode 8, when the Z-phase is
  * already active, it first drives 1000 pulses in + and waits for them holding
- * the library mutex.
+ * the library mutex. A search that ends (after its offset drive, if any)
+ * sets the origin: both position counters then read 0 where the axis stands,
+ * which is the offset away from the sensor's edge, not the edge itself.
  */
 RVX406A_API void RVX406A_Home_Move(uint16_t board, uint16_t axis);
 /**
@@ -878,6 +883,8 @@ RVX406A_API void RVX406A_SetHomeSuccess(uint16_t board, uint16_t axis, uint16_t 
 /**
  * @return the home success flag: 1 after a search judged successful, 0 from
  * the start of a search (and after RVX406A_LoadDevice() in the first process).
+ * A search that a limit ended is judged successful too: to know the axis is
+ * homed, also check that RVX406A_GetMotionErrCod() gives no stop cause.
  */
 RVX406A_API uint16_t RVX406A_GetHomeSuccess(uint16_t board, uint16_t axis);
 
@@ -952,13 +959,17 @@ RVX406A_API void RVX406A_GetIPPosSpeed(uint16_t board, uint16_t map, uint32_t* s
 /**
  * Relative linear interpolation: one distance per group axis in group order,
  * each -268435455..268435455 (else ERR_INVALID_PARAMETER). S-curve when the
- * group's last axis is set to S-curve. One log line per group axis.
+ * group's last axis is set to S-curve. One log line per group axis. The axis
+ * with the longest distance runs the profile and the others follow in
+ * proportion, so the speed along the path is the drive speed times path
+ * length / longest distance: a 45-degree diagonal of two axes runs about 1.41
+ * times as fast. Set the drive speed lower by that factor to hold a path speed.
  */
 RVX406A_API void RVX406A_Inc_Line(uint16_t board, uint16_t map, const int32_t* distances);
 /**
  * Absolute linear interpolation: one target per group axis (any value but
  * -2147483648), each at most 268435455 pulses from its logical position
- * (ERR_MAX_DISTANCE).
+ * (ERR_MAX_DISTANCE); path speed as RVX406A_Inc_Line().
  */
 RVX406A_API void RVX406A_Abs_Line(uint16_t board, uint16_t map, const int32_t* positions);
 /**
@@ -971,18 +982,23 @@ RVX406A_API int16_t RVX406A_IPDone(uint16_t board, uint16_t map);
 /**
  * Decelerating stop of the group's interpolation; blocks until it has stopped,
  * holding the library mutex, while dispatching the calling thread's window
- * messages (a quit message ends the wait early and is posted again).
- * ERR_AXIS_NUM when the map names no valid first axis.
+ * messages (a quit message ends the wait early and is posted again): every
+ * other call of every thread and process waits for the length of the
+ * deceleration. ERR_AXIS_NUM when the map names no valid first axis.
  */
 RVX406A_API void RVX406A_IPDecel_Stop(uint16_t board, uint16_t map);
-/** Immediate stop of the group's interpolation; blocks as RVX406A_IPDecel_Stop(). */
+/**
+ * Immediate stop of the group's interpolation; blocks as RVX406A_IPDecel_Stop(),
+ * holding the library mutex until the group stands.
+ */
 RVX406A_API void RVX406A_IPSudden_Stop(uint16_t board, uint16_t map);
 /**
  * Relative circular interpolation on a two-axis group (ERR_IP_MAP_AXES
  * otherwise): centre and end point relative to the current logical position,
  * each -268435455..268435455; @p direction 0 or 1 selects the chip's arc
- * direction (start command 0x32 or 0x33); else ERR_INVALID_PARAMETER. Always
- * trapezoid, at constant path speed.
+ * direction (start command 0x32 or 0x33); else ERR_INVALID_PARAMETER. With the
+ * group's first axis as x and its second as y, direction 1 runs
+ * counter-clockwise and 0 clockwise. Always trapezoid, at constant path speed.
  */
 RVX406A_API void RVX406A_Inc_Arc(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
                                  int32_t end1, int32_t end2, uint16_t direction);
@@ -996,9 +1012,14 @@ RVX406A_API void RVX406A_Abs_Arc(uint16_t board, uint16_t map, int32_t center1, 
 /**
  * Arc by angle on a two-axis group: centre relative to the current logical
  * position (-268435455..268435455), @p angle in whole degrees -360..360
- * (else ERR_INVALID_PARAMETER), positive for direction 1, negative for 0;
- * 0 and 360 run a full circle. The end point is computed on the circle and
- * rounded to whole pulses; then as RVX406A_Inc_Arc().
+ * (else ERR_INVALID_PARAMETER), positive for direction 1 (counter-clockwise),
+ * negative for 0; 0 and 360 run a full circle. The end point is computed on
+ * the circle and rounded to whole pulses; then as RVX406A_Inc_Arc(). The
+ * start angle (where the axes stand, seen from the centre) is truncated to
+ * whole degrees before @p angle is added, so for other angles the end point
+ * lies up to one degree of arc (radius x 0.0175 pulses) short of the exact
+ * one when the start angle is not whole: centre (-1000, -1000) and 45 start at
+ * 44.99998 degrees and end at (-975, 414), not (-1000, 414).
  */
 RVX406A_API void RVX406A_Inc_Theta(uint16_t board, uint16_t map, int32_t center1, int32_t center2,
                                    int32_t angle);
@@ -1082,7 +1103,12 @@ RVX406A_API uint32_t RVX406A_GetCompTrgWidth(uint16_t board, uint16_t axis);
  * Trigger output @p level 0 or 1 and @p mode 0..5 (0 off), written to the
  * board's emergency/compare register (PLD 5) at once, keeping the emergency
  * setting. Mode 1 takes the compare registers from the software limits and
- * ring counter (their setters then give ERR_COMP_MODE).
+ * ring counter (their setters then give ERR_COMP_MODE). What the library
+ * does is select: mode 0 selects no trigger source, so the output never
+ * fires; modes 1..5 each select one of the board's five trigger sources
+ * (register bits 2, 4, 5, 6, 7) and level goes to bit 1. How a source shapes
+ * the output pin (pulse or level, its polarity) is the board's circuit, given
+ * in its hardware manual, not the library's.
  */
 RVX406A_API void RVX406A_SetCompTrgMode(uint16_t board, uint16_t level, uint16_t mode);
 /** Trigger level and mode, read from the board. */
@@ -1153,7 +1179,9 @@ RVX406A_API void RVX406A_SetEventHandler(uint16_t board, uint16_t mode, void* ta
 RVX406A_API void RVX406A_SetMotEventMask(uint16_t board, uint16_t axis, uint16_t mask);
 /**
  * Reads and clears the board's latched motion event bits; the same for every
- * valid @p axis. A second call reads 0 until a new event.
+ * valid @p axis. A second call reads 0 until a new event. The bits are the
+ * board's, not the axis's: they do not say which axis raised the event, and a
+ * read by any thread or program clears them for all.
  */
 RVX406A_API void RVX406A_GetMotEventStatus(uint16_t board, uint16_t axis, uint16_t* status);
 /**

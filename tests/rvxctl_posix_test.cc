@@ -1,5 +1,6 @@
-// A move of the command-line tool stopped from outside: by Ctrl-C, which
-// the tool answers with a decelerating stop, or by another run's stop.
+// The command-line tool where POSIX shows what Windows does not: a move
+// stopped by signals or another run's stop, the keeper's start, devices and
+// the environment of a run.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -117,6 +118,34 @@ TEST_F(RvxctlInterruptTest, KeeperStartsSayWhatHappened) {
   EXPECT_NE(RunTool("sim start").second.find("simulated board started"), std::string::npos);
   RunTool("sim stop");
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
+}
+
+// A segment file is read only when it is a regular file: a device could be
+// read for ever.
+class RvxctlPosixTest : public LibraryTest {};
+
+TEST_F(RvxctlPosixTest, SegmentFilesAreRegularFiles) {
+  const auto [status, output] = RunTool("--sim conti 0 0,1 /dev/zero");
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(output.find("rvxctl: /dev/zero is not a segment file: not a regular file\n"),
+            std::string::npos)
+      << output;
+}
+
+// A program meets RVX_SIM when it creates the boards of a namespace: a text
+// that cannot be used builds none.
+TEST_F(RvxctlPosixTest, AnUnusableMachineTextBuildsNoBoard) {
+  const std::string fresh = "RVX_IPC_NAMESPACE=" + ns_ + "fresh- ";
+  std::string output;
+  EXPECT_EQ(RunCommand(fresh + "RVX_SIM='boards=2 axis0.1.near=5' " RVX_CTL_PATH " load", &output),
+            1);
+  EXPECT_NE(output.find("RVX_SIM: bad value \"5\" for axis0.1.near; no simulated board\n"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("LoadDevice: ERR_DEVICE_LOAD (-1)"), std::string::npos) << output;
+  EXPECT_EQ(
+      RunCommand(fresh + "RVX_SIM='boards=2 axis0.1.near=5:6' " RVX_CTL_PATH " load", &output), 0);
+  EXPECT_NE(output.find("boards: 2, axes: 8"), std::string::npos) << output;
 }
 
 }  // namespace

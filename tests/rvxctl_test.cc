@@ -1,7 +1,9 @@
 // The command-line tool against the simulated board: each command run as a
 // separate process, its output and exit status checked.
+#include <algorithm>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "tests/support.h"
 #include "tools/sim_keeper.h"
@@ -150,8 +152,7 @@ TEST_F(RvxctlTest, SegmentFilesAreCheckedLineByLine) {
       {full, "", 2, ":256: a table holds at most 255 segments\n"},
       {long_line, "", 2, ":1: longer than 256 characters\n"},
       {"", install_dir_, 2, " is not a segment file: it is a folder\n"},
-      {"", "/dev/zero", 2, "rvxctl: /dev/zero is not a segment file: not a regular file\n"},
-      {"", install_dir_ + "none.txt", 2, "none.txt: No such file or directory\n"},
+      {"", install_dir_ + "none.txt", 2, "rvxctl: cannot read " + install_dir_ + "none.txt: "},
       {"line 0x10 -5  # to the corner\r\narc 0 0 8 -5 1\n", "", 0,
        "segment 0: line     end +16,-5\nsegment 1: arc 0x33 end -16,+5  centre -8,+0\n"
        "table of 2 loaded, nothing run: --lead D1,D2 runs a lead-in line and hands segment 0 "
@@ -194,8 +195,8 @@ TEST_F(RvxctlTest, SimulatorOptionsNameWhatExists) {
   });
 }
 
-// A machine text that cannot be used builds no board, in rvxctl and in any
-// program of the library; one that can changes single sensors.
+// A machine text that cannot be used is refused key by key; one that can
+// changes single sensors.
 TEST_F(RvxctlTest, MachineTextsAreCheckedKeyByKey) {
   const std::string keys = "; the keys are boards, clock, machine, board<B>.type|";
   ExpectRuns({
@@ -213,24 +214,54 @@ TEST_F(RvxctlTest, MachineTextsAreCheckedKeyByKey) {
       {"--sim --sim-position=0:2:-8950 status 0 2", 0, "ERR_SUCCESS (0)          HOME\n"},
       {"--sim --sim-home=0:2:none --sim-position=0:2:-8950 status 0 2", 0,
        "ERR_SUCCESS (0)          -\n"},
-      {"--sim '--sim-config=machine=bare;axis0.2.home=-8950:-8950' --sim-position=0:2:-8950 "
+      {"--sim --sim-config=machine=bare --sim-config=axis0.2.home=-8950:-8950 "
+       "--sim-position=0:2:-8950 "
        "status 0 2",
        0, "ERR_SUCCESS (0)          HOME\n"},
       {"--sim --sim-limits=0:2:-20000:none status 0 2", 2,
        "rvxctl: bad value \"-20000:none\" for axis0.2.limits\n"},
   });
-  // An application meets RVX_SIM when it creates the boards of a namespace.
-  const std::string fresh = "RVX_IPC_NAMESPACE=" + ns_ + "fresh- ";
-  std::string output;
-  EXPECT_EQ(RunCommand(fresh + "RVX_SIM='boards=2 axis0.1.near=5' " RVX_CTL_PATH " load", &output),
-            1);
-  EXPECT_NE(output.find("RVX_SIM: bad value \"5\" for axis0.1.near; no simulated board\n"),
-            std::string::npos)
-      << output;
-  EXPECT_NE(output.find("LoadDevice: ERR_DEVICE_LOAD (-1)"), std::string::npos) << output;
-  EXPECT_EQ(
-      RunCommand(fresh + "RVX_SIM='boards=2 axis0.1.near=5:6' " RVX_CTL_PATH " load", &output), 0);
-  EXPECT_NE(output.find("boards: 2, axes: 8"), std::string::npos) << output;
+}
+
+// A refusal says what would be taken, and nothing runs after one.
+TEST_F(RvxctlTest, RefusalsSayWhatIsTaken) {
+  const std::string fresh = install_dir_ + "fresh/";
+  const std::string sep(1, os::PathSeparator());
+  // Arguments, exit status, a part of the output, a part it must not hold.
+  const std::tuple<std::string, int, std::string, const char*> cases[] = {
+      {"--sim move 0 0 300000000", 1,
+       "rvxctl: Inc_Move takes a distance of -268435455..268435455 pulses\n", "ended"},
+      {"--sim theta 0 0,1 1000,0 361", 1,
+       "rvxctl: Inc_Theta takes an ANGLE of -360..360 whole degrees", "ended"},
+      {"--sim move 0 0 100 7", 2,
+       "rvxctl: move: 4 arguments given, it takes 3\nusage: rvxctl move BOARD", "ended"},
+      {"--sim move 0 0 100 --ab", 2, "rvxctl: move: unknown flag --ab (it takes --abs)\n", "ended"},
+      {"--sim move 0 0 100 --abs=1", 2, "rvxctl: move: --abs takes no value\n", "ended"},
+      {"--sim line 0 0,1 5,5 --map", 2, "rvxctl: line: --map needs a value\n", "ended"},
+      {"--sim --bogus", 2, "rvxctl: unknown option '--bogus' (see rvxctl --help)\n", "load"},
+      {"--sim scope 0 0 --for 0 move 0 0 10", 2,
+       "rvxctl: --for: '0' is not a number of seconds above 0, at most 86400\n", "ended"},
+      {"--sim scope 0 0 --every 0 move 0 0 10", 2,
+       "rvxctl: --every: '0' is out of range: 1..60000, milliseconds between samples\n", "ended"},
+      {"--sim scope 0 0 --svg " + install_dir_ + "none/plot.svg move 0 0 10", 2,
+       "rvxctl: cannot write " + install_dir_ + "none/plot.svg: No such file or directory\n",
+       "ended"},
+      {"--sim param save 0", 0,
+       "board 0: settings saved to " + fresh + "Parameter" + sep + "RVXPRM0.DAT", "cannot"},
+      {"--sim log", 0,
+       "(not written: the folder " + fresh + "Debug does not exist; make it to get a log))\n",
+       "cannot"},
+      {"--sim load", 0, "log: " + fresh + "Debug" + sep + "logfile_", "cannot"},
+  };
+  os::SetEnv("RVX_INSTALL_DIR", fresh.c_str());  // no Parameter/, no Debug/
+  for (const auto& [args, status, expected, absent] : cases) {
+    SCOPED_TRACE(args);
+    const auto [exit_status, output] = RunTool(args);
+    EXPECT_EQ(exit_status, status) << output;
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+    EXPECT_EQ(output.find(absent), std::string::npos) << output;
+  }
+  os::SetEnv("RVX_INSTALL_DIR", install_dir_.c_str());
 }
 
 // Each run joins this process's board (type 1: 16 DI and 16 DO): a refused
@@ -373,6 +404,44 @@ TEST_F(RvxctlTest, KeptBoardOutlivesEachRun) {
   });
   RunTool("sim stop");  // after a failed step
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
+}
+
+// What the reference says of paths, seen on the simulated board: direction 1
+// runs an arc counter-clockwise (first axis x, second y), and the long axis
+// of a line runs the profile, so a diagonal runs faster along the path.
+TEST_F(RvxctlTest, PathsRunAsTheReferenceSays) {
+  const std::string csv = install_dir_ + "path.csv";
+  // The lowest and highest second-axis position, and the seconds from the
+  // first sample that moved to the first at the first axis's end `x_end`.
+  auto sample = [&](const std::string& command, int x_end) {
+    const auto [status, output] = RunTool("--sim scope 0 0,1 --every 2 --csv " + csv + " " +
+                                          command + " --speed 1000,10000,10,10");
+    EXPECT_EQ(status, 0) << output;
+    std::istringstream text(ReadFile(csv));
+    std::string line;
+    std::getline(text, line);
+    int low = 0, high = 0;
+    double moved = -1, ended = -1;
+    while (std::getline(text, line)) {
+      double t = 0;
+      int x = 0, y = 0;
+      if (sscanf(line.c_str(), "%lf,%d,%*d,%*d,%d", &t, &x, &y) != 3) continue;
+      low = std::min(low, y), high = std::max(high, y);
+      if (moved < 0 && (x != 0 || y != 0)) moved = t;
+      if (ended < 0 && x == x_end) ended = t;
+    }
+    return std::make_tuple(low, high, ended - moved);
+  };
+  const auto ccw = sample("arc 0 0,1 1000,0 2000,0 1", 2000);
+  EXPECT_LE(std::get<0>(ccw), -990);  // from (0, 0) around (1000, 0) through (1000, -1000)
+  EXPECT_EQ(std::get<1>(ccw), 0);
+  const auto cw = sample("arc 0 0,1 1000,0 2000,0 0", 2000);
+  EXPECT_EQ(std::get<0>(cw), 0);  // and clockwise through (1000, 1000)
+  EXPECT_GE(std::get<1>(cw), 990);
+  // 5000 pulses at 10,000 PPS take 0.5 s; the path's 7071 at that speed 0.71 s.
+  const double seconds = std::get<2>(sample("line 0 0,1 5000,5000", 5000));
+  EXPECT_GT(seconds, 0.45);
+  EXPECT_LT(seconds, 0.6);
 }
 
 TEST_F(RvxctlTest, ScopeSamplesAMoveUntilItsEnd) {

@@ -46,7 +46,7 @@ int Load(const Args &) {
     printf("board %u: %u axes, %u DI, %u DO, modules %s\n", n, r.axis_count, r.di_count, r.do_count,
            modules.empty() ? "none" : modules.c_str());
   }
-  printf("log: %s\n", LogPath().c_str());
+  printf("log: %s\n", LogFileNote().c_str());
   return 0;
 }
 

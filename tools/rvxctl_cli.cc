@@ -202,11 +202,67 @@ const Command *Collect(const Parse &parse, Args *args) {
   return nullptr;
 }
 
+// What is wrong with a command's words (after its name), as a person would
+// say it; empty when nothing is. Global options among them are not its.
+std::string WhyRefused(const Command &c, const std::vector<std::string> &words) {
+  size_t given = 0, least = 0, most = 0;
+  for (const Positional &p : c.positionals) least += p.min, most += p.max;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string &w = words[i];
+    if (w.rfind("--", 0) != 0) {
+      ++given;
+      continue;
+    }
+    const std::string name = w.substr(0, w.find('='));
+    bool global = name == "--help";
+    for (const GlobalOption &g : kGlobalOptions) global |= name == g.name;
+    if (global) continue;
+    const Option *option = nullptr;
+    std::string all;
+    for (const Option &o : c.options) {
+      if (name == o.name) option = &o;
+      all += (all.empty() ? "" : ", ") + std::string(o.name);
+    }
+    if (option == nullptr) {
+      return "unknown flag " + name +
+             (all.empty() ? " (it takes none)" : " (it takes " + all + ")");
+    }
+    if (option->value == nullptr && w.find('=') != std::string::npos) {
+      return name + " takes no value";
+    }
+    if (option->value != nullptr && w.find('=') == std::string::npos && ++i == words.size()) {
+      return name + " needs a value";
+    }
+  }
+  if (given >= least && given <= most) return "";
+  return std::to_string(given) + " argument" + (given == 1 ? "" : "s") + " given, it takes " +
+         std::to_string(least) + (most == least ? "" : " to " + std::to_string(most));
+}
+
 const CLI::App *ParsedCommand(const CLI::App &app) {
   for (const CLI::App *sub : app.get_subcommands()) {
     if (sub->count() != 0) return sub;
   }
   return nullptr;
+}
+
+// Refuses the words of command `sub` (`words` reversed, as CLI11 takes
+// them) with what is wrong with them and the usage; -1 when nothing is,
+// unless `always`.
+int RefuseWords(const CLI::App &sub, std::vector<std::string> words, bool always = false) {
+  std::reverse(words.begin(), words.end());
+  const auto at = std::find(words.begin(), words.end(), sub.get_name());
+  std::string why;
+  for (const Command &c : Commands()) {
+    if (sub.get_name() == c.name && !c.runs_a_command && at != words.end()) {
+      why = WhyRefused(c, std::vector<std::string>(at + 1, words.end()));
+    }
+  }
+  if (why.empty() && !always) return -1;
+  fflush(stdout);
+  if (!why.empty()) fprintf(stderr, "rvxctl: %s: %s\n", sub.get_name().c_str(), why.c_str());
+  fprintf(stderr, "%s", Formatter().make_usage(&sub, "").c_str());
+  return 2;
 }
 
 // Parses `words` (words[0] the tool); -1 to go on, else the exit status.
@@ -216,22 +272,22 @@ int Run(Parse *parse, std::vector<std::string> words, Options *options, const Co
   CLI::App &app = *parse->app;
   std::reverse(words.begin(), words.end());
   words.pop_back();
+  const std::vector<std::string> given = words;  // the parse takes them
   try {
     app.parse(words);
   } catch (const BadOption &bad) {
     fprintf(stderr, "rvxctl: bad option: %s (see rvxctl --help)\n", bad.why.c_str());
     return 2;
-  } catch (const CLI::CallForHelp &e) {
+  } catch (const CLI::CallForHelp &) {
     printf("%s", app.help().c_str());
     return 0;
   } catch (const CLI::ParseError &e) {
     const CLI::App *sub = ParsedCommand(app);
-    if (sub != nullptr && sub->get_name() != "help") {
-      fprintf(stderr, "%s", Formatter().make_usage(sub, "").c_str());
-    } else {
+    if (sub == nullptr || sub->get_name() == "help") {
       fprintf(stderr, "rvxctl: %s (see rvxctl --help)\n", e.what());
+      return 2;
     }
-    return 2;
+    return RefuseWords(*sub, given, true);
   }
   const CLI::App *sub = ParsedCommand(app);
   const std::vector<std::string> extra = app.remaining();
@@ -249,13 +305,12 @@ int Run(Parse *parse, std::vector<std::string> words, Options *options, const Co
     return 0;
   }
   if (sub == nullptr && !extra.empty()) {
-    fprintf(stderr, "rvxctl: unknown command '%s' (see rvxctl --help)\n", extra[0].c_str());
+    fprintf(stderr, "rvxctl: unknown %s '%s' (see rvxctl --help)\n",
+            extra[0].rfind("-", 0) == 0 ? "option" : "command", extra[0].c_str());
     return 2;
   }
-  if (sub != nullptr && !extra.empty()) {
-    fprintf(stderr, "%s", Formatter().make_usage(sub, "").c_str());
-    return 2;
-  }
+  if (sub != nullptr && !extra.empty()) return RefuseWords(*sub, given, true);
+  if (sub != nullptr && RefuseWords(*sub, given) >= 0) return 2;
   *command = Collect(*parse, args);
   return -1;
 }

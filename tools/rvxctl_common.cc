@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 
 #include "include/rvx406a.h"
 #include "platform/platform.h"
@@ -85,12 +86,47 @@ std::string Explained(int32_t code) {
   return ResultName(code) + (text != nullptr ? std::string(": ") + text : "");
 }
 
-// True when the last call succeeded; otherwise says which call failed.
+namespace {
+
+// What the library takes where it refuses a value of the command line.
+struct RangeHint {
+  const char *call;
+  int32_t code;
+  const char *takes;
+};
+constexpr RangeHint kRangeHints[] = {
+    {"Inc_Move", ERR_INVALID_PARAMETER, "a distance of -268435455..268435455 pulses"},
+    {"Multi_Inc_Move", ERR_INVALID_PARAMETER, "distances of -268435455..268435455 pulses"},
+    {"Inc_Line", ERR_INVALID_PARAMETER, "distances of -268435455..268435455 pulses"},
+    {"Abs_Move", ERR_INVALID_PARAMETER, "any position but -2147483648"},
+    {"Multi_Abs_Move", ERR_INVALID_PARAMETER, "any positions but -2147483648"},
+    {"Abs_Line", ERR_INVALID_PARAMETER, "any positions but -2147483648"},
+    {"Inc_Arc", ERR_INVALID_PARAMETER,
+     "a centre and an end point of -268435455..268435455 pulses each, direction 0 or 1"},
+    {"Abs_Arc", ERR_INVALID_PARAMETER,
+     "any centre and end point but -2147483648, direction 0 or 1"},
+    {"Inc_Theta", ERR_INVALID_PARAMETER,
+     "an ANGLE of -360..360 whole degrees and a centre of -268435455..268435455 pulses"},
+    {"Abs_Theta", ERR_INVALID_PARAMETER,
+     "an ANGLE of -360..360 whole degrees and any centre but -2147483648"},
+    {nullptr, ERR_MAX_DISTANCE, "targets at most 268435455 pulses from where the axes stand"},
+};
+
+}  // namespace
+
+// True when the last call succeeded; otherwise says which call failed, and
+// what it takes where the library refused a value.
 bool Succeeded(const char *call) {
   const int32_t code = RVX406A_GetErrorCode();
   if (code == ERR_SUCCESS) return true;
   fflush(stdout);  // keep the report in order when both go to one terminal
   fprintf(stderr, "rvxctl: %s: %s\n", call, Explained(code).c_str());
+  for (const RangeHint &h : kRangeHints) {
+    if (h.code == code && (h.call == nullptr || strcmp(h.call, call) == 0)) {
+      fprintf(stderr, "rvxctl: %s takes %s\n", call, h.takes);
+      break;
+    }
+  }
   return false;
 }
 
@@ -115,6 +151,14 @@ std::string LogPath() {
   char name[64];
   snprintf(name, sizeof name, "Debug%clogfile_%04d%02d%02d.log", sep, t.year, t.month, t.day);
   return dir + name;
+}
+
+std::string LogFileNote() {
+  const std::string path = LogPath();
+  const std::string folder = path.substr(0, path.find_last_of("/\\"));
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return path;
+  return path + " (not written: the folder " + folder + " does not exist; make it to get a log)";
 }
 
 bool Refuse(const char *name, const std::string &text, const char *why) {

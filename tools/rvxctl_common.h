@@ -72,6 +72,9 @@ bool Succeeded(const char *call);
 void PrintPositions(uint16_t board, uint16_t axis);
 int ReportStop(const char *what);
 std::string LogPath();
+// The log file with a word when its folder is missing: the library then
+// writes no log at all.
+std::string LogFileNote();
 
 // ---- Argument checks ----
 

@@ -1,7 +1,9 @@
 // Events and the scope: motion, input and compare events as they arrive,
 // and a command run while positions and speeds are sampled.
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,18 @@ void OnBoardEvent(uint32_t, uint32_t kind) { (kind == 0 ? motion_wakes : input_w
 void Stamp() {
   const rvx::os::LocalTime t = rvx::os::GetLocalTime();
   printf("%02u:%02u:%02u.%03u ", t.hour, t.minute, t.second, t.millisecond);
+}
+
+// The motion event bits by the mask bits that enable them (bit 0: a drive
+// ended); the chip's other two events have no names of their own.
+std::string MotionEvents(uint16_t status) {
+  std::string names;
+  for (int bit = 0; bit < 16; ++bit) {
+    if (!(status >> bit & 1)) continue;
+    names += names.empty() ? "" : ", ";
+    names += bit == 0 ? "a drive ended" : "event bit " + std::to_string(bit);
+  }
+  return names.empty() ? "none latched: another program read it first" : names;
 }
 
 }  // namespace
@@ -72,7 +86,7 @@ int Watch(const Args &args) {
       uint16_t status = 0;
       RVX406A_GetMotEventStatus(board, 0, &status);
       Stamp();
-      printf("motion  status 0x%04X\n", status);
+      printf("motion  status 0x%04X (%s)\n", status, MotionEvents(status).c_str());
     }
     if (input_wakes != inputs_seen) {
       inputs_seen = input_wakes;
@@ -112,11 +126,18 @@ uint32_t RunScoped(void *p) {
   return 0;
 }
 
+// Writes `text` to `path` (nothing, to see that it can be written); says
+// why not with the system's reason.
 bool WriteText(const std::string &path, const std::string &text) {
+  errno = 0;
   FILE *file = fopen(path.c_str(), "wb");
-  const bool ok = file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (file != nullptr && fclose(file) != 0) return false;
-  if (!ok) fprintf(stderr, "rvxctl: cannot write %s\n", path.c_str());
+  bool ok = file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = (file == nullptr || fclose(file) == 0) && ok;
+  if (!ok) {
+    fflush(stdout);
+    fprintf(stderr, "rvxctl: cannot write %s: %s\n", path.c_str(),
+            errno != 0 ? strerror(errno) : "write failed");
+  }
   return ok;
 }
 
@@ -145,13 +166,13 @@ int Scope(const Args &raw) {
     const std::string &value = raw.flags.at("--for");
     char *end = nullptr;
     seconds = std::strtod(value.c_str(), &end);
-    if (value.empty() || *end != '\0' || !(seconds > 0)) {
-      return fprintf(stderr, "rvxctl: --for SECONDS\n"), 2;
+    if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 86400) {
+      return Refuse("--for", value, "' is not a number of seconds above 0, at most 86400"), 2;
     }
   }
-  if (raw.Has("--every") &&
-      (!ParseLong(raw.flags.at("--every"), &every) || every < 1 || every > 60000)) {
-    return fprintf(stderr, "rvxctl: --every MS\n"), 2;
+  if (raw.Has("--every") && !Number(raw.flags.at("--every"), "--every", 1, 60000, &every,
+                                    "milliseconds between samples")) {
+    return 2;
   }
   if ((raw.Has("--csv") && csv.empty()) || (raw.Has("--svg") && svg.empty()) ||
       (words.size() > 2 && words[2].rfind("--", 0) == 0)) {
@@ -172,6 +193,8 @@ int Scope(const Args &raw) {
     return 2;
   }
   run.command = command;
+  // A file that cannot be written is found before the command moves anything.
+  if ((!csv.empty() && !WriteText(csv, "")) || (!svg.empty() && !WriteText(svg, ""))) return 2;
   for (const std::string &w : inner) record.title += (record.title.empty() ? "" : " ") + w;
   for (uint16_t axis : record.axes) {
     RVX406A_GetCommandPos(record.board, axis);

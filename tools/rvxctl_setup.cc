@@ -1,5 +1,6 @@
 // Commissioning: servo and alarm outputs, speed profiles, counters, signal
 // modes, the parameter file and the log level.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,14 @@ int Param(const Args &args) {
   if (args.size() == 2 && !BoardArg(args, 1, &board)) return 2;
   if (args[0] == "save") {
     if (args.size() != 2) return fprintf(stderr, "usage: rvxctl param save BOARD\n"), 2;
+    // The library writes into the folder but does not make it.
+    std::error_code error;
+    const std::string folder = InstallPath("Parameter", "");
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+      fprintf(stderr, "rvxctl: cannot make %s: %s\n", folder.c_str(), error.message().c_str());
+      return 1;
+    }
     RVX406A_SaveFile(board);
     if (!Succeeded("SaveFile")) return 1;
     const std::string path = ParameterFile(board);
@@ -207,7 +216,7 @@ int Log(const Args &args) {
     RVX406A_LogCheck(level);
     if (!Succeeded("LogCheck")) return 1;
   }
-  printf("log level %u (%s)\n", rvx::process().shared->log_level, LogPath().c_str());
+  printf("log level %u (%s)\n", rvx::process().shared->log_level, LogFileNote().c_str());
   if (args.size() == 1) {
     printf("kept while a program holds the boards; rvxctl param save BOARD keeps it\n");
   }

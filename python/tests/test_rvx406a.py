@@ -176,3 +176,111 @@ def test_unloading_lets_go_of_the_callbacks(lib):
         boards[0].on_event(lambda board, kind: None)  # the first may still be running
         assert len(lib.held_callbacks) == 2
     assert lib.held_callbacks == []
+
+
+def test_every_public_method_says_what_it_does():
+    for cls in (rvx406a.Boards, rvx406a.Board, rvx406a.Group, rvx406a.Axis):
+        for name, member in vars(cls).items():
+            if name.startswith("_") or not (callable(member) or isinstance(member, property)):
+                continue
+            assert (member.__doc__ or "").strip(), f"{cls.__name__}.{name}"
+
+
+def test_boards_outside_with_say_to_use_with(lib):
+    with pytest.raises(RuntimeError, match=r"use them inside 'with rvx406a.Boards\(\) as boards:'"):
+        rvx406a.Boards(lib)[0]
+
+
+def test_nothing_drives_on_unwatched(lib):
+    busy = 1 << 8
+    with rvx406a.Boards(lib) as boards:
+        axis = boards[0].axis(2)
+        axis.set_speed(1000, 2000, 10, 10)
+        axis.move(1_000_000)
+        with pytest.raises(TimeoutError, match="still moving after 0.1 s: stopped"):
+            axis.wait_done(timeout_s=0.1)
+        assert not axis.status & busy
+    # Where the axis stands when the block is left, and 0.2 s later: a move
+    # left running goes on some 400 pulses at 2000 PPS.
+    for stop_on_exit, most, least in ((True, 50, -50), (False, 100_000, 200)):
+        with rvx406a.Boards(lib, stop_on_exit=stop_on_exit) as boards:
+            axis = boards[0].axis(2)
+            axis.set_speed(1000, 2000, 10, 10)
+            axis.move(1_000_000)
+            time.sleep(0.05)
+            left = axis.command_pos
+        time.sleep(0.2)
+        with rvx406a.Boards(lib) as boards:
+            axis = boards[0].axis(2)
+            axis.stop(sudden=True)
+            assert least < axis.command_pos - left < most, stop_on_exit
+
+
+def test_homing_against_the_simulated_machine(lib):
+    with rvx406a.Boards(lib) as boards:
+        board = boards[0]
+        first, second = board.axis(0), board.axis(1)
+        for axis in (first, second):
+            axis.set_home(mode=2, direction=1, speed=(2000, 20000, 50), offset=0)
+            assert axis.home_settings() == (2, 1, (2000, 20000, 50), 0)
+        board.home([0, 1])
+        assert first.wait_home(timeout_s=20) and second.wait_home(timeout_s=20)
+        assert (first.command_pos, first.actual_pos, second.command_pos) == (0, 0, 0)
+        # Beyond the sensors, toward +, there is no home: the search gives up
+        # and stops the axis.
+        first.move(30000)
+        first.wait_done(timeout_s=10)
+        first.set_home(direction=0)
+        first.home()
+        with pytest.raises(TimeoutError, match="no home found in 0.2 s: stopped"):
+            first.wait_home(timeout_s=0.2)
+        assert not first.home_busy()
+
+
+def test_interpolation_groups_run_their_paths(lib):
+    with rvx406a.Boards(lib) as boards:
+        board = boards[0]
+        x, y = board.axis(1), board.axis(3)
+        group = board.group(1, [3, 1], speed=(1000, 40000, 10, 10))
+        assert group.axes == [1, 3] and group.speed() == (1000, 40000, 10, 10)
+        start = (x.command_pos, y.command_pos)
+        paths = [
+            (lambda: group.line([1000, -500]), (1000, -500)),
+            (lambda: group.arc((500, 0), (1000, 0), 1), (2000, -500)),
+            (lambda: group.theta((0, 500), -180), (2000, 500)),
+            (lambda: group.line_to([start[0], start[1]]), (0, 0)),
+        ]
+        for run, (dx, dy) in paths:
+            run()
+            group.wait_done(timeout_s=10)
+            assert (x.command_pos - start[0], y.command_pos - start[1]) == (dx, dy)
+        # The continuous table: its first segment follows a running line.
+        segments = board.load_conti_table([("line", 5000, 0), ("arc", 6000, 1000, 5000, 1000, 1)])
+        assert [(s.end1, s.end2, s.type) for s in segments] == [(5000, 0, 0), (6000, 1000, 2)]
+        assert board.conti_count() == 0
+        board.free_conti_table()
+        with pytest.raises(ValueError, match="segment"):
+            board.load_conti_table([("circle", 1, 2)])
+
+
+def test_compare_and_motion_events(lib):
+    with rvx406a.Boards(lib) as boards:
+        board = boards[0]
+        board.set_compare_width(1, 20)
+        assert lib.RVX406A_GetCompTrgWidth(0, 1) == 20
+        board.compare_every(1, 3, 100, 100)
+        board.compare_table(1, [50, 150, 250])
+        board.free_compare()
+        calls = []
+        board.on_event(lambda b, kind: calls.append(kind), motion_axes=[(1, 1)])
+        board.motion_events()  # clears what earlier tests left
+        axis = board.axis(1)
+        axis.move(200)
+        axis.wait_done(timeout_s=5)
+        deadline = time.monotonic() + 5
+        while not calls and time.monotonic() < deadline:
+            time.sleep(0.005)
+        assert calls == [0]
+        assert board.motion_events() & 1  # a drive ended, latched for the board
+        assert board.motion_events() == 0
+        board.on_event(None)
