@@ -145,7 +145,7 @@ void Declare(Parse *parse, Options *options) {
   for (const Command &c : Commands()) {
     CLI::App *sub = app.add_subcommand(c.name, c.summary);
     sub->formatter(app.get_formatter());
-    sub->footer("global options (rvxctl --help) may stand anywhere before the command's words");
+    sub->footer("The global options are in rvxctl --help.");
     for (const Positional &p : c.positionals) {
       const std::string key = std::string(c.name) + " " + p.name;
       CLI::Option *o = p.max == 1
