@@ -21,6 +21,11 @@ install(TARGETS rvxMApiBrd EXPORT rvxMApiBrdTargets
 install(FILES include/rvx406a.h include/rvx406a_driver.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS rvxctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Where bash-completion looks for a command's completion when it is first used.
+if(NOT WIN32)
+  install(FILES tools/rvxctl-completion.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME rvxctl)
+endif()
 install(TARGETS rvxsim LIBRARY DESTINATION ${RVX_MODULE_DIR})
 if(WIN32)
   install(FILES ${RVX_DEF_FILE} ${RVX_MSVC_IMPLIB} DESTINATION ${CMAKE_INSTALL_LIBDIR})
