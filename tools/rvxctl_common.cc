@@ -147,7 +147,7 @@ std::string LogPath() {
   const rvx::os::LocalTime t = rvx::os::GetLocalTime();
   std::string dir = rvx::process().install_dir;
   const char sep = rvx::os::PathSeparator();
-  if (!dir.empty() && dir.back() != sep) dir += sep;
+  if (!dir.empty() && dir.back() != sep && dir.back() != '/') dir += sep;
   char name[64];
   snprintf(name, sizeof name, "Debug%clogfile_%04d%02d%02d.log", sep, t.year, t.month, t.day);
   return dir + name;

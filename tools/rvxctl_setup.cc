@@ -152,7 +152,7 @@ int Encoder(const Args &args) {
 std::string InstallPath(const char *folder, const std::string &name) {
   std::string dir = rvx::process().install_dir;
   const char sep = rvx::os::PathSeparator();
-  if (!dir.empty() && dir.back() != sep) dir += sep;
+  if (!dir.empty() && dir.back() != sep && dir.back() != '/') dir += sep;
   return dir + folder + (folder[0] ? std::string(1, sep) : "") + name;
 }
 
