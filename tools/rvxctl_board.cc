@@ -7,27 +7,15 @@
 
 #include "include/rvx406a.h"
 #include "platform/platform.h"
+#include "tools/axis_state.h"
 #include "tools/rvxctl_common.h"
 
 namespace rvxctl {
 namespace {
 
-// Card status bits by name; bits 7 and 10 are always 0.
-struct Flag {
-  int bit;
-  const char *name;
-};
-constexpr Flag kCardStatusFlags[] = {
-    {0, "HOME"},     {1, "Z"},      {2, "EMG"},       {3, "INPOS"},      {4, "ALARM"},
-    {5, "+LIMIT"},   {6, "-LIMIT"}, {8, "BUSY"},      {9, "ERROR"},      {11, "HOME_OK"},
-    {12, "IP_BUSY"}, {13, "OUT2"},  {14, "SERVO_ON"}, {15, "ALARM_RST"},
-};
-
 std::string CardFlags(uint16_t status) {
   std::string names;
-  for (const Flag &f : kCardStatusFlags) {
-    if (status & (1u << f.bit)) names += (names.empty() ? "" : " ") + std::string(f.name);
-  }
+  for (const std::string &name : StatusFlags(status)) names += (names.empty() ? "" : " ") + name;
   return names.empty() ? "-" : names;
 }
 

@@ -1,0 +1,127 @@
+// A board's state read through the exported calls, and its JSON form.
+#include "tools/axis_state.h"
+
+#include "core/process.h"
+#include "include/rvx406a.h"
+#include "tools/result_texts.h"
+
+namespace rvxctl {
+namespace {
+
+// Card status bits by name; bits 7 and 10 are always 0.
+struct Flag {
+  int bit;
+  const char *name;
+};
+constexpr Flag kCardStatusFlags[] = {
+    {0, "HOME"},     {1, "Z"},      {2, "EMG"},       {3, "INPOS"},      {4, "ALARM"},
+    {5, "+LIMIT"},   {6, "-LIMIT"}, {8, "BUSY"},      {9, "ERROR"},      {11, "HOME_OK"},
+    {12, "IP_BUSY"}, {13, "OUT2"},  {14, "SERVO_ON"}, {15, "ALARM_RST"},
+};
+
+// Keeps the first failure of a run of reads.
+void Note(int32_t *result) {
+  const int32_t code = RVX406A_GetErrorCode();
+  if (*result == ERR_SUCCESS) *result = code;
+}
+
+}  // namespace
+
+bool AxisState::operator==(const AxisState &o) const {
+  return board == o.board && axis == o.axis && status == o.status && command == o.command &&
+         actual == o.actual && speed == o.speed && stop_cause == o.stop_cause && result == o.result;
+}
+
+bool BoardState::operator==(const BoardState &o) const {
+  return board == o.board && axes == o.axes && inputs == o.inputs && outputs == o.outputs &&
+         result == o.result;
+}
+
+AxisState ReadAxis(uint16_t board, uint16_t axis) {
+  AxisState s;
+  s.board = board;
+  s.axis = axis;
+  s.status = RVX406A_GetCardStatus(board, axis);
+  Note(&s.result);
+  s.command = RVX406A_GetCommandPos(board, axis);
+  Note(&s.result);
+  s.actual = RVX406A_GetActualPos(board, axis);
+  Note(&s.result);
+  s.speed = RVX406A_GetCommandSpeed(board, axis);
+  Note(&s.result);
+  s.stop_cause = RVX406A_GetMotionErrCod(board, axis);
+  Note(&s.result);
+  return s;
+}
+
+BoardState ReadBoard(uint16_t board) {
+  BoardState s;
+  s.board = board;
+  const uint16_t axes = RVX406A_GetAxisNum(board);
+  Note(&s.result);
+  const uint16_t di = RVX406A_GetDiNum(board);
+  Note(&s.result);
+  const uint16_t dout = RVX406A_GetDoNum(board);
+  Note(&s.result);
+  if (s.result != ERR_SUCCESS) return s;
+  for (uint16_t a = 0; a < axes; ++a) s.axes.push_back(ReadAxis(board, a));
+  for (uint16_t w = 0; w < di / 16; ++w) {
+    uint16_t value = 0;
+    RVX406A_GetDIWord(board, w, &value);
+    Note(&s.result);
+    s.inputs.push_back(value);
+  }
+  for (uint16_t w = 0; w < dout / 16; ++w) {
+    uint16_t value = 0;
+    RVX406A_GetDOWord(board, w, &value);
+    Note(&s.result);
+    s.outputs.push_back(value);
+  }
+  return s;
+}
+
+std::vector<BoardState> ReadBoards() {
+  std::vector<BoardState> boards;
+  const uint32_t count = rvx::process().table.count;
+  for (uint16_t b = 0; b < count; ++b) boards.push_back(ReadBoard(b));
+  return boards;
+}
+
+std::vector<std::string> StatusFlags(uint16_t status) {
+  std::vector<std::string> names;
+  for (const Flag &f : kCardStatusFlags) {
+    if (status & (1u << f.bit)) names.emplace_back(f.name);
+  }
+  return names;
+}
+
+nlohmann::json ResultJson(int32_t code) {
+  const char *text = PlainText(code);
+  return {{"code", code},
+          {"name", RVX406A_GetErrorString(code)},
+          {"text", text != nullptr ? text : ""}};
+}
+
+nlohmann::json ToJson(const AxisState &axis) {
+  return {{"board", axis.board},
+          {"axis", axis.axis},
+          {"status", axis.status},
+          {"flags", StatusFlags(axis.status)},
+          {"command", axis.command},
+          {"actual", axis.actual},
+          {"speed", axis.speed},
+          {"stop_cause", ResultJson(axis.stop_cause)},
+          {"result", ResultJson(axis.result)}};
+}
+
+nlohmann::json ToJson(const BoardState &board) {
+  nlohmann::json axes = nlohmann::json::array();
+  for (const AxisState &a : board.axes) axes.push_back(ToJson(a));
+  return {{"board", board.board},
+          {"axes", axes},
+          {"inputs", board.inputs},
+          {"outputs", board.outputs},
+          {"result", ResultJson(board.result)}};
+}
+
+}  // namespace rvxctl

@@ -1,0 +1,52 @@
+// What a board shows at one moment: each axis's status, positions, speed and
+// last stop cause, and the digital words. Read through the exported calls, so
+// the panel and the bridge see exactly what any other program would.
+#ifndef RVX_TOOLS_AXIS_STATE_H_
+#define RVX_TOOLS_AXIS_STATE_H_
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace rvxctl {
+
+struct AxisState {
+  uint16_t board = 0, axis = 0;
+  uint16_t status = 0;  // card status word
+  int32_t command = 0, actual = 0, speed = 0;
+  int32_t stop_cause = 0;  // motion error code of the last stop
+  int32_t result = 0;      // ERR_SUCCESS, or the code of the first read that failed
+
+  bool operator==(const AxisState &o) const;
+  bool operator!=(const AxisState &o) const { return !(*this == o); }
+};
+
+struct BoardState {
+  uint16_t board = 0;
+  std::vector<AxisState> axes;
+  std::vector<uint16_t> inputs, outputs;  // 16 channels per word
+  int32_t result = 0;
+
+  bool operator==(const BoardState &o) const;
+  bool operator!=(const BoardState &o) const { return !(*this == o); }
+};
+
+AxisState ReadAxis(uint16_t board, uint16_t axis);
+BoardState ReadBoard(uint16_t board);
+std::vector<BoardState> ReadBoards();  // every board LoadDevice found
+
+// The names of the card status bits that are set ("BUSY", "+LIMIT", ...).
+std::vector<std::string> StatusFlags(uint16_t status);
+
+// {"code": -3, "name": "ERR_...", "text": "..."}
+nlohmann::json ResultJson(int32_t code);
+// {"board","axis","status","flags":[..],"command","actual","speed",
+//  "stop_cause":{code,name,text},"result":{code,name,text}}
+nlohmann::json ToJson(const AxisState &axis);
+// {"board","axes":[..],"inputs":[words],"outputs":[words],"result":{..}}
+nlohmann::json ToJson(const BoardState &board);
+
+}  // namespace rvxctl
+
+#endif  // RVX_TOOLS_AXIS_STATE_H_
