@@ -321,7 +321,8 @@ const std::vector<Command> &Commands() {
   static const std::vector<Command> commands = [] {
     std::vector<Command> all;
     for (auto family :
-         {BoardCommands, MotionCommands, SetupCommands, PathCommands, EventCommands, SimCommands}) {
+         {BoardCommands, MotionCommands, SetupCommands, PathCommands, EventCommands, SimCommands,
+          ServeCommands}) {
       for (Command &c : family()) all.push_back(std::move(c));
     }
     return all;

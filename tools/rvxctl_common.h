@@ -55,6 +55,7 @@ std::vector<Command> SetupCommands();
 std::vector<Command> PathCommands();
 std::vector<Command> EventCommands();
 std::vector<Command> SimCommands();
+std::vector<Command> ServeCommands();
 
 // ---- Numbers and lists as the command line gives them ----
 
@@ -151,6 +152,8 @@ int Position(const Args &args);
 int Pulse(const Args &args);
 int Encoder(const Args &args);
 int Param(const Args &args);
+std::string InstallPath(const char *folder, const std::string &name);
+std::string ParameterFile(uint16_t board);
 int Log(const Args &args);
 int Line(const Args &args);
 int Arc(const Args &args);
