@@ -80,15 +80,15 @@ int32_t PanelCore::Jog(uint16_t board, uint16_t axis, uint16_t direction) {
   {
     std::lock_guard<std::mutex> hold(state_);
     auto h = held_.find(key);
-    if (h != held_.end() && h->second.direction == direction) {
-      const bool busy = (RVX406A_GetCardStatus(board, axis) & kBusy) != 0;
-      if (busy && LastResult() == ERR_SUCCESS) {
-        h->second.deadline = Clock::now() + heartbeat_;
-        return ERR_SUCCESS;
-      }
-      held_.erase(h);
+    const bool busy = (RVX406A_GetCardStatus(board, axis) & kBusy) != 0;
+    if (h != held_.end() && h->second.direction == direction && busy &&
+        LastResult() == ERR_SUCCESS) {
+      h->second.deadline = Clock::now() + heartbeat_;
+      return ERR_SUCCESS;
     }
   }
+  // Refused (a jog the other way still running keeps its own heartbeat), or
+  // a new jog held from now.
   RVX406A_Jog_Move(board, axis, direction);
   const int32_t code = LastResult();
   if (code == ERR_SUCCESS) {
@@ -96,6 +96,14 @@ int32_t PanelCore::Jog(uint16_t board, uint16_t axis, uint16_t direction) {
     held_[key] = {direction, Clock::now() + heartbeat_};
   }
   return code;
+}
+
+bool PanelCore::Renew(uint16_t board, uint16_t axis, uint16_t direction) {
+  std::lock_guard<std::mutex> hold(state_);
+  auto h = held_.find(Key(board, axis));
+  if (h == held_.end() || h->second.direction != direction) return false;
+  h->second.deadline = Clock::now() + heartbeat_;
+  return true;
 }
 
 int32_t PanelCore::StopAxis(uint16_t board, uint16_t axis, bool sudden) {

@@ -58,6 +58,9 @@ class PanelCore {
 
   // Starts a jog, or renews the one in the same direction still running.
   int32_t Jog(uint16_t board, uint16_t axis, uint16_t direction);
+  // Renews a running jog only: false when it has ended (released, stopped,
+  // at a limit), so that a renewal late on the wire cannot start it again.
+  bool Renew(uint16_t board, uint16_t axis, uint16_t direction);
   // A stop of the panel's own: the axis is no longer jogged by a held button.
   int32_t StopAxis(uint16_t board, uint16_t axis, bool sudden);
   int32_t StopAll(uint16_t board);

@@ -104,8 +104,17 @@ const std::map<std::string, Handler> &Actions() {
        [](Action &a, PanelCore &core) {
          uint16_t b = 0, x = 0;
          long long direction = 0;
-         if (!a.Axis(&b, &x) || !a.Get("direction", 0, 1, &direction)) return json();
-         return Outcome("Jog_Move", core.Jog(b, x, static_cast<uint16_t>(direction)));
+         bool renew = false;
+         if (!a.Axis(&b, &x) || !a.Get("direction", 0, 1, &direction) || !a.Flag("renew", &renew)) {
+           return json();
+         }
+         if (!renew) return Outcome("Jog_Move", core.Jog(b, x, static_cast<uint16_t>(direction)));
+         if (core.Renew(b, x, static_cast<uint16_t>(direction)))
+           return Outcome("renew", ERR_SUCCESS);
+         json out = Outcome("renew", ERR_SUCCESS);
+         out["ok"] = false;
+         out["error"] = "the jog has ended: released, stopped, or at a limit";
+         return out;
        }},
       {"move",
        [](Action &a, PanelCore &core) {
@@ -253,8 +262,9 @@ void Routes(httplib::Server &server, PanelCore &core, const PanelOptions &option
         });
   });
   auto axis_of = [](const httplib::Request &req, uint16_t *board, uint16_t *axis) {
-    const json query = {{"board", std::atoll(req.get_param_value("board").c_str())},
-                        {"axis", std::atoll(req.get_param_value("axis").c_str())}};
+    // Read as JSON numbers: "12abc" is no board.
+    const json query = {{"board", json::parse(req.get_param_value("board"), nullptr, false)},
+                        {"axis", json::parse(req.get_param_value("axis"), nullptr, false)}};
     std::string why;
     long long b = 0, a = 0;
     if (!Field(query, "board", 0, 65535, &b, &why) || !Field(query, "axis", 0, 65535, &a, &why)) {

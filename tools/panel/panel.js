@@ -225,7 +225,16 @@ function holdToRun(button, direction) {
     button.setPointerCapture(e.pointerId);
     button.classList.add('held');
     const t = target();
-    timer = setInterval(() => send('jog', Object.assign({direction}, t), true), JOG_RENEW_MS);
+    timer = setInterval(async () => {
+      try {
+        const res = await fetch('/api/jog', {
+          method: 'POST', headers: {'Content-Type': 'application/json'},
+          body: JSON.stringify(Object.assign({direction, renew: true}, t))});
+        if (res.status === 409) release();  // ended at a limit, or stopped elsewhere
+      } catch (e) {
+        // The server stops the axis when renewals stop coming.
+      }
+    }, JOG_RENEW_MS);
     const r = await send('jog', Object.assign({direction}, t), true);
     if (!r || !r.ok) release();
   });
