@@ -97,7 +97,7 @@ def test_move_is_shown_live_and_plotted(panel, page, env, workdir):
     assert wait_for(lambda: page.find_element(By.ID, "plot").is_displayed(), 2)
     mid = int(cell(page, 0, 2, "command"))
     assert before < mid < before + 20000
-    time.sleep(0.4)
+    time.sleep(0.9)
     page.save_screenshot(os.path.join(SHOTS or workdir, "panel.png"))
     assert wait_for(lambda: "BUSY" not in status_row(env, 0, 2)["flags"], 10)
     assert status_row(env, 0, 2)["command"] == before + 20000
@@ -213,3 +213,22 @@ def test_two_pages_stay_in_step(panel, env, browsers):
     assert wait_for(lambda: cell(a, 1, 3, "command") == end and cell(b, 1, 3, "command") == end)
     a.find_element(By.ID, "do-0-7").click()
     assert wait_for(lambda: "on" not in b.find_element(By.ID, "do-0-7").get_attribute("class").split(), 2)
+
+
+def test_settings_are_saved_to_the_parameter_file(panel, page, env, workdir):
+    path = os.path.join(workdir, "Parameter", "RVXPRM1.DAT")
+    assert not os.path.exists(path)
+    # A speed set through the page is what the file keeps.
+    select(page, 1, 0)
+    field = page.find_element(By.ID, "speed-jog")
+    field.clear()
+    field.send_keys("700,7700,77")
+    page.find_element(By.CSS_SELECTOR, '.speed-set[data-kind="jog"]').click()
+    assert wait_for(lambda: "SetJogSpeed: ERR_SUCCESS (0)" in message(page))
+    assert "jog    start 700 PPS, drive 7700 PPS, acc 77 ms" in ctl(env, "speed", "1", "0")[1]
+    click(page, "param-save-1")
+    assert wait_for(lambda: message(page) == "board 1: settings saved to " + path)
+    with open(path) as f:
+        axis0 = f.read().split("[0-AXIS]")[1].split("[1-AXIS]")[0].split()
+    for line in ("JOG_START[PPS]=700", "JOG_DRIVE[PPS]=7700", "JOG_ACC[ms]=77"):
+        assert line in axis0
