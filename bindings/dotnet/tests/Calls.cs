@@ -35,7 +35,6 @@ namespace Rvx406a.Tests
     {
         public static readonly object Out = new OutMarker();
         const int Slots = 2048;
-        public static readonly HashSet<string> Called = new HashSet<string>();
 
         [DllImport("rvxref", CallingConvention = CallingConvention.Cdecl)]
         static extern long rvxref_call(string name, long[] input, [Out] long[] output, string text);
@@ -120,7 +119,6 @@ namespace Rvx406a.Tests
         public static Outcome Managed(string name, params object[] args)
         {
             MethodInfo method = Find(name, args);
-            Called.Add(name);
             ParameterInfo[] parameters = method.GetParameters();
             var call = new object[args.Length];
             for (int i = 0; i < args.Length; ++i)
