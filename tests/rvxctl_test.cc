@@ -40,8 +40,6 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        "board 0 axis 3: command -200, actual -200\n"},
       {"--sim --sim-errors=0:2:0x08 move 0 2 10 --abs", 1,
        "Abs_Move ended: ERR_STOP_BY_HLMT (-630): the axis was stopped by its - hardware limit\n"},
-      {"--sim --sim-drive=4 home 0 2", 0,
-       "Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: 5\n"},
       {"--sim --sim-errors=0:2:0x10 arc 0 2,3 0,100 0,200 0", 1,
        "Inc_Arc ended: ERR_STOP_BY_ALM (-640): the axis was stopped by its servo drive's alarm\n"
        "board 0 axis 2: command 0, actual 0\n"
@@ -201,11 +199,8 @@ TEST_F(RvxctlTest, MachineTextsAreCheckedKeyByKey) {
   const std::string keys = "; the keys are boards, clock, machine, board<B>.type|";
   ExpectRuns({
       {"--sim --sim-config=axis0.1.limts=-5:5 load", 2, "rvxctl: unknown key axis0.1.limts" + keys},
-      {"--sim --sim-config=board0.typ=3 load", 2, "rvxctl: unknown key board0.typ" + keys},
       {"--sim --sim-config=axis0.9.home=1:2 load", 2,
        "rvxctl: axis0.9.home: axis 9 does not exist: axes are 0..3\n"},
-      {"--sim --sim-config=axis17.0.home=1:2 load", 2,
-       "rvxctl: axis17.0.home: board 17 does not exist: boards are 0..15\n"},
       {"--sim --sim-config=machine=some load", 2,
        "bad value \"some\" for machine (default or bare)"},
       {"--sim --sim-position=0:2:-1000000 status 0 2", 0, "ERR_SUCCESS (0)          -LIMIT\n"},
