@@ -435,44 +435,6 @@ TEST_F(RvxctlTest, SteppedTimePassesOnlyOnAKeptBoardWhenTold) {
   os::RemoveNamedObject((ns_ + rvxctl::kKeeperSectionName).c_str());
 }
 
-// What the reference says of paths, seen on the simulated board: direction 1
-// runs an arc counter-clockwise (first axis x, second y), and the long axis
-// of a line runs the profile, so a diagonal runs faster along the path.
-TEST_F(RvxctlTest, PathsRunAsTheReferenceSays) {
-  const std::string csv = install_dir_ + "path.csv";
-  // The lowest and highest second-axis position, and the seconds from the
-  // first sample that moved to the first at the first axis's end `x_end`.
-  auto sample = [&](const std::string& command, int x_end) {
-    const auto [status, output] = RunTool("--sim scope 0 0,1 --every 2 --csv " + csv + " " +
-                                          command + " --speed 1000,10000,10,10");
-    EXPECT_EQ(status, 0) << output;
-    std::istringstream text(ReadFile(csv));
-    std::string line;
-    std::getline(text, line);
-    int low = 0, high = 0;
-    double moved = -1, ended = -1;
-    while (std::getline(text, line)) {
-      double t = 0;
-      int x = 0, y = 0;
-      if (sscanf(line.c_str(), "%lf,%d,%*d,%*d,%d", &t, &x, &y) != 3) continue;
-      low = std::min(low, y), high = std::max(high, y);
-      if (moved < 0 && (x != 0 || y != 0)) moved = t;
-      if (ended < 0 && x == x_end) ended = t;
-    }
-    return std::make_tuple(low, high, ended - moved);
-  };
-  const auto ccw = sample("arc 0 0,1 1000,0 2000,0 1", 2000);
-  EXPECT_LE(std::get<0>(ccw), -990);  // from (0, 0) around (1000, 0) through (1000, -1000)
-  EXPECT_EQ(std::get<1>(ccw), 0);
-  const auto cw = sample("arc 0 0,1 1000,0 2000,0 0", 2000);
-  EXPECT_EQ(std::get<0>(cw), 0);  // and clockwise through (1000, 1000)
-  EXPECT_GE(std::get<1>(cw), 990);
-  // 5000 pulses at 10,000 PPS take 0.5 s; the path's 7071 at that speed 0.71 s.
-  const double seconds = std::get<2>(sample("line 0 0,1 5000,5000", 5000));
-  EXPECT_GT(seconds, 0.45);
-  EXPECT_LT(seconds, 0.6);
-}
-
 TEST_F(RvxctlTest, ScopeSamplesAMoveUntilItsEnd) {
   const std::string csv = install_dir_ + "move.csv", svg = install_dir_ + "move.svg";
   const auto [status, output] = RunTool("--sim scope 0 0,1 --every 1 --csv " + csv +
