@@ -9,10 +9,10 @@ std::vector<Command> BridgeCommands() {
   return {
       {"bridge",
        "bridge --mqtt HOST[:PORT] [--prefix TOPIC] [--machine NAME] [--period MS] "
-       "[--allow-commands LIST] [--tls] [--cafile FILE] [--cert FILE --key FILE] "
-       "[--user NAME --password-file FILE]",
-       "publish axis state, I/O and events of every board on an MQTT broker, and take the "
-       "commands --allow-commands names, until Ctrl-C (docs/mqtt.md)",
+       "[--allow-commands LIST] [--tls] [--cafile FILE] [--cert FILE --key FILE] [--user NAME "
+       "--password-file FILE]",
+       "publish axis state, I/O and events of every board on an MQTT broker and take the "
+       "commands allowed from it, until Ctrl-C",
        {},
        {{"--mqtt", "HOST[:PORT]", "the broker (port 1883, 8883 with TLS)"},
         {"--prefix", "TOPIC", "first topic levels (default rvx)"},
