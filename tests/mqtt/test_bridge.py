@@ -1,11 +1,13 @@
 """rvxctl bridge against a local mosquitto: state, events, commands, a broker
 that goes away, and payloads it must not act on."""
 import json
+import os
 import random
 import signal
 import subprocess
 import time
 
+import pytest
 from conftest import ROOT, RVXCTL, wait_for
 
 AXIS = ROOT + "/board/0/axis/{}"
@@ -234,3 +236,58 @@ def test_malformed_payloads_change_nothing(rig):
     wait_for(lambda: replies.count() == 1001, 5, "the reply to a good command")
     assert json.loads(replies.messages[-1][2])["result"]["name"] == "ERR_SUCCESS"
     wait_for(lambda: rig.retained(AXIS.format(0) + "/state")["actual"] == 10, 5, "the move")
+
+
+def schema_of(topic):
+    """The definition of docs/mqtt.schema.json a topic's payloads follow."""
+    kinds = [("/presence", "presence"), ("/state", "axis_state"), ("/event", "event"),
+             ("/reply", "reply"), ("/command", "axis_command")]
+    name = next(k for suffix, k in kinds if topic.endswith(suffix))
+    board_level = topic.split("/")[-3] == "board" if "/board/" in topic else False
+    if board_level:
+        name = {"axis_state": "board_state", "axis_command": "board_command"}.get(name, name)
+    return {"$ref": "#/$defs/" + name}
+
+
+def test_payloads_follow_the_documented_schema(rig):
+    jsonschema = pytest.importorskip("jsonschema")
+    with open(os.path.join(os.path.dirname(__file__), "../../docs/mqtt.schema.json")) as f:
+        document = json.load(f)
+
+    def errors(topic, payload):
+        schema = dict(document, **schema_of(topic))
+        validator = jsonschema.Draft202012Validator(schema)
+        return [e.message for e in validator.iter_errors(payload)]
+
+    rig.start_bridge(allow="stop,servo,output,move,compare")
+    sub = rig.subscribe(ROOT + "/#")
+    sent = [(AXIS.format(1) + "/command", '{"command":"servo","on":true,"id":"a"}'),
+            (AXIS.format(0) + "/command",
+             '{"command":"compare","start":500,"interval":500,"count":2}'),
+            (ROOT + "/board/0/command", '{"command":"output","channel":0,"on":true}'),
+            (AXIS.format(2) + "/command", '{"command":"move","distance":300000000}'),
+            (AXIS.format(2) + "/command", '{"command":"home"}')]
+    for topic, payload in sent:
+        rig.publish(topic, payload)
+    rig.rvxctl("--sim", "move", "0", "0", "2000")
+    rig.rvxctl("--sim", "--sim-di=0:1:0xFFFE", "io", "0")
+    time.sleep(0.5)
+    rig.stop_bridge()
+    time.sleep(0.3)
+    seen = {}
+    for _, topic, payload in list(sub.messages):
+        kind = schema_of(topic)["$ref"]
+        seen[kind] = seen.get(kind, 0) + 1
+        assert errors(topic, json.loads(payload)) == [], (topic, payload)
+    assert set(seen) == {"#/$defs/" + k for k in (
+        "presence", "axis_state", "board_state", "event", "reply", "axis_command",
+        "board_command")}, seen
+    # The schema refuses what the bridge refuses, field by field.
+    for topic, payload, reason in REFUSED:
+        try:
+            message = json.loads(payload)
+        except ValueError:
+            continue
+        if any(word in reason for word in ("twice", "not allowed", "exist", "'channel'")):
+            continue  # the board's or the bridge's to judge, not the payload's form
+        assert errors(f"{ROOT}/{topic}", message), (topic, payload)
