@@ -319,8 +319,8 @@ int Run(Parse *parse, std::vector<std::string> words, Options *options, const Co
 const std::vector<Command> &Commands() {
   static const std::vector<Command> commands = [] {
     std::vector<Command> all;
-    for (auto family :
-         {BoardCommands, MotionCommands, SetupCommands, PathCommands, EventCommands, SimCommands}) {
+    for (auto family : {BoardCommands, MotionCommands, SetupCommands, PathCommands, EventCommands,
+                        BridgeCommands, SimCommands}) {
       for (Command &c : family()) all.push_back(std::move(c));
     }
     return all;

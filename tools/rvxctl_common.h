@@ -59,6 +59,7 @@ std::vector<Command> SetupCommands();
 std::vector<Command> PathCommands();
 std::vector<Command> EventCommands();
 std::vector<Command> SimCommands();
+std::vector<Command> BridgeCommands();
 
 // ---- Numbers and lists as the command line gives them ----
 
@@ -162,6 +163,7 @@ int Theta(const Args &args);
 int Conti(const Args &args);
 int Watch(const Args &args);
 int Scope(const Args &args);
+int Bridge(const Args &args);
 
 }  // namespace rvxctl
 
