@@ -47,6 +47,10 @@ struct Command {
   int (*run)(const Args &args);  // nullptr: main runs it (sim, help)
   bool runs_a_command = false;   // the words after its own are another command's
 };
+// The words most commands start with.
+inline constexpr Positional kBoardWord{"BOARD", 1, 1, "board number, 0 for the first"};
+inline constexpr Positional kAxisWord{"AXIS", 1, 1, "axis of the board, 0..3"};
+inline constexpr Positional kAxesWord{"AXES", 1, 1, "1 to 4 axes, comma-separated"};
 
 // The commands of each family, in the order of the help.
 std::vector<Command> BoardCommands();
@@ -55,6 +59,7 @@ std::vector<Command> SetupCommands();
 std::vector<Command> PathCommands();
 std::vector<Command> EventCommands();
 std::vector<Command> SimCommands();
+std::vector<Command> BridgeCommands();
 std::vector<Command> ServeCommands();
 
 // ---- Numbers and lists as the command line gives them ----
@@ -161,6 +166,7 @@ int Theta(const Args &args);
 int Conti(const Args &args);
 int Watch(const Args &args);
 int Scope(const Args &args);
+int Bridge(const Args &args);
 
 }  // namespace rvxctl
 
