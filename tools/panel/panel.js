@@ -212,19 +212,27 @@ const target = () => ({board: selected.board, axis: selected.axis});
 // Hold-to-run: the jog is renewed while the button is held; the server stops
 // the axis when the renewals stop, whatever the reason.
 function holdToRun(button, direction) {
-  let timer = null;
+  let timer = null, held = false, t = null;
   const release = () => {
-    if (timer === null) return;
+    if (!held) return;
+    held = false;
+    button.classList.remove('held');
+    if (timer === null) return;  // still starting: the start stops it when it returns
     clearInterval(timer);
     timer = null;
-    button.classList.remove('held');
-    send('stop', target(), true);
+    send('stop', t, true);
   };
   button.addEventListener('pointerdown', async (e) => {
-    if (timer !== null || button.disabled) return;
+    if (held || button.disabled) return;
+    held = true;
     button.setPointerCapture(e.pointerId);
     button.classList.add('held');
-    const t = target();
+    t = target();
+    // Renewals start once the jog has: one that came first would find no jog
+    // to renew and end the hold.
+    const r = await send('jog', Object.assign({direction}, t), true);
+    if (!r || !r.ok) return release();
+    if (!held) return send('stop', t, true);  // released while it started
     timer = setInterval(async () => {
       try {
         const res = await fetch('/api/jog', {
@@ -235,8 +243,6 @@ function holdToRun(button, direction) {
         // The server stops the axis when renewals stop coming.
       }
     }, JOG_RENEW_MS);
-    const r = await send('jog', Object.assign({direction}, t), true);
-    if (!r || !r.ok) release();
   });
   for (const ev of ['pointerup', 'pointercancel', 'lostpointercapture']) {
     button.addEventListener(ev, release);
