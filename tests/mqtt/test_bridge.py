@@ -120,7 +120,8 @@ def test_commands_allowed_refused_and_answered(rig):
     assert stop == {"id": "s1", "command": "stop", "accepted": True,
                     "result": {"code": 0, "name": "ERR_SUCCESS", "text": ""}}
     assert last(sub.on(AXIS.format(1) + "/reply"))["id"] == 2
-    assert "BUSY" not in rig.retained(AXIS.format(2) + "/state")["flags"]
+    wait_for(lambda: "BUSY" not in rig.retained(AXIS.format(2) + "/state")["flags"], 5,
+             "the jog to stop")
     assert "servo on" in rig.rvxctl("--sim", "servo", "0", "1").stdout
     assert "DO word 0 (channels  0-15): 0x0008" in rig.rvxctl("--sim", "io", "0").stdout
     # A distance the library refuses: accepted by the bridge, refused below.
