@@ -21,6 +21,8 @@ install(TARGETS rvxMApiBrd EXPORT rvxMApiBrdTargets
 install(FILES include/rvx406a.h include/rvx406a_driver.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS rvxctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The panel's page (rvxctl serve), found from bin/ as ../share/rvxctl/panel.
+install(DIRECTORY tools/panel/ DESTINATION ${CMAKE_INSTALL_DATADIR}/rvxctl/panel)
 # Where bash-completion looks for a command's completion when it is first used.
 if(NOT WIN32)
   install(FILES tools/rvxctl-completion.bash

@@ -1,36 +1,13 @@
 // The simulator's board model behind the kernel driver's C code.
 #include "driver/board_shim.h"
 
-#include "core/registers.h"
 #include "sim/board.h"
 
 namespace {
 
 using rvx::sim::BoardModel;
-namespace ioctl = rvx::ioctl;
 
 BoardModel* Model(void* board) { return static_cast<BoardModel*>(board); }
-
-int Width(uint32_t code) {
-  switch (code) {
-    case ioctl::kReadByte:
-    case ioctl::kWriteByte:
-    case ioctl::kEventReadByte:
-    case ioctl::kEventWriteByte:
-      return 1;
-    case ioctl::kReadWord:
-    case ioctl::kWriteWord:
-    case ioctl::kEventReadWord:
-    case ioctl::kEventWriteWord:
-      return 2;
-    default:
-      return 4;
-  }
-}
-
-uint32_t Truncate(uint32_t value, int bytes) {
-  return bytes >= 4 ? value : value & ((1u << (8 * bytes)) - 1u);
-}
 
 }  // namespace
 
@@ -48,34 +25,9 @@ void rvxb_power_on(void* board, uint8_t type_code, uint8_t module_bits) {
 }
 
 int rvxb_port(void* board, uint32_t code, uint32_t* space, uint32_t* offset, uint32_t* value) {
-  BoardModel* b = Model(board);
-  const int bytes = Width(code);
-  switch (code) {
-    case ioctl::kReadByte:
-    case ioctl::kReadWord:
-    case ioctl::kReadDword: {
-      uint32_t read = 0;
-      if (!rvx::sim::PortRead(b, *space, *offset, &read)) return 0;
-      *value = Truncate(read, bytes);
-      return 1;
-    }
-    case ioctl::kWriteByte:
-    case ioctl::kWriteWord:
-    case ioctl::kWriteDword:
-      *value = Truncate(*value, bytes);
-      return rvx::sim::PortWrite(b, *space, *offset, *value) ? 1 : 0;
-    case ioctl::kEventReadByte:
-    case ioctl::kEventReadWord:
-      *value = rvx::sim::EventRead(*b, *offset, bytes);
-      return 1;
-    case ioctl::kEventWriteByte:
-    case ioctl::kEventWriteWord:
-      *value = Truncate(*value, bytes);
-      rvx::sim::EventWrite(b, *offset, *value, bytes);
-      return 1;
-    default:
-      return 0;
-  }
+  // The driver's cause word keeps its bits across reads.
+  return rvx::sim::BusRequest(Model(board), code, *space, *offset, value, false) !=
+         rvx::sim::BusAccess::kRefused;
 }
 
 int rvxb_driving(void* board) { return rvx::sim::ProfiledDriveRunning(Model(board)->chip) ? 1 : 0; }

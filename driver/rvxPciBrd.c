@@ -383,35 +383,37 @@ static NTSTATUS DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-/* The last handle of the file is gone (closed, or its process ended): the
- * event is released, so no signal reaches an object the process left. */
-static NTSTATUS DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
+/* Cleanup (the last handle of the file is gone: closed, or its process
+ * ended) releases the event, so no signal reaches an object the process left;
+ * close then forgets the file. */
+static NTSTATUS EndFile(PIRP irp, BOOLEAN closing) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   OPEN_FILE* file = (OPEN_FILE*)stack->FileObject->FsContext;
-  UNREFERENCED_PARAMETER(device);
   if (file != NULL) {
     LockBoards();
     ReleaseEvent(file);
     file->registered = FALSE;
+    if (closing) {
+      RemoveEntryList(&file->link);
+      ++g.stats.closes;
+    }
     UnlockBoards();
+    if (closing) {
+      stack->FileObject->FsContext = NULL;
+      ExFreePoolWithTag(file, POOL_TAG);
+    }
   }
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
-  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  OPEN_FILE* file = (OPEN_FILE*)stack->FileObject->FsContext;
+static NTSTATUS DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
   UNREFERENCED_PARAMETER(device);
-  if (file != NULL) {
-    LockBoards();
-    ReleaseEvent(file);
-    RemoveEntryList(&file->link);
-    ++g.stats.closes;
-    UnlockBoards();
-    stack->FileObject->FsContext = NULL;
-    ExFreePoolWithTag(file, POOL_TAG);
-  }
-  return Complete(irp, STATUS_SUCCESS, 0);
+  return EndFile(irp, FALSE);
+}
+
+static NTSTATUS DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
+  UNREFERENCED_PARAMETER(device);
+  return EndFile(irp, TRUE);
 }
 
 /* ---- Loading ---- */

@@ -198,4 +198,54 @@ uint32_t EventBusRead(BoardModel* board, uint32_t offset, int bytes) {
   return value;
 }
 
+int RequestWidth(uint32_t code) {
+  switch (code) {
+    case ioctl::kReadByte:
+    case ioctl::kWriteByte:
+    case ioctl::kEventReadByte:
+    case ioctl::kEventWriteByte:
+      return 1;
+    case ioctl::kReadWord:
+    case ioctl::kWriteWord:
+    case ioctl::kEventReadWord:
+    case ioctl::kEventWriteWord:
+      return 2;
+    default:
+      return 4;
+  }
+}
+
+BusAccess BusRequest(BoardModel* board, uint32_t code, uint32_t space, uint32_t offset,
+                     uint32_t* value, bool read_clears_cause) {
+  const int bytes = RequestWidth(code);
+  const uint32_t mask = bytes >= 4 ? ~0u : (1u << (8 * bytes)) - 1u;
+  switch (code) {
+    case ioctl::kReadByte:
+    case ioctl::kReadWord:
+    case ioctl::kReadDword: {
+      uint32_t read = 0;
+      if (!PortRead(board, space, offset, &read)) return BusAccess::kRefused;
+      *value = read & mask;
+      return BusAccess::kRead;
+    }
+    case ioctl::kWriteByte:
+    case ioctl::kWriteWord:
+    case ioctl::kWriteDword:
+      *value &= mask;
+      return PortWrite(board, space, offset, *value) ? BusAccess::kWrite : BusAccess::kRefused;
+    case ioctl::kEventReadByte:
+    case ioctl::kEventReadWord:
+      *value =
+          read_clears_cause ? EventBusRead(board, offset, bytes) : EventRead(*board, offset, bytes);
+      return BusAccess::kRead;
+    case ioctl::kEventWriteByte:
+    case ioctl::kEventWriteWord:
+      *value &= mask;
+      EventWrite(board, offset, *value, bytes);
+      return BusAccess::kWrite;
+    default:
+      return BusAccess::kRefused;
+  }
+}
+
 }  // namespace rvx::sim

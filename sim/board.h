@@ -103,6 +103,17 @@ void EventWrite(BoardModel* board, uint32_t offset, uint32_t value, int bytes);
 void LatchCause(BoardModel* board, uint16_t cause);
 uint32_t EventBusRead(BoardModel* board, uint32_t offset, int bytes);
 
+// Bytes a port or event-window request code moves: 1, 2 or 4.
+int RequestWidth(uint32_t code);
+// What a bus request did: kRefused for a code that is neither a port nor an
+// event-window request, or a space the board lacks.
+enum class BusAccess : uint8_t { kRefused, kRead, kWrite };
+// One port or event-window request: a read fills `value`, a write takes it
+// truncated to the request's width (and leaves it so). Event reads clear the
+// cause bytes they read only where `read_clears_cause`.
+BusAccess BusRequest(BoardModel* board, uint32_t code, uint32_t space, uint32_t offset,
+                     uint32_t* value, bool read_clears_cause);
+
 // Motion event bits of an axis (bit k enabled by WR1 bit 13 + k).
 constexpr uint8_t kDriveEndEvent = 0x01;
 

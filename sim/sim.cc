@@ -315,65 +315,9 @@ bool ReadEventValue(const void* in, uint32_t in_size, uint64_t* value) {
   return true;
 }
 
-int Width(uint32_t code) {
-  switch (code) {
-    case ioctl::kReadByte:
-    case ioctl::kWriteByte:
-    case ioctl::kEventReadByte:
-    case ioctl::kEventWriteByte:
-      return 1;
-    case ioctl::kReadWord:
-    case ioctl::kWriteWord:
-    case ioctl::kEventReadWord:
-    case ioctl::kEventWriteWord:
-      return 2;
-    default:
-      return 4;
-  }
-}
-
-uint32_t Truncate(uint32_t value, int bytes) {
-  return bytes >= 4 ? value : value & ((1u << (8 * bytes)) - 1u);
-}
-
 bool IsEventWindow(uint32_t code) {
   return code == ioctl::kEventReadByte || code == ioctl::kEventReadWord ||
          code == ioctl::kEventWriteByte || code == ioctl::kEventWriteWord;
-}
-
-// A port or event-window request on a board; fills the record's value on reads.
-bool PortRequest(BoardModel* board, uint32_t code, PortRecord* record, Op* op) {
-  const int bytes = Width(code);
-  switch (code) {
-    case ioctl::kReadByte:
-    case ioctl::kReadWord:
-    case ioctl::kReadDword: {
-      uint32_t value = 0;
-      if (!PortRead(board, record->space, record->offset, &value)) return false;
-      record->value = Truncate(value, bytes);
-      *op = Op::kRead;
-      return true;
-    }
-    case ioctl::kWriteByte:
-    case ioctl::kWriteWord:
-    case ioctl::kWriteDword:
-      record->value = Truncate(record->value, bytes);
-      *op = Op::kWrite;
-      return PortWrite(board, record->space, record->offset, record->value);
-    case ioctl::kEventReadByte:
-    case ioctl::kEventReadWord:
-      record->value = EventBusRead(board, record->offset, bytes);
-      *op = Op::kRead;
-      return true;
-    case ioctl::kEventWriteByte:
-    case ioctl::kEventWriteWord:
-      record->value = Truncate(record->value, bytes);
-      EventWrite(board, record->offset, record->value, bytes);
-      *op = Op::kWrite;
-      return true;
-    default:
-      return false;
-  }
 }
 
 // The cause word as a device reads it: every cause raised since that
@@ -576,9 +520,13 @@ int IoControl(void* handle, uint32_t code, void* in, uint32_t in_size, void* out
     default: {
       PortRecord record{};
       if (!ReadRecord(in, in_size, &record)) return 0;
-      if (!PortRequest(&session->board[device->board], code, &record, &request.op)) return 0;
+      const BusAccess access = BusRequest(&session->board[device->board], code, record.space,
+                                          record.offset, &record.value, true);
+      if (access == BusAccess::kRefused) return 0;
+      request.op = access == BusAccess::kRead ? Op::kRead : Op::kWrite;
       if (IsEventWindow(code) && request.op == Op::kRead) {
-        record.value = CausesSeen(device, *session.get(), record.offset, Width(code), record.value);
+        record.value =
+            CausesSeen(device, *session.get(), record.offset, RequestWidth(code), record.value);
       }
       // A command may start a drive or move a compare window: the
       // forwarders look ahead again.
@@ -845,7 +793,7 @@ uint64_t Settle(uint64_t limit_micros) {
 // ---- Trace ----
 
 std::string Request::ToString() const {
-  const int digits = 2 * Width(code);
+  const int digits = 2 * RequestWidth(code);
   const char op_letter = op == Op::kRead ? 'R' : 'W';
   char text[48];
   if (op == Op::kOther) {

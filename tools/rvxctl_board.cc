@@ -284,7 +284,7 @@ std::vector<Command> BoardCommands() {
       {"io",
        "io BOARD [set CHANNEL 0|1 | out WORDINDEX VALUE]",
        "read DI/DO, or set outputs",
-       {{"BOARD", 1, 1, "board number, 0 for the first"},
+       {kBoardWord,
         {"ACTION", 0, 3, "set CHANNEL 0|1 (one output) or out WORDINDEX VALUE (16 outputs)"}},
        {},
        Io},

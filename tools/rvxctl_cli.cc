@@ -77,27 +77,30 @@ std::string Footer() {
   return text;
 }
 
+// The declaration of the command named `name`, or nullptr.
+const Command *Declared(const std::string &name) {
+  for (const Command &c : Commands()) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
+// Where the parse keeps the words of a command's positional or option.
+std::string Key(const Command &c, const char *name) { return std::string(c.name) + " " + name; }
+
 // The help lists each command by its synopsis, and a command's usage line is
 // its synopsis.
 class Formatter : public CLI::Formatter {
  public:
   std::string make_subcommand(const CLI::App *sub) const override {
-    const Command *c = Find(sub->get_name());
+    const Command *c = Declared(sub->get_name());
     return "  " + (c != nullptr ? std::string(c->synopsis) : sub->get_name() + " [COMMAND]") +
            "\n      " + sub->get_description() + "\n";
   }
   std::string make_usage(const CLI::App *app, std::string) const override {
-    const Command *c = app->get_parent() != nullptr ? Find(app->get_name()) : nullptr;
+    const Command *c = app->get_parent() != nullptr ? Declared(app->get_name()) : nullptr;
     return "usage: rvxctl " +
            std::string(c != nullptr ? c->synopsis : "[OPTIONS] COMMAND [ARGS...]") + "\n";
-  }
-
- private:
-  static const Command *Find(const std::string &name) {
-    for (const Command &c : Commands()) {
-      if (name == c.name) return &c;
-    }
-    return nullptr;
   }
 };
 
@@ -147,7 +150,7 @@ void Declare(Parse *parse, Options *options) {
     sub->formatter(app.get_formatter());
     sub->footer("The global options are in rvxctl --help.");
     for (const Positional &p : c.positionals) {
-      const std::string key = std::string(c.name) + " " + p.name;
+      const std::string key = Key(c, p.name);
       CLI::Option *o = p.max == 1
                            ? sub->add_option(p.name, parse->values[key], p.help)
                            : sub->add_option(p.name, parse->positionals[key], p.help)
@@ -156,7 +159,7 @@ void Declare(Parse *parse, Options *options) {
       if (p.min > 0) o->required();
     }
     for (const Option &o : c.options) {
-      std::string &value = parse->values[std::string(c.name) + " " + o.name];
+      std::string &value = parse->values[Key(c, o.name)];
       if (o.value == nullptr) {
         sub->add_flag_callback(
             o.name, [&value] { value = "set"; }, o.help);
@@ -181,7 +184,7 @@ const Command *Collect(const Parse &parse, Args *args) {
     const CLI::App *sub = parse.app->get_subcommand(c.name);
     if (sub->count() == 0) continue;
     for (const Positional &p : c.positionals) {
-      const std::string key = std::string(c.name) + " " + p.name;
+      const std::string key = Key(c, p.name);
       if (p.max == 1 && sub->get_option(p.name)->count() != 0) {
         args->positional.push_back(parse.values.at(key));
       } else if (p.max > 1) {
@@ -191,8 +194,7 @@ const Command *Collect(const Parse &parse, Args *args) {
     }
     for (const Option &o : c.options) {
       if (sub->get_option(o.name)->count() == 0) continue;
-      args->flags[o.name] =
-          o.value == nullptr ? "" : parse.values.at(std::string(c.name) + " " + o.name);
+      args->flags[o.name] = o.value == nullptr ? "" : parse.values.at(Key(c, o.name));
     }
     if (c.runs_a_command) {
       for (const std::string &w : sub->remaining()) args->positional.push_back(w);
@@ -252,11 +254,10 @@ const CLI::App *ParsedCommand(const CLI::App &app) {
 int RefuseWords(const CLI::App &sub, std::vector<std::string> words, bool always = false) {
   std::reverse(words.begin(), words.end());
   const auto at = std::find(words.begin(), words.end(), sub.get_name());
+  const Command *c = Declared(sub.get_name());
   std::string why;
-  for (const Command &c : Commands()) {
-    if (sub.get_name() == c.name && !c.runs_a_command && at != words.end()) {
-      why = WhyRefused(c, std::vector<std::string>(at + 1, words.end()));
-    }
+  if (c != nullptr && !c->runs_a_command && at != words.end()) {
+    why = WhyRefused(*c, std::vector<std::string>(at + 1, words.end()));
   }
   if (why.empty() && !always) return -1;
   fflush(stdout);
@@ -292,10 +293,8 @@ int Run(Parse *parse, std::vector<std::string> words, Options *options, const Co
   const CLI::App *sub = ParsedCommand(app);
   const std::vector<std::string> extra = app.remaining();
   if (sub != nullptr && sub->get_name() == "help") {
-    const CLI::App *topic = nullptr;
-    for (const Command &c : Commands()) {
-      if (parse->help_topic == c.name) topic = app.get_subcommand(c.name);
-    }
+    const CLI::App *topic =
+        Declared(parse->help_topic) != nullptr ? app.get_subcommand(parse->help_topic) : nullptr;
     if (!parse->help_topic.empty() && topic == nullptr) {
       fprintf(stderr, "rvxctl: unknown command '%s' (see rvxctl --help)\n",
               parse->help_topic.c_str());
@@ -321,7 +320,7 @@ const std::vector<Command> &Commands() {
   static const std::vector<Command> commands = [] {
     std::vector<Command> all;
     for (auto family : {BoardCommands, MotionCommands, SetupCommands, PathCommands, EventCommands,
-                        BridgeCommands, SimCommands}) {
+                        BridgeCommands, SimCommands, ServeCommands}) {
       for (Command &c : family()) all.push_back(std::move(c));
     }
     return all;
@@ -357,7 +356,7 @@ void PrintCompletions(size_t index, const std::vector<std::string> &words) {
   const Command *command = nullptr;
   bool help = false;
   for (size_t i = 1; i < index && i < words.size() && command == nullptr && !help; ++i) {
-    for (const Command &c : Commands()) command = words[i] == c.name ? &c : command;
+    command = Declared(words[i]);
     help = words[i] == "help";
   }
   std::vector<std::string> candidates;

@@ -47,6 +47,10 @@ struct Command {
   int (*run)(const Args &args);  // nullptr: main runs it (sim, help)
   bool runs_a_command = false;   // the words after its own are another command's
 };
+// The words most commands start with.
+inline constexpr Positional kBoardWord{"BOARD", 1, 1, "board number, 0 for the first"};
+inline constexpr Positional kAxisWord{"AXIS", 1, 1, "axis of the board, 0..3"};
+inline constexpr Positional kAxesWord{"AXES", 1, 1, "1 to 4 axes, comma-separated"};
 
 // The commands of each family, in the order of the help.
 std::vector<Command> BoardCommands();
@@ -56,6 +60,7 @@ std::vector<Command> PathCommands();
 std::vector<Command> EventCommands();
 std::vector<Command> SimCommands();
 std::vector<Command> BridgeCommands();
+std::vector<Command> ServeCommands();
 
 // ---- Numbers and lists as the command line gives them ----
 
@@ -152,6 +157,8 @@ int Position(const Args &args);
 int Pulse(const Args &args);
 int Encoder(const Args &args);
 int Param(const Args &args);
+std::string InstallPath(const char *folder, const std::string &name);
+std::string ParameterFile(uint16_t board);
 int Log(const Args &args);
 int Line(const Args &args);
 int Arc(const Args &args);

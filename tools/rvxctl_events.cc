@@ -244,15 +244,14 @@ std::vector<Command> EventCommands() {
        "watch BOARD [--compare AXIS,START,INTERVAL,COUNT]",
        "print motion, input and compare events as they arrive, until Ctrl-C; "
        "--compare arms a compare table",
-       {{"BOARD", 1, 1, "board number, 0 for the first"}},
+       {kBoardWord},
        {{"--compare", "AXIS,START,INTERVAL,COUNT", "arm a compare table"}},
        Watch},
       {"scope",
        "scope BOARD AXES [--for SECONDS] [--every MS] [--csv FILE] [--svg FILE] COMMAND...",
        "run a command while sampling command and actual position and speed of the axes "
        "(default every 10 ms, at most 60 s); write them as CSV and as an SVG plot",
-       {{"BOARD", 1, 1, "board number, 0 for the first"},
-        {"AXES", 1, 1, "1 to 4 axes, comma-separated"}},
+       {kBoardWord, kAxesWord},
        {{"--for", "SECONDS", "sample at most this long (default 60)"},
         {"--every", "MS", "sample every MS milliseconds, 1..60000 (default 10)"},
         {"--csv", "FILE", "write the samples as CSV"},
