@@ -140,6 +140,8 @@ class Rig:
         wait_for(lambda: self.retained(ROOT + "/presence"), 10, "the bridge's presence")
 
     def log(self):
+        if not os.path.exists(self.bridge_log):
+            return ""
         with open(self.bridge_log) as f:
             return f.read()
 
@@ -172,13 +174,15 @@ class Rig:
         return status
 
     def close(self):
+        """Ends everything; the bridge, if still running, must end cleanly."""
         for s in self.subscribers:
             s.stop()
-        if self.bridge is not None:
-            self.stop_bridge()
+        status = self.stop_bridge() if self.bridge is not None else 0
         self.rvxctl("sim", "stop", check=False)
         if self.broker.process is not None and self.broker.process.poll() is None:
             self.broker.kill()
+        assert status == 0, self.log()
+        assert "Sanitizer" not in self.log() and "runtime error" not in self.log(), self.log()
 
 
 @pytest.fixture
