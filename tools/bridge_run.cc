@@ -52,19 +52,25 @@ bool ReadOptions(const Args &args, BridgeOptions *o) {
   o->mqtt.port = tls ? 8883 : 1883;
   // "host", "host:port", "[v6 address]:port"
   std::string port;
+  bool has_port = false;
   if (!broker.empty() && broker[0] == '[') {
     const size_t end = broker.find(']');
-    o->mqtt.host = broker.substr(1, end == broker.npos ? broker.npos : end - 1);
-    if (end != broker.npos && end + 1 < broker.size()) {
-      port = broker[end + 1] == ':' ? broker.substr(end + 2) : "?";
+    if (end == broker.npos) return Refuse("--mqtt", broker, "' has no ] after the address");
+    o->mqtt.host = broker.substr(1, end - 1);
+    if (end + 1 < broker.size() && broker[end + 1] != ':') {
+      return Refuse("--mqtt", broker, "' has more than :PORT after the address");
     }
+    has_port = end + 1 < broker.size();
+    if (has_port) port = broker.substr(end + 2);
   } else {
     const size_t colon = broker.find(':');
     o->mqtt.host = broker.substr(0, colon);
-    if (colon != broker.npos) port = broker.substr(colon + 1);
+    has_port = colon != broker.npos;
+    if (has_port) port = broker.substr(colon + 1);
   }
   if (o->mqtt.host.empty()) return Refuse("--mqtt", broker, "' names no host");
-  if (!port.empty() && !Number(port, "--mqtt PORT", 1, 65535, &o->mqtt.port)) return false;
+  if (has_port && port.empty()) return Refuse("--mqtt", broker, "' has a : but no port after it");
+  if (has_port && !Number(port, "--mqtt PORT", 1, 65535, &o->mqtt.port)) return false;
   if (args.Has("--period") &&
       !Number(args.flags.at("--period"), "--period", 10, 60000, &o->period, "milliseconds")) {
     return false;

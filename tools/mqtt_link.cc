@@ -3,6 +3,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -56,7 +57,17 @@ void MqttLink::Stop(const std::string &last_topic, const std::string &last_paylo
   wake_.notify_all();
   // Queued behind the last publish, so the broker has both.
   mosquitto_disconnect(mosq_);
-  if (thread_.joinable()) thread_.join();
+  // A connection attempt to a host that does not answer can take minutes;
+  // the thread is then left to the end of the process, with its client.
+  std::unique_lock<std::mutex> hold(lock_);
+  if (!wake_.wait_for(hold, std::chrono::seconds(3), [this] { return ended_; })) {
+    hold.unlock();
+    thread_.detach();
+    mosq_ = nullptr;
+    return;
+  }
+  hold.unlock();
+  thread_.join();
   mosquitto_destroy(mosq_);
   mosq_ = nullptr;
   mosquitto_lib_cleanup();
@@ -148,6 +159,9 @@ void MqttLink::Run() {
     if (!Pause(pause)) break;
     pause = std::min(pause * 2, settings_.last_pause);
   }
+  std::lock_guard<std::mutex> hold(lock_);
+  ended_ = true;
+  wake_.notify_all();
 }
 
 }  // namespace rvxctl

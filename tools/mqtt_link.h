@@ -73,9 +73,10 @@ class MqttLink {
   std::thread thread_;
   std::atomic<bool> connected_{false}, stopping_{false};
   std::atomic<uint32_t> sessions_{0};
-  std::mutex lock_;  // the inbox and the stop signal; never held over a network call
+  std::mutex lock_;  // the inbox, the stop signal and the end; never held over a network call
   std::condition_variable wake_;
   std::deque<MqttMessage> inbox_;
+  bool ended_ = false;  // the thread has left its loop
 };
 
 }  // namespace rvxctl

@@ -38,11 +38,19 @@ class Broker:
     def __init__(self, folder):
         self.port = free_port()
         self.config = os.path.join(folder, "mosquitto.conf")
-        with open(self.config, "w") as f:
-            # No persistence: a restarted broker has lost every retained message.
-            f.write(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n")
+        self.configure("allow_anonymous true\n")
         self.log = open(os.path.join(folder, "mosquitto.log"), "w")
         self.process = None
+        self.client = []  # what mosquitto_sub and mosquitto_pub need besides host and port
+
+    def configure(self, lines):
+        with open(self.config, "w") as f:
+            # No persistence: a restarted broker has lost every retained message.
+            f.write(f"listener {self.port} 127.0.0.1\npersistence false\n" + lines)
+            # Run as root (as CI is), it would turn into the user mosquitto,
+            # who cannot read the test's files.
+            if os.geteuid() == 0:
+                f.write("user root\n")
 
     def start(self):
         self.process = subprocess.Popen([MOSQUITTO, "-c", self.config], stdout=self.log,
@@ -62,7 +70,7 @@ class Broker:
         self.process.wait()
 
     def args(self):
-        return ["-h", "127.0.0.1", "-p", str(self.port)]
+        return ["-h", "localhost", "-p", str(self.port), *self.client]
 
 
 class Subscriber:
@@ -118,18 +126,22 @@ class Rig:
             assert done.returncode == 0, done.stdout + done.stderr
         return done
 
-    def start_bridge(self, *extra, allow="stop,servo,output,move"):
-        words = [RVXCTL, "--sim", "bridge", "--mqtt", f"127.0.0.1:{self.broker.port}",
+    def start_bridge(self, *extra, allow="stop,servo,output,move", wait=True):
+        words = [RVXCTL, "--sim", "bridge", "--mqtt", f"localhost:{self.broker.port}",
                  "--machine", MACHINE, "--period", "100"]
         if allow:
             words += ["--allow-commands", allow]
         self.bridge = subprocess.Popen(words + list(extra), env=self.env,
                                        stderr=open(self.bridge_log, "w"))
+        if not wait:
+            return
         wait_for(lambda: "connected to" in self.log(), 10, "the bridge to connect")
         # The first full state is out once presence is retained.
         wait_for(lambda: self.retained(ROOT + "/presence"), 10, "the bridge's presence")
 
     def log(self):
+        if not os.path.exists(self.bridge_log):
+            return ""
         with open(self.bridge_log) as f:
             return f.read()
 
@@ -162,13 +174,15 @@ class Rig:
         return status
 
     def close(self):
+        """Ends everything; the bridge, if still running, must end cleanly."""
         for s in self.subscribers:
             s.stop()
-        if self.bridge is not None:
-            self.stop_bridge()
+        status = self.stop_bridge() if self.bridge is not None else 0
         self.rvxctl("sim", "stop", check=False)
         if self.broker.process is not None and self.broker.process.poll() is None:
             self.broker.kill()
+        assert status == 0, self.log()
+        assert "Sanitizer" not in self.log() and "runtime error" not in self.log(), self.log()
 
 
 @pytest.fixture
