@@ -279,15 +279,11 @@ TEST_F(CompareTest, TableReplacedWhileEventsArrive) {
 // gets three tries. On a 2-core virtual machine that runs more processes
 // than it has cores such stalls come every few hundred windows, and
 // instrumented builds are too slow for the deadline: there it is not run,
-// nor where the machine's load cannot be told, nor on Windows, where the
-// simulator's forwarder waits by the millisecond.
+// nor where the machine's load cannot be told.
 TEST_F(EventsTest, EveryWindowOfADenseTableComesInTimeInRealTime) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "real-time deadlines do not hold under a sanitizer";
 #endif
-  if (os::PathSeparator() == '\\') {
-    GTEST_SKIP() << "the simulator's forwarder times its waits to the millisecond here";
-  }
   std::vector<int> runnable;  // tasks that run or wait for a processor, this one included
   for (int sample = 0; sample < 5; ++sample, os::Sleep(20)) {
     std::ifstream loadavg("/proc/loadavg");
