@@ -112,8 +112,16 @@ bool WaitThread(Handle thread, uint32_t timeout_ms);
 void TerminateThread(Handle thread);
 void CloseThread(Handle thread);
 // 1 = above normal, 0 = normal; 2 = time-critical, for a thread that keeps
-// time as hardware would.
+// time as hardware would: above every normal thread, yet on POSIX below the
+// threads raised above normal, so that one it wakes on its own processor
+// runs there at once.
 bool SetThreadPriority(Handle thread, int priority);
+// The processor the calling thread runs on now; -1 when the system cannot
+// tell.
+int CurrentProcessor();
+// Keeps the calling thread to one processor, or lets it run on every
+// processor it could run on before (-1).
+bool RunOnProcessor(int processor);
 
 // A 32-bit word in memory that several processes map (a shared section)
 // doubles as a wake-up: WaitSharedWord sleeps while the word still holds
@@ -128,6 +136,8 @@ void WakeSharedWord(std::atomic<uint32_t>* word);
 void Sleep(uint32_t ms);
 // Lets another thread that is ready run first.
 void YieldThread();
+// Tells the processor that this thread waits in a loop on memory or a clock.
+void SpinPause();
 uint32_t TickCount();  // milliseconds, wrapping
 // Microseconds of a clock that every process of the machine shares and that
 // never goes back.

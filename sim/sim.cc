@@ -107,6 +107,7 @@ struct Device {
   uint32_t seen = 0;              // interrupts of the board already passed on
   bool pending = false;           // one arrived while notification was off
   uint32_t causes_seen[16] = {};  // the board's cause counts at this device's last read
+  int processor = -1;             // where the thread that enabled notification last ran
 };
 
 // Guards the per-process tables below. Held only briefly, never while
@@ -364,40 +365,94 @@ void Forward(Connection* c) {
   }
 }
 
+// The processor on which the thread waiting on an event of this process
+// last enabled it: a wake on the processor that is awake anyway costs no
+// second one woken from idle, which can take milliseconds in a virtual
+// machine.
+int WaiterProcessor(const Connection* c) {
+  SpinGuard guard;
+  for (const Device* d : Devices()) {
+    if (d->connection == c && d->registered && d->processor >= 0) return d->processor;
+  }
+  return -1;
+}
+
 // How far ahead the forwarder looks for the next interrupt of a moving
-// board, and how finely it places it.
-constexpr uint64_t kLookAheadMicros = 500;
-constexpr uint64_t kFineMicros = 10;
+// board.
+constexpr uint64_t kLookAheadMicros = 2000;
 
 // Microseconds until `board` (a copy, run ahead) interrupts: found tick by
-// tick, then within the tick to kFineMicros; kLookAheadMicros when not
+// tick, then to the microsecond within the tick; kLookAheadMicros when not
 // within that.
 uint64_t NextInterruptIn(BoardModel board) {
-  uint64_t at = 0;
-  for (const uint64_t step : {uint64_t{kTickMicros}, kFineMicros}) {
-    while (at < kLookAheadMicros) {
-      const BoardModel before = board;
-      const bool moving = AdvanceChip(&board.chip, static_cast<double>(step) * 1e-6);
-      if (ScanInterrupts(&board, true) != 0) {
-        if (step == kFineMicros) return at + step;
-        board = before;
-        break;
+  for (uint64_t at = 0; at < kLookAheadMicros; at += kTickMicros) {
+    const BoardModel before = board;
+    const bool moving = AdvanceChip(&board.chip, kTickMicros * 1e-6);
+    if (ScanInterrupts(&board, true) != 0) {
+      // The first microsecond of the tick by which it has interrupted.
+      uint64_t quiet = 0, loud = kTickMicros;
+      while (loud - quiet > 1) {
+        const uint64_t mid = (quiet + loud) / 2;
+        BoardModel probe = before;
+        AdvanceChip(&probe.chip, static_cast<double>(mid) * 1e-6);
+        (ScanInterrupts(&probe, true) != 0 ? loud : quiet) = mid;
       }
-      at += step;
-      if (!moving) return kLookAheadMicros;
+      return at + loud;
     }
+    if (!moving) break;
   }
   return kLookAheadMicros;
 }
 
+// The system's timed waits end late: by tens of microseconds on a quiet
+// machine, by hundreds on a busy one. The forwarder wakes early by what
+// recent waits overran, within bounds, and waits out the rest on the clock.
+constexpr uint64_t kMinEarlyMicros = 20;
+constexpr uint64_t kMaxEarlyMicros = 250;
+
+class WakeMargin {
+ public:
+  uint64_t micros() const { return margin_; }
+  // A timed wait meant to end at `meant` ended at `ended`: a late end widens
+  // the margin at once, which then narrows slowly again.
+  void Learn(uint64_t meant, uint64_t ended) {
+    const uint64_t late = ended > meant ? ended - meant : 0;
+    margin_ -= margin_ / 64;
+    margin_ = std::clamp(std::max(margin_, late + late / 4), kMinEarlyMicros, kMaxEarlyMicros);
+  }
+
+ private:
+  uint64_t margin_ = kMaxEarlyMicros;
+};
+
+// Sleeps until `at` (monotonic microseconds) or until the wake word moves
+// from `seen`. When `exact`, the last stretch is waited out on the clock.
+void WaitUntil(std::atomic<uint32_t>* wake, uint32_t seen, uint64_t at, bool exact,
+               WakeMargin* margin) {
+  const uint64_t early = exact ? margin->micros() : 0;
+  uint64_t clock = os::MonotonicMicros();
+  if (at > clock + early) {
+    os::WaitSharedWordMicros(wake, seen, at - early - clock);
+    const uint64_t woke = os::MonotonicMicros();
+    if (wake->load(std::memory_order_acquire) != seen) return;
+    margin->Learn(at - early, woke);
+    clock = woke;
+  }
+  while (exact && clock < at && wake->load(std::memory_order_acquire) == seen) {
+    os::SpinPause();
+    clock = os::MonotonicMicros();
+  }
+}
+
 // In real time the forwarder also keeps moving axes going while nobody else
 // looks: it runs a copy of the moving boards ahead to find when the next
-// interrupt is due and wakes just then, so that the interrupt comes on time
+// interrupt is due and raises it just then, so that it comes on time
 // without polling. A command written to a chip wakes it to look again.
 uint32_t ForwardInterrupts(void* arg) {
   auto* c = static_cast<Connection*>(arg);
   std::atomic<uint32_t>* wake = &c->shared->wake;
   std::vector<BoardModel> moving;
+  WakeMargin margin;
   for (;;) {
     const uint32_t seen = wake->load(std::memory_order_acquire);
     if (c->closing.load()) return 0;
@@ -414,14 +469,23 @@ uint32_t ForwardInterrupts(void* arg) {
       }
     }
     Forward(c);
-    uint64_t sleep = uint64_t{kForwardTimeoutMs} * 1000;
-    if (!moving.empty()) {
-      uint64_t due = kLookAheadMicros;
-      for (const BoardModel& board : moving) due = std::min(due, NextInterruptIn(board));
-      const uint64_t at = origin + now + due, clock = os::MonotonicMicros();
-      sleep = at > clock ? at - clock : 0;
+    if (moving.empty()) {
+      os::WaitSharedWord(wake, seen, kForwardTimeoutMs);
+      continue;
     }
-    if (sleep > 0) os::WaitSharedWordMicros(wake, seen, sleep);
+    uint64_t due = kLookAheadMicros;
+    for (const BoardModel& board : moving) due = std::min(due, NextInterruptIn(board));
+    // Past the look-ahead, the next look begins early enough to be exact.
+    const uint64_t at = origin + now + (due < kLookAheadMicros ? due : due - kMaxEarlyMicros);
+    // An interrupt is waited out beside its waiter, which then preempts the
+    // forwarder there. Kept to that processor, the forwarder would make the
+    // system send the waiter elsewhere so as not to starve it, so it is
+    // free again when it raises the interrupt.
+    const bool exact = due < kLookAheadMicros;
+    const int processor = exact ? WaiterProcessor(c) : -1;
+    const bool kept = processor >= 0 && os::RunOnProcessor(processor);
+    WaitUntil(wake, seen, at, exact, &margin);
+    if (kept) os::RunOnProcessor(-1);
   }
 }
 
@@ -442,6 +506,7 @@ bool EventRequest(Device* device, uint32_t code, uint64_t event) {
         break;
       case ioctl::kEnableEvent:
         device->notify = true;
+        device->processor = os::CurrentProcessor();
         if (device->pending && device->registered) Signal(device->event);
         device->pending = false;
         break;

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -270,14 +272,36 @@ TEST_F(CompareTest, TableReplacedWhileEventsArrive) {
 
 // In real time, a dense table along a fast move: 40 windows 25 pulses apart
 // at 20,000 PPS, one every 1.25 ms. A refill that came after the axis had
-// reached the next window would end the events there. A shared machine may
-// stall every thread of the process for milliseconds now and then, so a
-// series of 20 runs gets three tries; instrumented builds are too slow for
-// such a deadline.
-TEST_F(EventsTest, DISABLED_EveryWindowOfADenseTableComesInTimeInRealTime) {
+// reached the next window would end the events there. A virtual machine
+// may stall every thread of the process for milliseconds now and then (a
+// run then loses its events, and the next may too: its first event is
+// judged stale when it comes well past the window), so a series of 20 runs
+// gets three tries. On a 2-core virtual machine that runs more processes
+// than it has cores such stalls come every few hundred windows, and
+// instrumented builds are too slow for the deadline: there it is not run,
+// nor where the machine's load cannot be told, nor on Windows, where the
+// simulator's forwarder waits by the millisecond.
+TEST_F(EventsTest, EveryWindowOfADenseTableComesInTimeInRealTime) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "real-time deadlines do not hold under a sanitizer";
 #endif
+  if (os::PathSeparator() == '\\') {
+    GTEST_SKIP() << "the simulator's forwarder times its waits to the millisecond here";
+  }
+  std::vector<int> runnable;  // tasks that run or wait for a processor, this one included
+  for (int sample = 0; sample < 5; ++sample, os::Sleep(20)) {
+    std::ifstream loadavg("/proc/loadavg");
+    double average = 0;
+    int running = 0;
+    if (loadavg >> average >> average >> average >> running) runnable.push_back(running);
+  }
+  if (runnable.empty()) GTEST_SKIP() << "the machine's load cannot be told";
+  std::sort(runnable.begin(), runnable.end());
+  const int busy = runnable[runnable.size() / 2] - 1;
+  if (busy >= static_cast<int>(std::thread::hardware_concurrency())) {
+    GTEST_SKIP() << busy << " other tasks want a processor: a 1.25 ms deadline for every "
+                 << "window does not hold";
+  }
   sim::Reset(sim::Config{});  // real time, drives by their profile
   Load();
   RVX406A_SetPosSpeed(0, 1, 20000, 20000, 1, 1);  // no ramp

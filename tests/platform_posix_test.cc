@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "tests/support.h"
 
@@ -65,12 +66,14 @@ TEST(PosixVersionResourceTest, FindsStringValuesAndSurvivesDamage) {
 struct Scheduling {
   std::atomic<int> step{0};  // the test's step the thread is to look at
   std::atomic<int> seen{0};  // the step it looked at last
-  int policy[3] = {}, nice[3] = {};
+  int policy[3] = {}, nice[3] = {}, realtime[3] = {};
 };
 
 // Above normal is a real-time class where the system grants one, else a
-// lower nice value, never a higher one; time-critical is above it; normal
-// goes back to the class and nice value the thread started with.
+// lower nice value, never a higher one; time-critical is a real-time class
+// too, yet below above normal, so that a thread it wakes on its processor
+// preempts it; normal goes back to the class and nice value the thread
+// started with.
 TEST(PosixThreadTest, PrioritiesTakeARealTimeClassWhereAllowedAndGiveItBack) {
   Scheduling s;
   const int normal = getpriority(PRIO_PROCESS, 0);  // a new thread starts with it
@@ -81,6 +84,9 @@ TEST(PosixThreadTest, PrioritiesTakeARealTimeClassWhereAllowedAndGiveItBack) {
           while (s->step != step) os::Sleep(1);
           s->policy[step - 1] = sched_getscheduler(0);
           s->nice[step - 1] = getpriority(PRIO_PROCESS, 0);  // this thread's own
+          sched_param param{};
+          sched_getparam(0, &param);
+          s->realtime[step - 1] = param.sched_priority;
           s->seen = step;
         }
         return 0;
@@ -102,8 +108,42 @@ TEST(PosixThreadTest, PrioritiesTakeARealTimeClassWhereAllowedAndGiveItBack) {
       EXPECT_LE(s.nice[i], normal) << priority;
     }
   }
+  if (realtime) {
+    EXPECT_GT(s.realtime[1], 0);              // time-critical
+    EXPECT_GT(s.realtime[0], s.realtime[1]);  // above normal
+    EXPECT_EQ(s.realtime[2], 0);
+  }
   ASSERT_TRUE(os::WaitThread(thread, 5000));
   os::CloseThread(thread);
+}
+
+// A thread kept to each processor it may use runs there and only there,
+// and is given back every processor it had; a processor beyond the system's
+// reach changes nothing.
+TEST(PosixThreadTest, AThreadKeptToAProcessorRunsThereAndIsGivenBackTheRest) {
+  std::thread([] {
+    cpu_set_t before;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    std::vector<int> processors;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (CPU_ISSET(cpu, &before)) processors.push_back(cpu);
+    }
+    ASSERT_FALSE(processors.empty());
+    for (const int cpu : processors) {
+      ASSERT_TRUE(os::RunOnProcessor(cpu)) << cpu;
+      cpu_set_t now;
+      ASSERT_EQ(sched_getaffinity(0, sizeof now, &now), 0);
+      EXPECT_EQ(CPU_COUNT(&now), 1) << cpu;
+      EXPECT_TRUE(CPU_ISSET(cpu, &now)) << cpu;
+      EXPECT_EQ(os::CurrentProcessor(), cpu);
+    }
+    EXPECT_FALSE(os::RunOnProcessor(CPU_SETSIZE));
+    EXPECT_EQ(os::CurrentProcessor(), processors.back());
+    ASSERT_TRUE(os::RunOnProcessor(-1));
+    cpu_set_t after;
+    ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&before, &after));
+  }).join();
 }
 
 std::atomic<u32> driver_wakes{0};

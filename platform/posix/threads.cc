@@ -162,7 +162,7 @@ bool SetThreadPriority(Handle thread, int priority) {
   // effort, as the thread runs correctly either way.
   sched_param param{};
   if (priority > 0) {
-    param.sched_priority = priority > 1 ? 20 : 10;
+    param.sched_priority = priority > 1 ? 5 : 10;
     if (pthread_setschedparam(t->id, SCHED_FIFO, &param) == 0) return true;
     setpriority(PRIO_PROCESS, static_cast<id_t>(t->tid), t->normal_nice - 1);
     return true;
@@ -170,6 +170,22 @@ bool SetThreadPriority(Handle thread, int priority) {
   pthread_setschedparam(t->id, SCHED_OTHER, &param);
   setpriority(PRIO_PROCESS, static_cast<id_t>(t->tid), t->normal_nice);
   return true;
+}
+
+int CurrentProcessor() { return sched_getcpu(); }
+
+bool RunOnProcessor(int processor) {
+  // The processors the thread had before it was first kept to one.
+  static thread_local cpu_set_t everywhere;
+  static thread_local bool saved = false;
+  if (!saved) saved = sched_getaffinity(0, sizeof everywhere, &everywhere) == 0;
+  if (!saved) return false;
+  if (processor < 0) return sched_setaffinity(0, sizeof everywhere, &everywhere) == 0;
+  if (processor >= CPU_SETSIZE) return false;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(processor, &one);
+  return sched_setaffinity(0, sizeof one, &one) == 0;
 }
 
 // A futex without FUTEX_PRIVATE_FLAG keys on the physical page, so it works
@@ -199,6 +215,14 @@ void WakeSharedWord(std::atomic<uint32_t>* word) {
 void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void YieldThread() { sched_yield(); }
+
+void SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
 
 uint32_t TickCount() {
   timespec now;

@@ -57,6 +57,16 @@ bool SetThreadPriority(Handle thread, int priority) {
   return ::SetThreadPriority(thread, level) != FALSE;
 }
 
+int CurrentProcessor() { return static_cast<int>(::GetCurrentProcessorNumber()); }
+
+bool RunOnProcessor(int processor) {
+  DWORD_PTR process = 0, system = 0;
+  if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system)) return false;
+  if (processor >= static_cast<int>(8 * sizeof(DWORD_PTR))) return false;
+  const DWORD_PTR mask = processor < 0 ? process : DWORD_PTR{1} << processor;
+  return ::SetThreadAffinityMask(::GetCurrentThread(), mask) != 0;
+}
+
 // Windows can wait on an address only within one process, so a waiter on
 // memory shared between processes looks at the word every millisecond.
 void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t timeout_ms) {
@@ -73,6 +83,8 @@ void WakeSharedWord(std::atomic<uint32_t>*) {}
 void Sleep(uint32_t ms) { ::Sleep(ms); }
 
 void YieldThread() { ::SwitchToThread(); }
+
+void SpinPause() { ::YieldProcessor(); }
 
 uint32_t TickCount() { return ::GetTickCount(); }
 
