@@ -52,10 +52,6 @@ u32 EventModules(const BoardRecord& r) {
 
 }  // namespace
 
-void SpinLock::lock() {
-  while (flag_.test_and_set(std::memory_order_acquire)) os::Sleep(0);
-}
-
 EventTables& event_tables() {
   static EventTables instance;
   return instance;

@@ -11,18 +11,20 @@
 
 #include "core/types.h"
 #include "include/rvx406a.h"
+#include "platform/platform.h"
 
 namespace rvx {
 
 // A lock for a few instructions' worth of work. The Windows toolchain has no
-// std::mutex, and a kernel object would be overkill for what it guards.
+// std::mutex, and a kernel object would be overkill for what it guards. The
+// watchers take it at raised priority, so a contended taker must sleep.
 class SpinLock {
  public:
-  void lock();
-  void unlock() { flag_.clear(std::memory_order_release); }
+  void lock() { lock_.lock(); }
+  void unlock() { lock_.unlock(); }
 
  private:
-  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+  os::WordLock lock_;
 };
 
 class SpinGuard {

@@ -133,6 +133,31 @@ void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t tim
 void WaitSharedWordMicros(std::atomic<uint32_t>* word, uint32_t expected, uint64_t timeout_us);
 void WakeSharedWord(std::atomic<uint32_t>* word);
 
+// A lock within one process for a few instructions' worth of work. A taker
+// that finds it held sleeps on the word rather than spinning: a real-time
+// thread spinning on its own processor would keep a holder of lower
+// priority, preempted there, from ever letting go.
+class WordLock {
+ public:
+  void lock() {
+    uint32_t free = kFree;
+    if (word_.compare_exchange_strong(free, kHeld, std::memory_order_acquire)) return;
+    // From here on the word says there may be sleepers, so that the unlock
+    // wakes them; a wake that is lost costs one time-out at most.
+    while (word_.exchange(kContended, std::memory_order_acquire) != kFree) {
+      WaitSharedWordMicros(&word_, kContended, kSleepMicros);
+    }
+  }
+  void unlock() {
+    if (word_.exchange(kFree, std::memory_order_release) == kContended) WakeSharedWord(&word_);
+  }
+
+ private:
+  static constexpr uint32_t kFree = 0, kHeld = 1, kContended = 2;
+  static constexpr uint64_t kSleepMicros = 1000;
+  std::atomic<uint32_t> word_{kFree};
+};
+
 void Sleep(uint32_t ms);
 // Lets another thread that is ready run first.
 void YieldThread();

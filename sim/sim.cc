@@ -2,7 +2,7 @@
 // interface. All boards of one IPC namespace live in one named section; the
 // named simulator lock serialises every request and control call of every
 // process. Per-process state (open devices, the section each namespace maps
-// to) is guarded by a small spin lock: std::mutex is missing from some
+// to) is guarded by a small lock of our own: std::mutex is missing from some
 // Windows toolchains, and a named lock per process would be overkill.
 #include "sim/sim.h"
 
@@ -112,19 +112,17 @@ struct Device {
 
 // Guards the per-process tables below. Held only briefly, never while
 // waiting on the simulator lock.
-class SpinGuard {
+class TablesGuard {
  public:
-  SpinGuard() {
-    while (flag_.test_and_set(std::memory_order_acquire)) os::Sleep(0);
-  }
-  ~SpinGuard() { flag_.clear(std::memory_order_release); }
-  SpinGuard(const SpinGuard&) = delete;
-  SpinGuard& operator=(const SpinGuard&) = delete;
+  TablesGuard() { lock_.lock(); }
+  ~TablesGuard() { lock_.unlock(); }
+  TablesGuard(const TablesGuard&) = delete;
+  TablesGuard& operator=(const TablesGuard&) = delete;
 
  private:
-  static std::atomic_flag flag_;
+  static os::WordLock lock_;
 };
-std::atomic_flag SpinGuard::flag_ = ATOMIC_FLAG_INIT;
+os::WordLock TablesGuard::lock_;
 
 std::vector<Connection*>& Connections() {
   static auto* connections = new std::vector<Connection*>;
@@ -183,12 +181,12 @@ Connection* Connect(const std::string& ipc_namespace, const Config* fresh) {
 Connection* Current(const Config* config = nullptr) {
   const std::string ipc_namespace = os::GetEnv("RVX_IPC_NAMESPACE");
   {
-    SpinGuard guard;
+    TablesGuard guard;
     if (Connection* c = Find(ipc_namespace)) return c;
   }
   Connection* fresh = Connect(ipc_namespace, config);
   if (!fresh) return nullptr;
-  SpinGuard guard;
+  TablesGuard guard;
   if (Connection* c = Find(ipc_namespace)) {  // another thread was quicker
     os::CloseSection(fresh->section);
     os::CloseMutex(fresh->lock);
@@ -351,7 +349,7 @@ void Signal(uint64_t event) {
 // a disable request has returned no signal for that event is in flight and
 // the library may close it.
 void Forward(Connection* c) {
-  SpinGuard guard;
+  TablesGuard guard;
   for (Device* d : Devices()) {
     if (d->connection != c || !d->registered) continue;
     const uint32_t raised = c->shared->interrupts[d->board].load(std::memory_order_acquire);
@@ -370,7 +368,7 @@ void Forward(Connection* c) {
 // second one woken from idle, which can take milliseconds in a virtual
 // machine.
 int WaiterProcessor(const Connection* c) {
-  SpinGuard guard;
+  TablesGuard guard;
   for (const Device* d : Devices()) {
     if (d->connection == c && d->registered && d->processor >= 0) return d->processor;
   }
@@ -493,7 +491,7 @@ uint32_t ForwardInterrupts(void* arg) {
 bool EventRequest(Device* device, uint32_t code, uint64_t event) {
   bool start_forwarder = false;
   {
-    SpinGuard guard;
+    TablesGuard guard;
     switch (code) {
       case ioctl::kRegisterEvent:
         device->event = event;
@@ -540,7 +538,7 @@ void* OpenDevice(uint32_t board) {
     // Causes raised before the device was opened are not news to it.
     std::memcpy(device->causes_seen, session->causes[board], sizeof device->causes_seen);
   }
-  SpinGuard guard;
+  TablesGuard guard;
   Devices().push_back(device);
   return device;
 }
@@ -549,7 +547,7 @@ void CloseDevice(void* handle) {
   if (!handle) return;
   auto* device = static_cast<Device*>(handle);
   {
-    SpinGuard guard;
+    TablesGuard guard;
     std::vector<Device*>& devices = Devices();
     for (size_t i = 0; i < devices.size(); ++i) {
       if (devices[i] == device) {
@@ -648,7 +646,7 @@ void RemoveNamedObjects() {
   const std::string ipc_namespace = os::GetEnv("RVX_IPC_NAMESPACE");
   Connection* c = nullptr;
   {
-    SpinGuard guard;
+    TablesGuard guard;
     std::vector<Connection*>& connections = Connections();
     for (size_t i = 0; i < connections.size(); ++i) {
       if (connections[i]->ipc_namespace == ipc_namespace) {
