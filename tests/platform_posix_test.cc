@@ -2,9 +2,11 @@
 // priorities, message waits with a time-out, and what loading holds and
 // leaves behind (descriptors, mappings, objects in /dev/shm).
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "interp/events.h"
 #include "tests/support.h"
 
 namespace rvx::test {
@@ -144,6 +147,109 @@ TEST(PosixThreadTest, AThreadKeptToAProcessorRunsThereAndIsGivenBackTheRest) {
     ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
     EXPECT_TRUE(CPU_EQUAL(&before, &after));
   }).join();
+}
+
+double ThreadCpuSeconds() {
+  timespec used{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) * 1e-9;
+}
+
+// The locks of the simulator's and the watchers' tables exclude each other's
+// takers, and a taker that finds one held sleeps until it is let go instead
+// of burning its processor: the waiter's processor time stays far below the
+// time the holder keeps the lock.
+template <typename Lock>
+void ExpectLockSleepsWhenHeld(const char* name) {
+  SCOPED_TRACE(name);
+  Lock lock;
+  std::atomic<bool> waiting{false};
+  double waited = 0, burnt = 0;
+  lock.lock();
+  std::thread waiter([&] {
+    const double cpu = ThreadCpuSeconds();
+    const uint64_t start = os::MonotonicMicros();
+    waiting = true;
+    lock.lock();
+    waited = static_cast<double>(os::MonotonicMicros() - start) * 1e-6;
+    burnt = ThreadCpuSeconds() - cpu;
+    lock.unlock();
+  });
+  while (!waiting) os::Sleep(1);
+  os::Sleep(200);
+  lock.unlock();
+  waiter.join();
+  EXPECT_GE(waited, 0.19);
+  EXPECT_LT(burnt, 0.05) << "of " << waited << " s waited";
+
+  // Four takers adding without atomics lose nothing.
+  uint64_t total = 0;
+  std::vector<std::thread> takers;
+  for (int t = 0; t < 4; ++t) {
+    takers.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        lock.lock();
+        total = total + 1;
+        lock.unlock();
+      }
+    });
+  }
+  for (std::thread& taker : takers) taker.join();
+  EXPECT_EQ(total, 80000u);
+}
+
+TEST(PosixThreadTest, ATakerOfAHeldTableLockSleepsAndTakersExcludeEachOther) {
+  ExpectLockSleepsWhenHeld<os::WordLock>("os::WordLock");
+  ExpectLockSleepsWhenHeld<SpinLock>("SpinLock");
+}
+
+// The watcher runs at a real-time priority above the forwarder's, and the
+// forwarder is kept to the watcher's processor: a watcher that finds the
+// lock held by the forwarder it preempted there must let it finish. Should
+// the waiter keep the processor, a watchdog lifts the holder above it after
+// half a second, so that a fault fails the test instead of hanging it.
+TEST(PosixThreadTest, AHigherPriorityWaiterLetsAPreemptedHolderOnItsProcessorFinish) {
+  const int processor = os::CurrentProcessor();
+  ASSERT_GE(processor, 0);
+  os::WordLock lock;
+  std::atomic<bool> refused{false}, started{false}, done{false};
+  std::atomic<uint64_t> waited{0};
+  std::thread holder([&] {
+    sched_param low{};
+    low.sched_priority = 5;
+    if (!os::RunOnProcessor(processor) ||
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &low) != 0) {
+      refused = true;
+      return;
+    }
+    lock.lock();
+    std::thread waiter([&] {
+      sched_param high{};
+      high.sched_priority = 10;
+      pthread_setschedparam(pthread_self(), SCHED_FIFO, &high);  // preempts the holder
+      const uint64_t start = os::MonotonicMicros();
+      started = true;
+      lock.lock();
+      waited = os::MonotonicMicros() - start;
+      lock.unlock();
+      done = true;
+    });
+    // Same priority until the waiter raises its own: let it run.
+    while (!started) sched_yield();
+    lock.unlock();
+    waiter.join();
+  });
+  const pthread_t holder_thread = holder.native_handle();
+  for (int ms = 0; ms < 500 && !done && !refused; ++ms) os::Sleep(1);
+  if (!done && !refused) {
+    sched_param top{};
+    top.sched_priority = 20;
+    pthread_setschedparam(holder_thread, SCHED_FIFO, &top);
+  }
+  holder.join();
+  if (refused) GTEST_SKIP() << "no real-time class granted here";
+  EXPECT_TRUE(done);
+  EXPECT_LT(waited.load(), 100000u) << "microseconds";
 }
 
 std::atomic<u32> driver_wakes{0};
