@@ -22,11 +22,17 @@ constexpr rvx_driver_ops kKernelDriver = {RVX_DRIVER_ABI_VERSION, KernelOpen, Ke
                                           KernelClose};
 
 // A driver signals a board event by the value it was given at registration.
+// It may do so while the event is being closed: a slot emptied before the
+// count went up is not signalled, one emptied after waits for the signal
+// (the count and the slots are sequentially consistent, see CloseBoardEvent).
 void SignalBoardEvent(uint64_t value) {
-  for (auto& slot : process().event) {
+  Process& p = process();
+  p.signalling.fetch_add(1);
+  for (auto& slot : p.event) {
     os::Handle event = slot.load();
     if (event != nullptr && os::EventValue(event) == value) os::SetEvent(event);
   }
+  p.signalling.fetch_sub(1);
 }
 
 constexpr rvx_driver_host kHost = {RVX_DRIVER_ABI_VERSION, SignalBoardEvent};
@@ -56,6 +62,14 @@ const rvx_driver_ops* DriverPort() {
   }
   p.driver_chosen = true;
   return p.driver;
+}
+
+void CloseBoardEvent(u32 board) {
+  Process& p = process();
+  os::Handle event = p.event[board].exchange(nullptr);
+  if (event == nullptr) return;
+  while (p.signalling.load() != 0) os::YieldThread();
+  os::CloseEvent(event);
 }
 
 void SendEventRequest(void* device, u32 code, os::Handle event) {

@@ -23,6 +23,10 @@ const rvx_driver_ops* BuiltinSimEntry(const rvx_driver_host* host);
 // request carries the event's 8-byte value, which the driver signals back.
 void SendEventRequest(void* device, u32 code, os::Handle event);
 
+// Empties board `board`'s event slot and closes the event once no driver
+// signal that may have found it is under way.
+void CloseBoardEvent(u32 board);
+
 }  // namespace rvx
 
 #endif  // RVX_CORE_DRIVER_PORT_H_

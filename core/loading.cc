@@ -262,8 +262,7 @@ RVX406A_API void RVX406A_UnloadDevice(void) {
         }
         if (event != nullptr) {
           SendEventRequest(r.handle, ioctl::kDisableEvent, event);
-          p.event[n] = nullptr;
-          os::CloseEvent(event);
+          CloseBoardEvent(n);
         }
         if (p.driver != nullptr) p.driver->close_device(r.handle);
         memset(&r, 0, sizeof r);

@@ -84,6 +84,9 @@ struct Process {
   u8 board_config[kMaxBoards][kBoardConfigSize];
 
   std::atomic<os::Handle> event[kMaxBoards] = {};
+  // Driver signals under way: an event is closed only once none is, so a
+  // driver may signal without holding off the watcher's own requests.
+  std::atomic<u32> signalling{0};
   os::Handle watcher[kMaxBoards] = {};
   u32* board_numbers = nullptr;
   std::atomic<int> watcher_run{0};

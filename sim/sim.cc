@@ -345,22 +345,26 @@ void Signal(uint64_t event) {
 }
 
 // Passes the interrupts raised since the last look, by any process, on to
-// this process's devices. Events are signalled under the spin lock, so once
-// a disable request has returned no signal for that event is in flight and
-// the library may close it.
-void Forward(Connection* c) {
-  TablesGuard guard;
-  for (Device* d : Devices()) {
-    if (d->connection != c || !d->registered) continue;
-    const uint32_t raised = c->shared->interrupts[d->board].load(std::memory_order_acquire);
-    if (raised == d->seen) continue;
-    d->seen = raised;
-    if (d->notify) {
-      Signal(d->event);
-    } else {
-      d->pending = true;  // a level interrupt stays asserted until served
+// this process's devices. The events are signalled once the tables are let
+// go: a watcher woken by one would otherwise wait for them with its first
+// request. The library closes no event while a signal is under way.
+void Forward(Connection* c, std::vector<uint64_t>* events) {
+  events->clear();
+  {
+    TablesGuard guard;
+    for (Device* d : Devices()) {
+      if (d->connection != c || !d->registered) continue;
+      const uint32_t raised = c->shared->interrupts[d->board].load(std::memory_order_acquire);
+      if (raised == d->seen) continue;
+      d->seen = raised;
+      if (d->notify) {
+        events->push_back(d->event);
+      } else {
+        d->pending = true;  // a level interrupt stays asserted until served
+      }
     }
   }
+  for (uint64_t event : *events) Signal(event);
 }
 
 // The processor on which the thread waiting on an event of this process
@@ -450,6 +454,7 @@ uint32_t ForwardInterrupts(void* arg) {
   auto* c = static_cast<Connection*>(arg);
   std::atomic<uint32_t>* wake = &c->shared->wake;
   std::vector<BoardModel> moving;
+  std::vector<uint64_t> events;
   WakeMargin margin;
   for (;;) {
     const uint32_t seen = wake->load(std::memory_order_acquire);
@@ -466,7 +471,7 @@ uint32_t ForwardInterrupts(void* arg) {
         now = session->time.micros;
       }
     }
-    Forward(c);
+    Forward(c, &events);
     if (moving.empty()) {
       os::WaitSharedWord(wake, seen, kForwardTimeoutMs);
       continue;
@@ -490,6 +495,8 @@ uint32_t ForwardInterrupts(void* arg) {
 // Event requests change only this process's device.
 bool EventRequest(Device* device, uint32_t code, uint64_t event) {
   bool start_forwarder = false;
+  bool signal = false;
+  uint64_t signalled = 0;
   {
     TablesGuard guard;
     switch (code) {
@@ -505,7 +512,8 @@ bool EventRequest(Device* device, uint32_t code, uint64_t event) {
       case ioctl::kEnableEvent:
         device->notify = true;
         device->processor = os::CurrentProcessor();
-        if (device->pending && device->registered) Signal(device->event);
+        signal = device->pending && device->registered;
+        signalled = device->event;
         device->pending = false;
         break;
       case ioctl::kDisableEvent:
@@ -515,6 +523,7 @@ bool EventRequest(Device* device, uint32_t code, uint64_t event) {
         return false;
     }
   }
+  if (signal) Signal(signalled);
   // The forwarder ends when the connection closes, which waits for it.
   // The forwarder keeps the board's time: it runs before the busy threads
   // of the machine, where the system allows.
