@@ -3,11 +3,20 @@
 // the simulated board.
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "tests/support.h"
 #include "tools/panel_access.h"
 #include "tools/panel_core.h"
+
+namespace rvxctl {
+// Readable in a failed expectation: "board 1 (own words) axes 0 2".
+void PrintTo(const StateChange &c, std::ostream *out) {
+  *out << "board " << c.board << (c.board_changed ? " (own words)" : "") << " axes";
+  for (uint16_t a : c.axes) *out << ' ' << a;
+}
+}  // namespace rvxctl
 
 namespace rvx::test {
 namespace {
@@ -15,6 +24,8 @@ namespace {
 using rvxctl::AccessRules;
 using rvxctl::PanelCore;
 using rvxctl::RequestFacts;
+using rvxctl::StateChange;
+using rvxctl::StateWatcher;
 using namespace std::chrono_literals;
 
 RequestFacts Req(std::string method, std::string host, std::string origin = "",
@@ -291,6 +302,53 @@ TEST_F(PanelCoreTest, TheFeedWakesOnAChangeOnly) {
   core.Stop();
   EXPECT_TRUE(core.stopping());
   EXPECT_FALSE(core.WaitNewer(0, 1s)) << "a stopping panel wakes its feeds";
+}
+
+// Two boards with a DI/DO module each, the log at level 2, where a getter
+// that fails writes its line.
+class StateWatcherTest : public LoadedTest<2> {
+ protected:
+  sim::Config Boards() const override {
+    sim::Config config;
+    config.board_count = 2;
+    config.board[0].module_bits = config.board[1].module_bits = 1;
+    return config;
+  }
+};
+
+TEST_F(StateWatcherTest, EachReadingReportsWhatChangedSinceTheLast) {
+  ClearLog();
+  StateWatcher watcher;
+  const std::vector<uint16_t> all{0, 1, 2, 3};
+  struct Step {
+    const char *what;
+    std::function<void()> act;
+    std::vector<StateChange> changes;
+  } steps[] = {
+      {"the first reading", [] {}, {{0, true, all}, {1, true, all}}},
+      {"nothing", [] {}, {}},
+      {"a position", [] { RVX406A_SetCommandPos(1, 2, 77); }, {{1, false, {2}}}},
+      {"an output", [] { RVX406A_PutDOBit(0, 3, 1); }, {{0, true, {}}}},
+      {"an input of an axis", [] { sim::SetInputs(0, 1, 0x10); }, {{0, false, {1}}}},
+      {"two axes of two boards",
+       [] {
+         RVX406A_SetCommandPos(0, 3, -5);
+         RVX406A_SetCommandPos(1, 0, 9);
+       },
+       {{0, false, {3}}, {1, false, {0}}}},
+      {"board 1 forgotten", [&] { watcher.Forget(1); }, {{1, true, all}}},
+      {"every board forgotten", [&] { watcher.Forget(); }, {{0, true, all}, {1, true, all}}},
+      {"nothing again", [] {}, {}},
+  };
+  for (const Step &step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    EXPECT_EQ(watcher.Read(), step.changes);
+  }
+  ASSERT_EQ(watcher.boards().size(), 2u);
+  EXPECT_EQ(watcher.boards()[1].axes[2].command, 77);
+  EXPECT_EQ(watcher.boards()[0].outputs, (std::vector<uint16_t>{0x0008, 0}));
+  EXPECT_EQ(LoggedCalls(), Strings{}) << "no read failed";
 }
 
 }  // namespace

@@ -87,6 +87,35 @@ std::vector<BoardState> ReadBoards() {
   return boards;
 }
 
+std::vector<StateChange> StateWatcher::Read() {
+  const uint32_t count = rvx::process().table.count;
+  boards_.resize(count);
+  reported_.resize(count, false);
+  std::vector<StateChange> changes;
+  for (uint16_t b = 0; b < count; ++b) {
+    BoardState now = ReadBoard(b);
+    const BoardState &was = boards_[b];
+    StateChange c;
+    c.board = b;
+    const bool whole = !reported_[b] || now.axes.size() != was.axes.size();
+    c.board_changed =
+        whole || now.inputs != was.inputs || now.outputs != was.outputs || now.result != was.result;
+    for (uint16_t a = 0; a < now.axes.size(); ++a) {
+      if (whole || now.axes[a] != was.axes[a]) c.axes.push_back(a);
+    }
+    if (c.board_changed || !c.axes.empty()) changes.push_back(std::move(c));
+    boards_[b] = std::move(now);
+    reported_[b] = true;
+  }
+  return changes;
+}
+
+void StateWatcher::Forget(uint16_t board) {
+  if (board < reported_.size()) reported_[board] = false;
+}
+
+void StateWatcher::Forget() { reported_.assign(reported_.size(), false); }
+
 std::vector<std::string> StatusFlags(uint16_t status) {
   std::vector<std::string> names;
   for (const Flag &f : kCardStatusFlags) {

@@ -36,6 +36,38 @@ AxisState ReadAxis(uint16_t board, uint16_t axis);
 BoardState ReadBoard(uint16_t board);
 std::vector<BoardState> ReadBoards();  // every board LoadDevice found
 
+// What one reading changed on a board: its own words (inputs, outputs,
+// result, number of axes) and the axes whose state differs.
+struct StateChange {
+  uint16_t board = 0;
+  bool board_changed = false;
+  std::vector<uint16_t> axes;
+
+  bool operator==(const StateChange &o) const {
+    return board == o.board && board_changed == o.board_changed && axes == o.axes;
+  }
+};
+
+// Reads every board LoadDevice found and tells what changed since the last
+// reading, so the panel and the bridge decide alike what is new. How often
+// it reads is the caller's choice; it calls the library, so it is used from
+// the one thread (or under the one lock) that makes the caller's calls.
+class StateWatcher {
+ public:
+  // Reads the boards; the changes since the last reading, by board. The
+  // first reading, and a board forgotten since, is reported in full.
+  std::vector<StateChange> Read();
+  // The boards as last read.
+  const std::vector<BoardState> &boards() const { return boards_; }
+  // The next reading reports `board` (or every board) in full, as new.
+  void Forget(uint16_t board);
+  void Forget();
+
+ private:
+  std::vector<BoardState> boards_;
+  std::vector<bool> reported_;  // by board: false until reported in full
+};
+
 // The names of the card status bits that are set ("BUSY", "+LIMIT", ...).
 std::vector<std::string> StatusFlags(uint16_t status);
 

@@ -142,7 +142,8 @@ ScopeRecord PanelCore::LastMove(uint16_t board, uint16_t axis) const {
 
 void PanelCore::Poll() {
   std::lock_guard<std::mutex> library(library_);
-  std::vector<BoardState> boards = ReadBoards();
+  const bool changed = !watcher_.Read().empty();
+  const std::vector<BoardState> &boards = watcher_.boards();
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> hold(state_);
   for (auto h = held_.begin(); h != held_.end();) {
@@ -164,8 +165,8 @@ void PanelCore::Poll() {
     }
   }
   Record(boards, now);
-  if (boards != boards_ || sequence_ == 0) {
-    boards_ = std::move(boards);
+  if (changed || sequence_ == 0) {
+    boards_ = boards;
     ++sequence_;
     changed_.notify_all();
   }

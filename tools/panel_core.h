@@ -93,7 +93,8 @@ class PanelCore {
   const std::chrono::milliseconds heartbeat_, period_;
   FILE *const log_;
 
-  mutable std::mutex library_;  // every call into the library
+  mutable std::mutex library_;  // every call into the library, and the watcher
+  StateWatcher watcher_;
 
   mutable std::mutex state_;  // what follows
   mutable std::condition_variable changed_;
