@@ -304,6 +304,66 @@ TEST_F(PanelCoreTest, TheFeedWakesOnAChangeOnly) {
   EXPECT_FALSE(core.WaitNewer(0, 1s)) << "a stopping panel wakes its feeds";
 }
 
+// " RV =  -540 : RVX406A_GetSpeedMode (0, 9, 0)": the line of a failed read.
+std::string SpeedModeLine(int32_t code, int board, int axis) {
+  char line[96];
+  snprintf(line, sizeof line, " RV = %5d : RVX406A_GetSpeedMode (%d, %d, 0)", code, board, axis);
+  return line;
+}
+
+TEST_F(PanelCoreTest, ARunOfReadsIsRefusedInTheNameOfTheFirstThatFailed) {
+  RVX406A_SetSpeedMode(0, 1, 1);
+  RVX406A_SetPosSpeed(0, 1, 100, 5000, 20, 30);
+  RVX406A_SetJogSpeed(0, 1, 200, 3000, 40);
+  RVX406A_SetHomeSpeed(0, 1, 50, 900, 10);
+  ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  shared().log_level = 2;  // a getter that fails writes its line
+  PanelCore core(300ms, 10ms, log_);
+  struct Case {
+    const char *what;
+    uint16_t board, axis;
+    int32_t code;
+    const char *call;
+    Strings logged;  // only the reads up to the failed one ran
+  } cases[] = {
+      {"an axis it has", 0, 1, ERR_SUCCESS, "GetHomeSpeed", {}},
+      {"an axis it lacks", 0, 9, ERR_AXIS_NUM, "GetSpeedMode", {SpeedModeLine(ERR_AXIS_NUM, 0, 9)}},
+      {"a board it lacks",
+       3,
+       0,
+       ERR_BOARD_NUMBER,
+       "GetSpeedMode",
+       {SpeedModeLine(ERR_BOARD_NUMBER, 3, 0)}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearLog();
+    PanelCore::Speeds speeds;
+    const char *call = nullptr;
+    EXPECT_EQ(core.ReadSpeeds(c.board, c.axis, &speeds, &call), c.code);
+    EXPECT_STREQ(call, c.call);
+    EXPECT_EQ(LoggedCalls(), c.logged);
+    const bool read = c.code == ERR_SUCCESS;
+    EXPECT_EQ(speeds.shape, read ? 1 : 0);
+    EXPECT_THAT(speeds.pos,
+                read ? ElementsAre(100u, 5000u, 20u, 30u) : ElementsAre(0u, 0u, 0u, 0u));
+    EXPECT_THAT(speeds.jog, read ? ElementsAre(200u, 3000u, 40u) : ElementsAre(0u, 0u, 0u));
+    EXPECT_THAT(speeds.home, read ? ElementsAre(50u, 900u, 10u) : ElementsAre(0u, 0u, 0u));
+  }
+  // A later step that fails names itself, and the steps after it do not run.
+  bool last_ran = false;
+  const char *call = nullptr;
+  uint32_t start = 0;
+  EXPECT_EQ(
+      core.CallEach({{"GetSpeedMode", [] { RVX406A_GetSpeedMode(0, 1); }},
+                     {"GetJogSpeed", [&] { RVX406A_GetJogSpeed(0, 1, &start, nullptr, &start); }},
+                     {"after", [&] { last_ran = true; }}},
+                    &call),
+      ERR_INVALID_PARAMETER);
+  EXPECT_STREQ(call, "GetJogSpeed");
+  EXPECT_FALSE(last_ran);
+}
+
 // Two boards with a DI/DO module each, the log at level 2, where a getter
 // that fails writes its line.
 class StateWatcherTest : public LoadedTest<2> {

@@ -54,6 +54,30 @@ bool PanelCore::stopping() const {
 
 int32_t PanelCore::LastResult() const { return RVX406A_GetErrorCode(); }
 
+int32_t PanelCore::CallEach(std::initializer_list<Step> steps, const char **call) {
+  std::lock_guard<std::mutex> hold(library_);
+  int32_t code = ERR_SUCCESS;
+  for (const Step &step : steps) {
+    step.call();
+    code = LastResult();
+    *call = step.name;
+    if (code != ERR_SUCCESS) break;
+  }
+  return code;
+}
+
+int32_t PanelCore::ReadSpeeds(uint16_t board, uint16_t axis, Speeds *s, const char **call) {
+  return CallEach(
+      {{"GetSpeedMode", [&] { s->shape = RVX406A_GetSpeedMode(board, axis); }},
+       {"GetPosSpeed",
+        [&] { RVX406A_GetPosSpeed(board, axis, &s->pos[0], &s->pos[1], &s->pos[2], &s->pos[3]); }},
+       {"GetJogSpeed",
+        [&] { RVX406A_GetJogSpeed(board, axis, &s->jog[0], &s->jog[1], &s->jog[2]); }},
+       {"GetHomeSpeed",
+        [&] { RVX406A_GetHomeSpeed(board, axis, &s->home[0], &s->home[1], &s->home[2]); }}},
+      call);
+}
+
 nlohmann::json PanelCore::Snapshot(uint64_t *sequence) const {
   std::lock_guard<std::mutex> hold(state_);
   nlohmann::json boards = nlohmann::json::array();

@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -49,6 +51,23 @@ class PanelCore {
     calls();
     return LastResult();
   }
+
+  // One call of a run, by the name a refusal gives it.
+  struct Step {
+    const char *name;
+    std::function<void()> call;
+  };
+  // Runs `steps` in order with the library to this thread alone, up to the
+  // first that fails: its result code, and in `*call` its name (the last
+  // step's when every one succeeds).
+  int32_t CallEach(std::initializer_list<Step> steps, const char **call);
+
+  struct Speeds {
+    uint16_t shape = 0;  // 1: S-curve
+    uint32_t pos[4] = {}, jog[3] = {}, home[3] = {};
+  };
+  // An axis's speed settings as one run of reads; see CallEach.
+  int32_t ReadSpeeds(uint16_t board, uint16_t axis, Speeds *speeds, const char **call);
 
   // The boards as last read, and the number of that reading.
   nlohmann::json Snapshot(uint64_t *sequence) const;
