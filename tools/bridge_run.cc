@@ -192,7 +192,8 @@ class BoardBridge {
   BridgeOptions o_;
   Topics topics_;
   MqttLink link_;
-  StateWatcher watcher_;
+  // A board whose reads fail is read every second, not every --period.
+  StateWatcher watcher_{std::chrono::seconds(1), stderr, "rvxctl bridge: "};
   std::vector<BoardShape> shapes_;
   uint64_t seq_ = 0, lost_events_ = 0;
   std::vector<unsigned> motion_seen_, inputs_seen_;

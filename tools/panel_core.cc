@@ -3,6 +3,7 @@
 #include "tools/panel_core.h"
 
 #include "include/rvx406a.h"
+#include "tools/result_texts.h"
 
 namespace rvxctl {
 namespace {
@@ -10,17 +11,14 @@ namespace {
 constexpr uint16_t kBusy = 1u << 8;
 // Two minutes of samples at the default period: a longer move keeps its start.
 constexpr size_t kMostSamples = 6000;
-
-// "ERR_SUCCESS (0)", as rvxctl prints a result.
-std::string Named(int32_t code) {
-  return std::string(RVX406A_GetErrorString(code)) + " (" + std::to_string(code) + ")";
-}
+// A board whose reads fail is read this often, not at the poller's rate.
+constexpr std::chrono::seconds kRetry(1);
 
 }  // namespace
 
 PanelCore::PanelCore(std::chrono::milliseconds heartbeat, std::chrono::milliseconds period,
                      FILE *log)
-    : heartbeat_(heartbeat), period_(period), log_(log) {}
+    : heartbeat_(heartbeat), period_(period), log_(log), watcher_(kRetry, log) {}
 
 PanelCore::~PanelCore() { Stop(); }
 
@@ -41,7 +39,7 @@ void PanelCore::Stop() {
   for (const auto &h : held_) {
     RVX406A_Decel_Stop(h.first.first, h.first.second);
     fprintf(log_, "board %u axis %u: the panel ends, the jog gets a decelerating stop: %s\n",
-            h.first.first, h.first.second, Named(LastResult()).c_str());
+            h.first.first, h.first.second, ResultName(LastResult()).c_str());
   }
   held_.clear();
   fflush(log_);
@@ -166,9 +164,9 @@ ScopeRecord PanelCore::LastMove(uint16_t board, uint16_t axis) const {
 
 void PanelCore::Poll() {
   std::lock_guard<std::mutex> library(library_);
-  const bool changed = !watcher_.Read().empty();
-  const std::vector<BoardState> &boards = watcher_.boards();
   const Clock::time_point now = Clock::now();
+  const bool changed = !watcher_.Read(now).empty();
+  const std::vector<BoardState> &boards = watcher_.boards();
   std::lock_guard<std::mutex> hold(state_);
   for (auto h = held_.begin(); h != held_.end();) {
     const uint16_t board = h->first.first, axis = h->first.second;
@@ -181,7 +179,7 @@ void PanelCore::Poll() {
     } else if (now >= h->second.deadline) {
       RVX406A_Decel_Stop(board, axis);
       fprintf(log_, "board %u axis %u: jog not renewed for %lld ms, decelerating stop: %s\n", board,
-              axis, static_cast<long long>(heartbeat_.count()), Named(LastResult()).c_str());
+              axis, static_cast<long long>(heartbeat_.count()), ResultName(LastResult()).c_str());
       fflush(log_);
       h = held_.erase(h);
     } else {

@@ -31,7 +31,8 @@ class PanelCore {
   using Clock = std::chrono::steady_clock;
 
   // `heartbeat`: how long a jog runs without a renewal; `period`: how often
-  // the boards are read. Lines about stops the panel made go to `log`.
+  // the boards are read (a board whose reads fail, every second). Lines
+  // about stops the panel made and boards that fail go to `log`.
   PanelCore(std::chrono::milliseconds heartbeat, std::chrono::milliseconds period, FILE *log);
   ~PanelCore();
   PanelCore(const PanelCore &) = delete;
