@@ -1,13 +1,23 @@
 // The panel's own rules, apart from HTTP: who may use it, how an action's
 // fields are read, the held jogs' heartbeat and the record of a move, over
 // the simulated board.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "tests/support.h"
 #include "tools/panel_access.h"
 #include "tools/panel_core.h"
+
+namespace rvxctl {
+// Readable in a failed expectation: "board 1 (own words) axes 0 2".
+void PrintTo(const StateChange &c, std::ostream *out) {
+  *out << "board " << c.board << (c.board_changed ? " (own words)" : "") << " axes";
+  for (uint16_t a : c.axes) *out << ' ' << a;
+}
+}  // namespace rvxctl
 
 namespace rvx::test {
 namespace {
@@ -15,6 +25,8 @@ namespace {
 using rvxctl::AccessRules;
 using rvxctl::PanelCore;
 using rvxctl::RequestFacts;
+using rvxctl::StateChange;
+using rvxctl::StateWatcher;
 using namespace std::chrono_literals;
 
 RequestFacts Req(std::string method, std::string host, std::string origin = "",
@@ -140,6 +152,16 @@ TEST(PanelAccessTest, FieldsAreWholeNumbersInRange) {
   EXPECT_EQ(why, "'a' is missing");
 }
 
+// What has been written to a temporary file.
+std::string Contents(FILE *file) {
+  fflush(file);
+  rewind(file);
+  std::string text;
+  char line[256];
+  while (fgets(line, sizeof line, file) != nullptr) text += line;
+  return text;
+}
+
 // The panel over one simulated board whose drives end after a number of
 // status reads.
 class PanelCoreTest : public LoadedTest<> {
@@ -153,14 +175,7 @@ class PanelCoreTest : public LoadedTest<> {
     fclose(log_);
     LoadedTest<>::TearDown();
   }
-  std::string Log() const {
-    fflush(log_);
-    rewind(log_);
-    std::string text;
-    char line[256];
-    while (fgets(line, sizeof line, log_) != nullptr) text += line;
-    return text;
-  }
+  std::string Log() const { return Contents(log_); }
   size_t Logged(const std::string &call) const {
     size_t n = 0;
     for (const std::string &line : LoggedCalls()) n += line.find(call) != std::string::npos;
@@ -291,6 +306,201 @@ TEST_F(PanelCoreTest, TheFeedWakesOnAChangeOnly) {
   core.Stop();
   EXPECT_TRUE(core.stopping());
   EXPECT_FALSE(core.WaitNewer(0, 1s)) << "a stopping panel wakes its feeds";
+}
+
+// " RV =  -540 : RVX406A_GetSpeedMode (0, 9, 0)": the line of a failed read.
+std::string SpeedModeLine(int32_t code, int board, int axis) {
+  char line[96];
+  snprintf(line, sizeof line, " RV = %5d : RVX406A_GetSpeedMode (%d, %d, 0)", code, board, axis);
+  return line;
+}
+
+TEST_F(PanelCoreTest, ARunOfReadsIsRefusedInTheNameOfTheFirstThatFailed) {
+  RVX406A_SetSpeedMode(0, 1, 1);
+  RVX406A_SetPosSpeed(0, 1, 100, 5000, 20, 30);
+  RVX406A_SetJogSpeed(0, 1, 200, 3000, 40);
+  RVX406A_SetHomeSpeed(0, 1, 50, 900, 10);
+  ASSERT_EQ(RVX406A_GetErrorCode(), ERR_SUCCESS);
+  shared().log_level = 2;  // a getter that fails writes its line
+  PanelCore core(300ms, 10ms, log_);
+  struct Case {
+    const char *what;
+    uint16_t board, axis;
+    int32_t code;
+    const char *call;
+    Strings logged;  // only the reads up to the failed one ran
+  } cases[] = {
+      {"an axis it has", 0, 1, ERR_SUCCESS, "GetHomeSpeed", {}},
+      {"an axis it lacks", 0, 9, ERR_AXIS_NUM, "GetSpeedMode", {SpeedModeLine(ERR_AXIS_NUM, 0, 9)}},
+      {"a board it lacks",
+       3,
+       0,
+       ERR_BOARD_NUMBER,
+       "GetSpeedMode",
+       {SpeedModeLine(ERR_BOARD_NUMBER, 3, 0)}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearLog();
+    PanelCore::Speeds speeds;
+    const char *call = nullptr;
+    EXPECT_EQ(core.ReadSpeeds(c.board, c.axis, &speeds, &call), c.code);
+    EXPECT_STREQ(call, c.call);
+    EXPECT_EQ(LoggedCalls(), c.logged);
+    const bool read = c.code == ERR_SUCCESS;
+    EXPECT_EQ(speeds.shape, read ? 1 : 0);
+    EXPECT_THAT(speeds.pos,
+                read ? ElementsAre(100u, 5000u, 20u, 30u) : ElementsAre(0u, 0u, 0u, 0u));
+    EXPECT_THAT(speeds.jog, read ? ElementsAre(200u, 3000u, 40u) : ElementsAre(0u, 0u, 0u));
+    EXPECT_THAT(speeds.home, read ? ElementsAre(50u, 900u, 10u) : ElementsAre(0u, 0u, 0u));
+  }
+  // A later step that fails names itself, and the steps after it do not run.
+  bool last_ran = false;
+  const char *call = nullptr;
+  uint32_t start = 0;
+  EXPECT_EQ(
+      core.CallEach({{"GetSpeedMode", [] { RVX406A_GetSpeedMode(0, 1); }},
+                     {"GetJogSpeed", [&] { RVX406A_GetJogSpeed(0, 1, &start, nullptr, &start); }},
+                     {"after", [&] { last_ran = true; }}},
+                    &call),
+      ERR_INVALID_PARAMETER);
+  EXPECT_STREQ(call, "GetJogSpeed");
+  EXPECT_FALSE(last_ran);
+}
+
+// Two boards with a DI/DO module each, the log at level 2, where a getter
+// that fails writes its line; what the watcher says goes to `notes_`.
+class StateWatcherTest : public LoadedTest<2> {
+ protected:
+  sim::Config Boards() const override {
+    sim::Config config;
+    config.board_count = 2;
+    config.board[0].module_bits = config.board[1].module_bits = 1;
+    return config;
+  }
+  void SetUp() override {
+    LoadedTest<2>::SetUp();
+    notes_ = tmpfile();
+    ASSERT_NE(notes_, nullptr);
+    identity_ = sim::Pld(1, pld::kIdentity);
+  }
+  void TearDown() override {
+    fclose(notes_);
+    LoadedTest<2>::TearDown();
+  }
+  // Board 1 reports a type code the library does not know: GetAxisNum fails.
+  void BreakBoard1() const { sim::SetPld(1, pld::kIdentity, (identity_ & ~0x70) | 0x20); }
+  void MendBoard1() const { sim::SetPld(1, pld::kIdentity, identity_); }
+  // The log lines of board 1's failed reads.
+  size_t FailedReads() const {
+    const Strings logged = LoggedCalls();
+    return std::count(logged.begin(), logged.end(), " RV =    -7 : RVX406A_GetAxisNum (1, 0)");
+  }
+
+  FILE *notes_ = nullptr;
+  uint8_t identity_ = 0;
+};
+
+TEST_F(StateWatcherTest, EachReadingReportsWhatChangedSinceTheLast) {
+  ClearLog();
+  StateWatcher watcher;
+  const std::vector<uint16_t> all{0, 1, 2, 3};
+  struct Step {
+    const char *what;
+    std::function<void()> act;
+    std::vector<StateChange> changes;
+  } steps[] = {
+      {"the first reading", [] {}, {{0, true, all}, {1, true, all}}},
+      {"nothing", [] {}, {}},
+      {"a position", [] { RVX406A_SetCommandPos(1, 2, 77); }, {{1, false, {2}}}},
+      {"an output", [] { RVX406A_PutDOBit(0, 3, 1); }, {{0, true, {}}}},
+      {"an input of an axis", [] { sim::SetInputs(0, 1, 0x10); }, {{0, false, {1}}}},
+      {"two axes of two boards",
+       [] {
+         RVX406A_SetCommandPos(0, 3, -5);
+         RVX406A_SetCommandPos(1, 0, 9);
+       },
+       {{0, false, {3}}, {1, false, {0}}}},
+      {"board 1 forgotten", [&] { watcher.Forget(1); }, {{1, true, all}}},
+      {"every board forgotten", [&] { watcher.Forget(); }, {{0, true, all}, {1, true, all}}},
+      {"nothing again", [] {}, {}},
+  };
+  for (const Step &step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    EXPECT_EQ(watcher.Read(), step.changes);
+  }
+  ASSERT_EQ(watcher.boards().size(), 2u);
+  EXPECT_EQ(watcher.boards()[1].axes[2].command, 77);
+  EXPECT_EQ(watcher.boards()[0].outputs, (std::vector<uint16_t>{0x0008, 0}));
+  EXPECT_EQ(LoggedCalls(), Strings{}) << "no read failed";
+}
+
+TEST_F(StateWatcherTest, ABoardWhoseReadsFailIsReadAgainOnlyAfterTheBackOff) {
+  StateWatcher watcher(100ms, notes_, "rvxctl test: ");
+  const StateWatcher::Clock::time_point start = StateWatcher::Clock::now();
+  const std::vector<uint16_t> all{0, 1, 2, 3};
+  ClearLog();
+  struct Step {
+    const char *what;
+    int ms;  // when the reading is taken
+    std::function<void()> act;
+    size_t failed_reads;  // so far
+    std::vector<StateChange> changes;
+  } steps[] = {
+      {"both boards read", 0, [] {}, 0, {{0, true, all}, {1, true, all}}},
+      {"board 1 fails", 10, [&] { BreakBoard1(); }, 1, {{1, true, {}}}},
+      {"board 0 still read", 60, [] { RVX406A_SetCommandPos(0, 0, 5); }, 1, {{0, false, {0}}}},
+      {"board 1 just before its back-off ends", 109, [] {}, 1, {}},
+      {"board 1 read again at its end, failing", 110, [] {}, 2, {}},
+      {"board 1 forgotten: its failed reading reported, not read",
+       120,
+       [&] { watcher.Forget(1); },
+       2,
+       {{1, true, {}}}},
+      {"board 1 mended, not read yet", 150, [&] { MendBoard1(); }, 2, {}},
+      {"board 1 read after its back-off", 210, [] {}, 2, {{1, true, all}}},
+      {"board 1 read at every reading again",
+       211,
+       [] { RVX406A_SetCommandPos(1, 3, 8); },
+       2,
+       {{1, false, {3}}}},
+  };
+  for (const Step &step : steps) {
+    SCOPED_TRACE(step.what);
+    step.act();
+    EXPECT_EQ(watcher.Read(start + std::chrono::milliseconds(step.ms)), step.changes);
+    EXPECT_EQ(FailedReads(), step.failed_reads);
+  }
+  EXPECT_EQ(watcher.boards()[1].axes[3].command, 8);
+  EXPECT_EQ(Contents(notes_),
+            "rvxctl test: board 1: reads fail with ERR_HW_TYPE (-7); read again every 100 ms until "
+            "they succeed\n"
+            "rvxctl test: board 1: reads succeed again\n");
+}
+
+TEST_F(StateWatcherTest, ThePanelReadsABoardThatFailsOncePerSecondAtMost) {
+  PanelCore core(300ms, 5ms, notes_);
+  BreakBoard1();
+  ClearLog();
+  const auto started = std::chrono::steady_clock::now();
+  core.Start();
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(core.Call([] { RVX406A_SetCommandPos(0, 2, 31); }), ERR_SUCCESS);
+  std::this_thread::sleep_for(150ms);
+  core.Stop();
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started)
+          .count();
+  // Some 60 readings: board 1 is read at the first and then once a second.
+  EXPECT_GE(FailedReads(), 1u);
+  EXPECT_LE(FailedReads(), 1u + seconds);
+  const nlohmann::json state = core.Snapshot(nullptr);
+  EXPECT_EQ(state["boards"][0]["axes"][2]["command"], 31) << "board 0 is read at the panel's rate";
+  EXPECT_EQ(state["boards"][1]["result"]["code"], ERR_HW_TYPE);
+  EXPECT_EQ(Contents(notes_),
+            "board 1: reads fail with ERR_HW_TYPE (-7); read again every 1000 ms until they "
+            "succeed\n");
 }
 
 }  // namespace

@@ -87,6 +87,66 @@ std::vector<BoardState> ReadBoards() {
   return boards;
 }
 
+StateWatcher::StateWatcher(std::chrono::milliseconds retry, FILE *notes, std::string prefix)
+    : retry_(retry), notes_(notes), prefix_(std::move(prefix)) {}
+
+std::vector<StateChange> StateWatcher::Read(Clock::time_point now) {
+  const uint32_t count = rvx::process().table.count;
+  boards_.resize(count);
+  reported_.resize(count, false);
+  health_.resize(count);
+  std::vector<StateChange> changes;
+  for (uint16_t b = 0; b < count; ++b) {
+    const bool due = !health_[b].failing || now >= health_[b].retry_at;
+    if (!due && reported_[b]) continue;
+    BoardState reading = due ? ReadBoard(b) : boards_[b];
+    if (due) Mark(b, reading, now);
+    const BoardState &was = boards_[b];
+    StateChange c;
+    c.board = b;
+    const bool whole = !reported_[b] || reading.axes.size() != was.axes.size();
+    c.board_changed = whole || reading.inputs != was.inputs || reading.outputs != was.outputs ||
+                      reading.result != was.result;
+    for (uint16_t a = 0; a < reading.axes.size(); ++a) {
+      if (whole || reading.axes[a] != was.axes[a]) c.axes.push_back(a);
+    }
+    if (c.board_changed || !c.axes.empty()) changes.push_back(std::move(c));
+    boards_[b] = std::move(reading);
+    reported_[b] = true;
+  }
+  return changes;
+}
+
+void StateWatcher::Mark(uint16_t board, const BoardState &reading, Clock::time_point now) {
+  int32_t code = reading.result;
+  std::string where = "board " + std::to_string(board);
+  for (const AxisState &a : reading.axes) {
+    if (code != ERR_SUCCESS) break;
+    code = a.result;
+    if (code != ERR_SUCCESS) where += " axis " + std::to_string(a.axis);
+  }
+  Health &h = health_[board];
+  const bool failing = code != ERR_SUCCESS;
+  if (failing) h.retry_at = now + retry_;
+  if (failing == h.failing) return;
+  h.failing = failing;
+  if (notes_ == nullptr) return;
+  if (failing) {
+    fprintf(notes_, "%s%s: reads fail with %s; read again every %lld ms until they succeed\n",
+            prefix_.c_str(), where.c_str(), ResultName(code).c_str(),
+            static_cast<long long>(retry_.count()));
+  } else {
+    fprintf(notes_, "%s%s: reads succeed again\n", prefix_.c_str(), where.c_str());
+  }
+  fflush(notes_);
+}
+
+void StateWatcher::Forget(uint16_t board) {
+  if (board < reported_.size()) reported_[board] = false;
+}
+
+void StateWatcher::Forget() { reported_.assign(reported_.size(), false); }
+
 std::vector<std::string> StatusFlags(uint16_t status) {
   std::vector<std::string> names;
   for (const Flag &f : kCardStatusFlags) {

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -193,7 +192,8 @@ class BoardBridge {
   BridgeOptions o_;
   Topics topics_;
   MqttLink link_;
-  std::map<std::string, std::string> published_;  // topic -> payload
+  // A board whose reads fail is read every second, not every --period.
+  StateWatcher watcher_{std::chrono::seconds(1), stderr, "rvxctl bridge: "};
   std::vector<BoardShape> shapes_;
   uint64_t seq_ = 0, lost_events_ = 0;
   std::vector<unsigned> motion_seen_, inputs_seen_;
@@ -217,23 +217,24 @@ json BoardBridge::Presence(bool online, const char *reason) const {
   return p;
 }
 
-// Publishes each state whose payload differs from the one last published
-// on its topic, or every state with `force` (a new session). A publish that
-// could not go out leaves the old payload noted, so it goes out once the
-// broker is back.
+// Publishes each state that changed since the last reading, or every state
+// with `force` (a new session). A board whose publish could not go out is
+// read as new next time, so it goes out once the broker is back.
 void BoardBridge::PublishChanged(bool force) {
-  const std::vector<BoardState> now = ReadBoards();
-  auto publish = [&](const std::string &topic, const json &state) {
-    const std::string payload = state.dump();
-    std::string &was = published_[topic];
-    if ((force || payload != was) && link_.Publish(topic, payload, true)) was = payload;
-  };
-  for (const BoardState &s : now) {
-    if (s.board >= shapes_.size()) break;
-    for (const AxisState &a : s.axes) publish(topics_.AxisState(s.board, a.axis), ToJson(a));
-    json board = ToJson(s);
-    board["axes"] = s.axes.size();  // each axis has its own topic
-    publish(topics_.BoardState(s.board), board);
+  if (force) watcher_.Forget();
+  for (const StateChange &c : watcher_.Read()) {
+    if (c.board >= shapes_.size()) break;
+    const BoardState &s = watcher_.boards()[c.board];
+    bool sent = true;
+    for (uint16_t a : c.axes) {
+      sent &= link_.Publish(topics_.AxisState(c.board, a), ToJson(s.axes[a]).dump(), true);
+    }
+    if (c.board_changed) {
+      json board = ToJson(s);
+      board["axes"] = s.axes.size();  // each axis has its own topic
+      sent &= link_.Publish(topics_.BoardState(c.board), board.dump(), true);
+    }
+    if (!sent) watcher_.Forget(c.board);
   }
 }
 

@@ -3,6 +3,7 @@
 #include "tools/panel_core.h"
 
 #include "include/rvx406a.h"
+#include "tools/result_texts.h"
 
 namespace rvxctl {
 namespace {
@@ -10,17 +11,14 @@ namespace {
 constexpr uint16_t kBusy = 1u << 8;
 // Two minutes of samples at the default period: a longer move keeps its start.
 constexpr size_t kMostSamples = 6000;
-
-// "ERR_SUCCESS (0)", as rvxctl prints a result.
-std::string Named(int32_t code) {
-  return std::string(RVX406A_GetErrorString(code)) + " (" + std::to_string(code) + ")";
-}
+// A board whose reads fail is read this often, not at the poller's rate.
+constexpr std::chrono::seconds kRetry(1);
 
 }  // namespace
 
 PanelCore::PanelCore(std::chrono::milliseconds heartbeat, std::chrono::milliseconds period,
                      FILE *log)
-    : heartbeat_(heartbeat), period_(period), log_(log) {}
+    : heartbeat_(heartbeat), period_(period), log_(log), watcher_(kRetry, log) {}
 
 PanelCore::~PanelCore() { Stop(); }
 
@@ -41,7 +39,7 @@ void PanelCore::Stop() {
   for (const auto &h : held_) {
     RVX406A_Decel_Stop(h.first.first, h.first.second);
     fprintf(log_, "board %u axis %u: the panel ends, the jog gets a decelerating stop: %s\n",
-            h.first.first, h.first.second, Named(LastResult()).c_str());
+            h.first.first, h.first.second, ResultName(LastResult()).c_str());
   }
   held_.clear();
   fflush(log_);
@@ -53,6 +51,30 @@ bool PanelCore::stopping() const {
 }
 
 int32_t PanelCore::LastResult() const { return RVX406A_GetErrorCode(); }
+
+int32_t PanelCore::CallEach(std::initializer_list<Step> steps, const char **call) {
+  std::lock_guard<std::mutex> hold(library_);
+  int32_t code = ERR_SUCCESS;
+  for (const Step &step : steps) {
+    step.call();
+    code = LastResult();
+    *call = step.name;
+    if (code != ERR_SUCCESS) break;
+  }
+  return code;
+}
+
+int32_t PanelCore::ReadSpeeds(uint16_t board, uint16_t axis, Speeds *s, const char **call) {
+  return CallEach(
+      {{"GetSpeedMode", [&] { s->shape = RVX406A_GetSpeedMode(board, axis); }},
+       {"GetPosSpeed",
+        [&] { RVX406A_GetPosSpeed(board, axis, &s->pos[0], &s->pos[1], &s->pos[2], &s->pos[3]); }},
+       {"GetJogSpeed",
+        [&] { RVX406A_GetJogSpeed(board, axis, &s->jog[0], &s->jog[1], &s->jog[2]); }},
+       {"GetHomeSpeed",
+        [&] { RVX406A_GetHomeSpeed(board, axis, &s->home[0], &s->home[1], &s->home[2]); }}},
+      call);
+}
 
 nlohmann::json PanelCore::Snapshot(uint64_t *sequence) const {
   std::lock_guard<std::mutex> hold(state_);
@@ -142,8 +164,9 @@ ScopeRecord PanelCore::LastMove(uint16_t board, uint16_t axis) const {
 
 void PanelCore::Poll() {
   std::lock_guard<std::mutex> library(library_);
-  std::vector<BoardState> boards = ReadBoards();
   const Clock::time_point now = Clock::now();
+  const bool changed = !watcher_.Read(now).empty();
+  const std::vector<BoardState> &boards = watcher_.boards();
   std::lock_guard<std::mutex> hold(state_);
   for (auto h = held_.begin(); h != held_.end();) {
     const uint16_t board = h->first.first, axis = h->first.second;
@@ -156,7 +179,7 @@ void PanelCore::Poll() {
     } else if (now >= h->second.deadline) {
       RVX406A_Decel_Stop(board, axis);
       fprintf(log_, "board %u axis %u: jog not renewed for %lld ms, decelerating stop: %s\n", board,
-              axis, static_cast<long long>(heartbeat_.count()), Named(LastResult()).c_str());
+              axis, static_cast<long long>(heartbeat_.count()), ResultName(LastResult()).c_str());
       fflush(log_);
       h = held_.erase(h);
     } else {
@@ -164,8 +187,8 @@ void PanelCore::Poll() {
     }
   }
   Record(boards, now);
-  if (boards != boards_ || sequence_ == 0) {
-    boards_ = std::move(boards);
+  if (changed || sequence_ == 0) {
+    boards_ = boards;
     ++sequence_;
     changed_.notify_all();
   }

@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -29,7 +31,8 @@ class PanelCore {
   using Clock = std::chrono::steady_clock;
 
   // `heartbeat`: how long a jog runs without a renewal; `period`: how often
-  // the boards are read. Lines about stops the panel made go to `log`.
+  // the boards are read (a board whose reads fail, every second). Lines
+  // about stops the panel made and boards that fail go to `log`.
   PanelCore(std::chrono::milliseconds heartbeat, std::chrono::milliseconds period, FILE *log);
   ~PanelCore();
   PanelCore(const PanelCore &) = delete;
@@ -49,6 +52,23 @@ class PanelCore {
     calls();
     return LastResult();
   }
+
+  // One call of a run, by the name a refusal gives it.
+  struct Step {
+    const char *name;
+    std::function<void()> call;
+  };
+  // Runs `steps` in order with the library to this thread alone, up to the
+  // first that fails: its result code, and in `*call` its name (the last
+  // step's when every one succeeds).
+  int32_t CallEach(std::initializer_list<Step> steps, const char **call);
+
+  struct Speeds {
+    uint16_t shape = 0;  // 1: S-curve
+    uint32_t pos[4] = {}, jog[3] = {}, home[3] = {};
+  };
+  // An axis's speed settings as one run of reads; see CallEach.
+  int32_t ReadSpeeds(uint16_t board, uint16_t axis, Speeds *speeds, const char **call);
 
   // The boards as last read, and the number of that reading.
   nlohmann::json Snapshot(uint64_t *sequence) const;
@@ -93,7 +113,8 @@ class PanelCore {
   const std::chrono::milliseconds heartbeat_, period_;
   FILE *const log_;
 
-  mutable std::mutex library_;  // every call into the library
+  mutable std::mutex library_;  // every call into the library, and the watcher
+  StateWatcher watcher_;
 
   mutable std::mutex state_;  // what follows
   mutable std::condition_variable changed_;

@@ -64,19 +64,14 @@ struct Action {
 using Handler = std::function<json(Action &, PanelCore &)>;
 
 json SpeedsOf(uint16_t board, uint16_t axis, PanelCore &core) {
-  uint32_t p[4] = {}, j[3] = {}, h[3] = {};
-  uint16_t shape = 0;
-  const int32_t code = core.Call([&] {
-    shape = RVX406A_GetSpeedMode(board, axis);
-    RVX406A_GetPosSpeed(board, axis, &p[0], &p[1], &p[2], &p[3]);
-    RVX406A_GetJogSpeed(board, axis, &j[0], &j[1], &j[2]);
-    RVX406A_GetHomeSpeed(board, axis, &h[0], &h[1], &h[2]);
-  });
-  json out = Outcome("GetHomeSpeed", code);
-  out["shape"] = shape ? "s-curve" : "trapezoid";
-  out["pos"] = {p[0], p[1], p[2], p[3]};
-  out["jog"] = {j[0], j[1], j[2]};
-  out["home"] = {h[0], h[1], h[2]};
+  PanelCore::Speeds s;
+  const char *call = "";
+  const int32_t code = core.ReadSpeeds(board, axis, &s, &call);
+  json out = Outcome(call, code);
+  out["shape"] = s.shape ? "s-curve" : "trapezoid";
+  out["pos"] = s.pos;
+  out["jog"] = s.jog;
+  out["home"] = s.home;
   return out;
 }
 

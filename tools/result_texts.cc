@@ -76,4 +76,13 @@ const char* PlainText(int32_t code) {
   return nullptr;
 }
 
+// Codes without a text leave the library's text buffer as it was, which is
+// how they are told apart.
+std::string ResultName(int32_t code) {
+  const std::string success = RVX406A_GetErrorString(ERR_SUCCESS);
+  const std::string text = RVX406A_GetErrorString(code);
+  if (code != ERR_SUCCESS && text == success) return std::to_string(code) + " (no name)";
+  return text + " (" + std::to_string(code) + ")";
+}
+
 }  // namespace rvxctl

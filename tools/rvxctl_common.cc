@@ -66,20 +66,6 @@ std::vector<std::string> Split(const std::string &text, char separator) {
 
 // ---- Reporting ----
 
-// The name of a result code, with its value. Codes without a text leave the
-// library's text buffer as it was, which is how they are told apart.
-std::string ResultName(int32_t code) {
-  const std::string success = RVX406A_GetErrorString(ERR_SUCCESS);
-  const std::string text = RVX406A_GetErrorString(code);
-  char out[96];
-  if (code != ERR_SUCCESS && text == success) {
-    snprintf(out, sizeof out, "%d (no name)", code);
-  } else {
-    snprintf(out, sizeof out, "%s (%d)", text.c_str(), code);
-  }
-  return out;
-}
-
 // The name of a result code with what it means to the user.
 std::string Explained(int32_t code) {
   const char *text = rvxctl::PlainText(code);

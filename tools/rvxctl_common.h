@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/process.h"
+#include "tools/result_texts.h"  // ResultName
 
 namespace rvxctl {
 
@@ -72,7 +73,6 @@ std::vector<std::string> Split(const std::string &text, char separator);
 
 // ---- Reporting ----
 
-std::string ResultName(int32_t code);
 std::string Explained(int32_t code);
 bool Succeeded(const char *call);
 void PrintPositions(uint16_t board, uint16_t axis);
