@@ -39,6 +39,9 @@ struct Time {
   Clock clock;
   uint64_t micros;
   uint64_t origin;
+  // Real time: the monotonic moment since which the boards have stood at an
+  // interrupt no forwarder has passed on yet (0: they run).
+  uint64_t held_since;
 };
 
 struct Shared {
@@ -51,6 +54,7 @@ struct Shared {
   // the forwarders of every process sleep on.
   std::atomic<uint32_t> interrupts[kBoards];
   std::atomic<uint32_t> wake;
+  uint32_t forwarders;  // forwarder threads running, of every process
   // Interrupts raised per cause bit of each board, never reset, so that a
   // reader's count of what it has seen stays valid across a reset.
   uint32_t causes[kBoards][16];
@@ -67,7 +71,7 @@ void Initialise(const Config& config, Shared* shared) {
     shared->board[b].chip.polled = config.polled_drives;
     shared->board[b].chip.emergency = (config.emergency >> b & 1) != 0;
   }
-  shared->time = {config.clock, 0, os::MonotonicMicros()};
+  shared->time = {config.clock, 0, os::MonotonicMicros(), 0};
   shared->tracing = 0;
   shared->trace_count = 0;
   for (auto& raised : shared->interrupts) raised.store(0);
@@ -161,6 +165,7 @@ Connection* Connect(const std::string& ipc_namespace, const Config* fresh) {
       Config config = fresh != nullptr ? *fresh : Config{};
       if (c->shared->magic != kMagic || c->shared->size != sizeof(Shared)) {
         if (fresh != nullptr || ConfigFromEnvironment(&config)) {
+          c->shared->forwarders = 0;  // a reset keeps them: they run on
           Initialise(config, c->shared);
         } else {
           os::CloseSection(c->section);
@@ -224,6 +229,10 @@ class Session {
 // Latches the cause beside those not yet read and tells every process. The
 // caller holds the simulator lock.
 void Interrupt(Shared* shared, uint32_t board, uint16_t cause) {
+  Time& time = shared->time;
+  if (time.clock == Clock::kReal && shared->forwarders > 0 && time.held_since == 0) {
+    time.held_since = os::MonotonicMicros();
+  }
   LatchCause(&shared->board[board], cause);
   for (uint32_t bit = 0; bit < 16; ++bit) shared->causes[board][bit] += cause >> bit & 1u;
   shared->interrupts[board].fetch_add(1, std::memory_order_release);
@@ -246,10 +255,11 @@ bool Moving(const Shared& shared) {
 
 // Lets `micros` pass on every board, a tick at most at a time. The
 // interrupt logic looks after each step, so that no event of a moving axis
-// is missed; idle time passes at once.
+// is missed; idle time passes at once. Stops at a tick that held the boards.
 void Run(Shared* shared, uint64_t micros) {
-  for (uint64_t left = micros; left > 0;) {
-    const uint64_t step = std::min<uint64_t>(left, kTickMicros);
+  uint64_t passed = 0;
+  while (passed < micros && shared->time.held_since == 0) {
+    const uint64_t step = std::min<uint64_t>(micros - passed, kTickMicros);
     bool moved = false;
     for (uint32_t b = 0; b < shared->config.board_count && b < kBoards; ++b) {
       if (!ProfiledDriveRunning(shared->board[b].chip)) continue;
@@ -257,10 +267,25 @@ void Run(Shared* shared, uint64_t micros) {
       AdvanceChip(&shared->board[b].chip, static_cast<double>(step) * 1e-6);
       ScanBoard(shared, b, true);
     }
-    if (!moved) break;
-    left -= step;
+    passed = moved ? passed + step : micros;
   }
-  shared->time.micros += micros;
+  shared->time.micros += passed;
+}
+
+// A board interrupts the moment its cause arises; here a thread of the
+// simulator must wake to pass the interrupt on, and a busy machine may wake
+// it milliseconds late. The boards stand at the interrupt until a forwarder
+// has passed it on, at most kMaxHoldMicros, so that what the library sees
+// follows the interrupt as closely as it would on a board: time lost to the
+// simulator's own wake-up slips the boards' clock, not the axes past their
+// next compare window.
+constexpr uint64_t kMaxHoldMicros = 20000;
+
+// The boards run again from where they stand. Under the simulator lock.
+void Release(Time* time, uint64_t now) {
+  if (time->held_since == 0) return;
+  time->origin = now - time->micros;
+  time->held_since = 0;
 }
 
 // Real time: the boards move on to the present, to the microsecond, so that
@@ -268,7 +293,12 @@ void Run(Shared* shared, uint64_t micros) {
 void Elapse(Shared* shared) {
   Time& time = shared->time;
   if (time.clock != Clock::kReal) return;
-  const uint64_t now = os::MonotonicMicros() - time.origin;
+  const uint64_t clock = os::MonotonicMicros();
+  if (time.held_since != 0) {
+    if (clock - time.held_since < kMaxHoldMicros) return;
+    Release(&time, clock);
+  }
+  const uint64_t now = clock - time.origin;
   if (now > time.micros) Run(shared, now - time.micros);
 }
 
@@ -446,6 +476,13 @@ void WaitUntil(std::atomic<uint32_t>* wake, uint32_t seen, uint64_t at, bool exa
   }
 }
 
+// Counts a forwarder in or out: the boards stand at an interrupt only while
+// one runs to pass it on.
+void Count(Connection* c, int forwarder) {
+  Session session(c);
+  if (session) session->forwarders += static_cast<uint32_t>(forwarder);
+}
+
 // In real time the forwarder also keeps moving axes going while nobody else
 // looks: it runs a copy of the moving boards ahead to find when the next
 // interrupt is due and raises it just then, so that it comes on time
@@ -456,13 +493,19 @@ uint32_t ForwardInterrupts(void* arg) {
   std::vector<BoardModel> moving;
   std::vector<uint64_t> events;
   WakeMargin margin;
+  Count(c, +1);
   for (;;) {
     const uint32_t seen = wake->load(std::memory_order_acquire);
-    if (c->closing.load()) return 0;
+    if (c->closing.load()) {
+      Count(c, -1);
+      return 0;
+    }
     moving.clear();
     uint64_t origin = 0, now = 0;
     {
       Session session(c);
+      // What held the boards is passed on right below.
+      if (session) Release(&session->time, os::MonotonicMicros());
       if (session && session->time.clock == Clock::kReal) {
         for (uint32_t b = 0; b < session->config.board_count && b < kBoards; ++b) {
           if (ProfiledDriveRunning(session->board[b].chip)) moving.push_back(session->board[b]);
