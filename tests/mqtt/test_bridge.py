@@ -81,8 +81,6 @@ def test_events_arrive_once_each(rig):
 REFUSED = [
     ("board/0/axis/1/command", '{"command":"home"}',
      "'home' is not allowed on this bridge (--allow-commands)"),
-    ("board/0/axis/1/command", '{"command":"jog","direction":"+"}',
-     "'jog' is not allowed on this bridge (--allow-commands)"),
     ("board/0/axis/1/command", '{"command":"fly"}',
      "'fly' is not a command the bridge takes "
      "(stop, servo, output, move, jog, home, compare)"),
