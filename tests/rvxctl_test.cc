@@ -62,9 +62,6 @@ TEST_F(RvxctlTest, CommandsReportWhatTheLibrarySays) {
        "segment 0 handed over (table of 3)\nConti_Move ended: ERR_SUCCESS (0)\n"
        "board 0 axis 0: command 1100, actual 1100\n"},
       {"--sim-drive=1 status", 2, "bad option"},
-      {"--sim --sim-config=axis0.1.limits=-1000:1000 move 0 1 -5000", 1,
-       "Inc_Move ended: ERR_STOP_BY_HLMT (-630): the axis was stopped by its - hardware limit\n"
-       "board 0 axis 1: command -1000, actual -1000\n"},
       {"--sim --sim-emergency=0 move 0 1 500", 1,
        "Inc_Move ended: ERR_STOP_BY_EMG (-650): the axis was stopped by the emergency input\n"
        "board 0 axis 1: command 0, actual 0\n"},
