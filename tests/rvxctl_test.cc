@@ -122,10 +122,6 @@ TEST_F(RvxctlTest, HomedOnlyWithoutAStopCause) {
        {"Home_Move ended: HOME_OK 1, ERR_SUCCESS (0); HomeIsBusy polls: ",
         "board 0 axis 3: command 0, actual 0\n"},
        "not homed"},
-      {"--sim --sim-config=machine=bare --sim-limits=0:0:-3000:3000 home 0 0",
-       1,
-       {"ERR_STOP_BY_HLMT (-630)", "board 0 axis 0: command -3000, actual -3000\n"},
-       "gave up"},
   };
   for (const auto& [args, status, parts, absent] : cases) {
     SCOPED_TRACE(args);
