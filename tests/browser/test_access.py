@@ -15,27 +15,22 @@ def port_of(panel):
     return int(panel.url.rsplit(":", 1)[1].strip("/"))
 
 
+# One row for each header the server hands to the access rules, whose every
+# case the rules' own tests go through.
 @pytest.mark.parametrize("headers, status, why", [
     ({"Origin": "http://evil.example"}, 403, "cross-origin request from 'http://evil.example'"),
-    ({"Origin": "null"}, 403, "cross-origin request from 'null'"),
     ({"Host": "evil.example"}, 403, "Host 'evil.example' is not this server's"),
-    ({"Host": "rebound.example:{port}"}, 403, "Host 'rebound.example:{port}' is not this server's"),
-    ({"Host": "127.0.0.1:1"}, 403, "Host '127.0.0.1:1' is not this server's"),
     ({"Sec-Fetch-Site": "cross-site"}, 403, "cross-origin request (cross-site)"),
     ({"Content-Type": "text/plain"}, 415, "an action is sent as application/json"),
-    ({"Content-Type": "application/x-www-form-urlencoded"}, 415,
-     "an action is sent as application/json"),
 ])
 def test_requests_from_elsewhere_are_refused(panel, env, headers, status, why):
-    port = port_of(panel)
-    headers = {k: v.format(port=port) for k, v in headers.items()}
     before = status_row(env, 1, 3)["command"]
     got, reply = panel.request("/api/move", MOVE, headers)
-    assert (got, reply) == (status, {"error": why.format(port=port)})
+    assert (got, reply) == (status, {"error": why})
     time.sleep(0.2)
     assert status_row(env, 1, 3)["command"] == before
     # The same request from the panel's own origin is carried out.
-    got, reply = panel.request("/api/move", MOVE, {"Origin": "http://127.0.0.1:%d" % port})
+    got, reply = panel.request("/api/move", MOVE, {"Origin": "http://127.0.0.1:%d" % port_of(panel)})
     assert got == 200 and reply["call"] == "Inc_Move", reply
     assert wait_for(lambda: status_row(env, 1, 3)["command"] == before + 1000, 3)
 

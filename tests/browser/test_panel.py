@@ -5,13 +5,11 @@ import re
 import signal
 import time
 
+import pytest
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 
 from conftest import SHOTS, ctl, new_browser, status_row, wait_for
-
-BUSY, HOME_OK, SERVO_ON = 1 << 8, 1 << 11, 1 << 14
-
 
 def cell(b, board, axis, field):
     return b.find_element(By.CSS_SELECTOR, '#axis-%d-%d [data-field="%s"]' % (board, axis, field)).text
@@ -35,6 +33,17 @@ def message(b):
     return b.find_element(By.ID, "message").text
 
 
+def fill(b, field_id, text):
+    field = b.find_element(By.ID, field_id)
+    field.clear()
+    field.send_keys(text)
+
+
+
+def on(b, element_id):
+    return "on" in b.find_element(By.ID, element_id).get_attribute("class").split()
+
+
 def test_overview_shows_every_board_axis_and_channel(panel, page, env):
     _, out = ctl(env, "load")
     counts = re.search(r"boards: (\d+), axes: (\d+), DI: (\d+), DO: (\d+)", out)
@@ -53,15 +62,64 @@ def test_overview_shows_every_board_axis_and_channel(panel, page, env):
     assert cell(page, 1, 2, "actual") == "12345"
 
 
-def test_servo_switches_the_output_the_library_reports(panel, page, env):
-    select(page, 1, 0)
-    click(page, "servo-on")
-    assert wait_for(lambda: lamp(page, 1, 0, "SERVO_ON"))
-    assert "servo on" in ctl(env, "servo", "1", "0")[1]
-    assert panel.axis(1, 0)["status"] & SERVO_ON
-    click(page, "servo-off")
-    assert wait_for(lambda: not lamp(page, 1, 0, "SERVO_ON"))
-    assert "servo off" in ctl(env, "servo", "1", "0")[1]
+def saved_axis0(workdir):
+    path = os.path.join(workdir, "Parameter", "RVXPRM1.DAT")
+    if not os.path.exists(path):
+        return ""
+    with open(path) as f:
+        return f.read().split("[0-AXIS]")[1].split("[1-AXIS]")[0]
+
+
+# Steps of one action: the button clicked (or the speed set) on the page, then
+# what a second rvxctl on the same boards (or the parameter file) holds, then
+# what the page shows (given that text).
+ACTIONS = {
+    "servo": (1, 0, [
+        ("servo-on", ("servo", "1", "0"), ["servo on"], lambda b, _: lamp(b, 1, 0, "SERVO_ON")),
+        ("servo-off", ("servo", "1", "0"), ["servo off"], lambda b, _: not lamp(b, 1, 0, "SERVO_ON")),
+    ]),
+    "home": (0, 3, [
+        ("home", ("status", "0", "3"), ["HOME_OK", "ERR_SUCCESS (0)"],
+         lambda b, _: lamp(b, 0, 3, "HOME_OK") and not lamp(b, 0, 3, "BUSY")),
+    ]),
+    "output": (1, 0, [
+        ("do-1-3", ("io", "1"), ["DO word 0 (channels  0-15): 0x0008"], lambda b, _: on(b, "do-1-3")),
+        ("do-1-3", ("io", "1"), ["DO word 0 (channels  0-15): 0x0000"], lambda b, _: not on(b, "do-1-3")),
+    ]),
+    # A refusal is shown in the words rvxctl prints for it.
+    "refused call": (1, 1, [
+        (("pos", "100,99999999,100,100"), ("speed", "1", "1", "pos", "100,99999999,100,100"),
+         ["rvxctl: SetPosSpeed: ERR_"],
+         lambda b, out: message(b) == "refused " + out.split("rvxctl: ", 1)[1].strip()
+         and "refused" in b.find_element(By.ID, "message").get_attribute("class")),
+    ]),
+    # A speed set through the page is what the parameter file keeps.
+    "parameter save": (1, 0, [
+        (("jog", "700,7700,77"), ("speed", "1", "0"), ["jog    start 700 PPS, drive 7700 PPS, acc 77 ms"],
+         lambda b, _: message(b) == "SetJogSpeed: ERR_SUCCESS (0)"),
+        ("param-save-1", saved_axis0, ["JOG_START[PPS]=700", "JOG_DRIVE[PPS]=7700", "JOG_ACC[ms]=77"],
+         lambda b, _: message(b).startswith("board 1: settings saved to ")
+         and message(b).endswith(os.path.join("Parameter", "RVXPRM1.DAT"))),
+    ]),
+}
+
+
+@pytest.mark.parametrize("name", list(ACTIONS))
+def test_action_reaches_the_library_and_the_page(name, page, env, workdir):
+    board, axis, steps = ACTIONS[name]
+    select(page, board, axis)
+    for n, (do, probe, texts, shown) in enumerate(steps):
+        if isinstance(do, tuple):
+            fill(page, "speed-" + do[0], do[1])
+            page.find_element(By.CSS_SELECTOR, '.speed-set[data-kind="%s"]' % do[0]).click()
+        else:
+            click(page, do)
+
+        def text():
+            return probe(workdir) if callable(probe) else ctl(env, *probe, check=False)[1]
+
+        assert wait_for(lambda: all(t in text() for t in texts), 30, 0.1), "%s step %d: %s" % (name, n, text())
+        assert wait_for(lambda: shown(page, text()), 5), "%s step %d: %s" % (name, n, message(page))
 
 
 def test_jog_runs_while_held_and_stops_when_released(panel, page, env):
@@ -88,9 +146,7 @@ def test_jog_runs_while_held_and_stops_when_released(panel, page, env):
 def test_move_is_shown_live_and_plotted(panel, page, env, workdir):
     select(page, 0, 2)
     before = status_row(env, 0, 2)["command"]
-    field = page.find_element(By.ID, "move-value")
-    field.clear()
-    field.send_keys("20000")
+    fill(page, "move-value", "20000")
     click(page, "move-rel")
     assert wait_for(lambda: lamp(page, 0, 2, "BUSY"), 2)
     # The plot follows the move while it runs.
@@ -109,44 +165,6 @@ def test_move_is_shown_live_and_plotted(panel, page, env, workdir):
     assert status == 200 and len(samples) > 10
     assert samples[0][1] <= mid and samples[-1][1] == before + 20000
     assert max(s[3] for s in samples) > 0 and samples[-1][3] == 0
-
-
-def test_home_search_ends_homed(panel, page, env):
-    select(page, 0, 3)
-    click(page, "home")
-    assert wait_for(lambda: lamp(page, 0, 3, "BUSY"), 2)
-    assert wait_for(lambda: "BUSY" not in status_row(env, 0, 3)["flags"], 30, 0.2)
-    row = status_row(env, 0, 3)
-    assert "HOME_OK" in row["flags"] and row["cause"] == "ERR_SUCCESS (0)"
-    assert wait_for(lambda: lamp(page, 0, 3, "HOME_OK"))
-    assert cell(page, 0, 3, "command") == str(row["command"])
-
-
-def test_output_click_switches_the_channel(panel, page, env):
-    button = page.find_element(By.ID, "do-1-3")
-    button.click()
-    assert wait_for(lambda: "on" in button.get_attribute("class").split())
-    assert "DO word 0 (channels  0-15): 0x0008" in ctl(env, "io", "1")[1]
-    button.click()
-    assert wait_for(lambda: "on" not in button.get_attribute("class").split())
-    assert "DO word 0 (channels  0-15): 0x0000" in ctl(env, "io", "1")[1]
-
-
-def test_refused_call_shows_the_code_and_the_tools_text(panel, page, env):
-    select(page, 1, 1)
-    before = ctl(env, "speed", "1", "1")[1]
-    field = page.find_element(By.ID, "speed-pos")
-    field.clear()
-    field.send_keys("100,99999999,100,100")
-    page.find_element(By.CSS_SELECTOR, '.speed-set[data-kind="pos"]').click()
-    assert wait_for(lambda: "refused" in message(page))
-    # The same words rvxctl prints for the same refusal.
-    status, out = ctl(env, "speed", "1", "1", "pos", "100,99999999,100,100", check=False)
-    assert status == 1
-    said = re.search(r"rvxctl: (SetPosSpeed: ERR_\w+ \(-\d+\): .+)", out).group(1)
-    assert message(page) == "refused " + said
-    assert "refused" in page.find_element(By.ID, "message").get_attribute("class")
-    assert ctl(env, "speed", "1", "1")[1] == before
 
 
 def chrome_processes(driver):
@@ -203,9 +221,7 @@ def test_two_pages_stay_in_step(panel, env, browsers):
     a.find_element(By.ID, "do-0-7").click()
     assert wait_for(lambda: "on" in b.find_element(By.ID, "do-0-7").get_attribute("class").split(), 2)
     select(b, 1, 3)
-    field = b.find_element(By.ID, "move-value")
-    field.clear()
-    field.send_keys("-3000")
+    fill(b, "move-value", "-3000")
     click(b, "move-rel")
     assert wait_for(lambda: lamp(a, 1, 3, "BUSY"), 2)
     assert wait_for(lambda: "BUSY" not in status_row(env, 1, 3)["flags"], 5)
@@ -213,22 +229,3 @@ def test_two_pages_stay_in_step(panel, env, browsers):
     assert wait_for(lambda: cell(a, 1, 3, "command") == end and cell(b, 1, 3, "command") == end)
     a.find_element(By.ID, "do-0-7").click()
     assert wait_for(lambda: "on" not in b.find_element(By.ID, "do-0-7").get_attribute("class").split(), 2)
-
-
-def test_settings_are_saved_to_the_parameter_file(panel, page, env, workdir):
-    path = os.path.join(workdir, "Parameter", "RVXPRM1.DAT")
-    assert not os.path.exists(path)
-    # A speed set through the page is what the file keeps.
-    select(page, 1, 0)
-    field = page.find_element(By.ID, "speed-jog")
-    field.clear()
-    field.send_keys("700,7700,77")
-    page.find_element(By.CSS_SELECTOR, '.speed-set[data-kind="jog"]').click()
-    assert wait_for(lambda: "SetJogSpeed: ERR_SUCCESS (0)" in message(page))
-    assert "jog    start 700 PPS, drive 7700 PPS, acc 77 ms" in ctl(env, "speed", "1", "0")[1]
-    click(page, "param-save-1")
-    assert wait_for(lambda: message(page) == "board 1: settings saved to " + path)
-    with open(path) as f:
-        axis0 = f.read().split("[0-AXIS]")[1].split("[1-AXIS]")[0].split()
-    for line in ("JOG_START[PPS]=700", "JOG_DRIVE[PPS]=7700", "JOG_ACC[ms]=77"):
-        assert line in axis0

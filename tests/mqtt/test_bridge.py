@@ -48,11 +48,12 @@ def test_state_follows_a_move(rig):
     assert (board["axes"], board["inputs"], board["outputs"]) == (4, [0], [0])
 
 
-def test_events_arrive_once_each(rig):
+def test_events_arrive_once_each_and_every_payload_follows_the_schema(rig):
     rig.start_bridge(allow="compare")
-    sub = rig.subscribe(ROOT + "/board/0/event", AXIS.format(0) + "/reply")
+    sub = rig.subscribe(ROOT + "/#")
     rig.publish(AXIS.format(0) + "/command",
                 '{"command":"compare","start":1000,"interval":1000,"count":3,"id":"c"}')
+    rig.publish(ROOT + "/board/0/command", '{"command":"output","channel":0,"on":true}')
     wait_for(lambda: sub.on(AXIS.format(0) + "/reply"), 5, "the compare reply")
     assert last(sub.on(AXIS.format(0) + "/reply"))["result"]["name"] == "ERR_SUCCESS"
     for axis in ("0", "2", "3"):
@@ -75,14 +76,21 @@ def test_events_arrive_once_each(rig):
     assert [(e["low"], e["high"], e["channels"]) for e in inputs] == [(4, 0, [2])]
     assert [e["seq"] for e in events] == list(range(events[0]["seq"], events[0]["seq"] +
                                                     len(events)))
+    rig.stop_bridge()
+    wait_for(lambda: sub.on(ROOT + "/presence")[-1][1]["online"] is False, 5, "the last word")
+    seen = set()
+    for _, topic, payload in list(sub.messages):
+        seen.add(schema_of(topic)["$ref"])
+        assert schema_errors(topic, json.loads(payload)) == [], (topic, payload)
+    assert seen == {"#/$defs/" + k for k in (
+        "presence", "axis_state", "board_state", "event", "reply", "axis_command",
+        "board_command")}, seen
 
 
 # Topic (under the machine's root), payload, what the reply says.
 REFUSED = [
     ("board/0/axis/1/command", '{"command":"home"}',
      "'home' is not allowed on this bridge (--allow-commands)"),
-    ("board/0/axis/1/command", '{"command":"jog","direction":"+"}',
-     "'jog' is not allowed on this bridge (--allow-commands)"),
     ("board/0/axis/1/command", '{"command":"fly"}',
      "'fly' is not a command the bridge takes "
      "(stop, servo, output, move, jog, home, compare)"),
@@ -253,40 +261,14 @@ def schema_of(topic):
     return {"$ref": "#/$defs/" + name}
 
 
-def test_payloads_follow_the_documented_schema(rig):
+def schema_errors(topic, payload):
     jsonschema = pytest.importorskip("jsonschema")
     with open(os.path.join(os.path.dirname(__file__), "../../docs/mqtt.schema.json")) as f:
-        document = json.load(f)
+        schema = dict(json.load(f), **schema_of(topic))
+    return [e.message for e in jsonschema.Draft202012Validator(schema).iter_errors(payload)]
 
-    def errors(topic, payload):
-        schema = dict(document, **schema_of(topic))
-        validator = jsonschema.Draft202012Validator(schema)
-        return [e.message for e in validator.iter_errors(payload)]
 
-    rig.start_bridge(allow="stop,servo,output,move,compare")
-    sub = rig.subscribe(ROOT + "/#")
-    sent = [(AXIS.format(1) + "/command", '{"command":"servo","on":true,"id":"a"}'),
-            (AXIS.format(0) + "/command",
-             '{"command":"compare","start":500,"interval":500,"count":2}'),
-            (ROOT + "/board/0/command", '{"command":"output","channel":0,"on":true}'),
-            (AXIS.format(2) + "/command", '{"command":"move","distance":300000000}'),
-            (AXIS.format(2) + "/command", '{"command":"home"}')]
-    for topic, payload in sent:
-        rig.publish(topic, payload)
-    rig.rvxctl("--sim", "move", "0", "0", "2000")
-    rig.rvxctl("--sim", "--sim-di=0:1:0xFFFE", "io", "0")
-    wait_for(lambda: sub.on(ROOT + "/board/0/event"), 5, "an event")
-    rig.stop_bridge()
-    wait_for(lambda: sub.on(ROOT + "/presence")[-1][1]["online"] is False, 5, "the last word")
-    seen = {}
-    for _, topic, payload in list(sub.messages):
-        kind = schema_of(topic)["$ref"]
-        seen[kind] = seen.get(kind, 0) + 1
-        assert errors(topic, json.loads(payload)) == [], (topic, payload)
-    assert set(seen) == {"#/$defs/" + k for k in (
-        "presence", "axis_state", "board_state", "event", "reply", "axis_command",
-        "board_command")}, seen
-    # The schema refuses what the bridge refuses, field by field.
+def test_the_schema_refuses_what_the_bridge_refuses_for_its_form():
     for topic, payload, reason in REFUSED:
         try:
             message = json.loads(payload)
@@ -294,4 +276,4 @@ def test_payloads_follow_the_documented_schema(rig):
             continue
         if any(word in reason for word in ("twice", "not allowed", "exist", "'channel'")):
             continue  # the board's or the bridge's to judge, not the payload's form
-        assert errors(f"{ROOT}/{topic}", message), (topic, payload)
+        assert schema_errors(f"{ROOT}/{topic}", message), (topic, payload)

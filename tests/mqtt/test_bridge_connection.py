@@ -18,9 +18,6 @@ REFUSED = [
     (["--mqtt", "h", "--allow-commands", "stop,fly"],
      "rvxctl: --allow-commands: 'fly' is not a command the bridge takes "
      "(stop, servo, output, move, jog, home, compare)"),
-    (["--mqtt", "h", "--allow-commands", ""],
-     "rvxctl: --allow-commands: '' is not a command the bridge takes "
-     "(stop, servo, output, move, jog, home, compare)"),
     (["--mqtt", "h", "--prefix", "plant/#"],
      "rvxctl: bridge: the prefix 'plant/#' must be topic levels that are not empty, "
      "without + or #"),

@@ -26,9 +26,7 @@ namespace Rvx406a.Tests
                 ["setters and getters round trip both ways"] = RoundTrips,
                 ["outputs, strings and texts"] = Getters,
                 ["multi-axis arrays"] = MultiAxis,
-                ["interpolation"] = Interpolation,
                 ["continuous table through the segment struct"] = ContinuousTable,
-                ["compare trigger"] = CompareTrigger,
                 ["callback from the watcher thread"] = Callback,
                 ["window messages"] = WindowMessages,
                 ["boards unload"] = Unload,
@@ -224,7 +222,6 @@ namespace Rvx406a.Tests
         }
 
         // ---- Motion ----
-        // ---- Motion ----
 
         static void WaitIdle(params ushort[] axes)
         {
@@ -284,39 +281,6 @@ namespace Rvx406a.Tests
                          "axis 9");
         }
 
-        static void WaitMap(ushort map)
-        {
-            var clock = Stopwatch.StartNew();
-            while (Native("RVX406A_IPDone", B, map).Return != 0)
-                Assert.True(clock.Elapsed < TimeSpan.FromSeconds(20), "interpolation ends");
-            Assert.Equal(0L, Same("RVX406A_IPDone", B, map).Return, "IPDone");
-        }
-
-        static void Interpolation()
-        {
-            Native("RVX406A_SetIPMapAxes", B, 1, 0x0A);  // axes 1 and 3
-            Native("RVX406A_SetIPPosSpeed", B, 1, 1000u, 200000u, 5u, 5u);
-            ushort[] group = { 1, 3 };
-            var cases = new[]
-            {
-                V("RVX406A_Inc_Line", V(B, 1, new[] { 1200, -800 }), new long[] { 1200, -800 }),
-                V("RVX406A_Abs_Arc", V(B, 1, 0, 500, 0, 1000, 1), new long[] { 0, 1000 }),
-                V("RVX406A_Inc_Theta", V(B, 1, 0, -400, 180), new long[] { 0, -800 }),
-            };
-            foreach (object[] c in cases)
-            {
-                foreach (bool managed in new[] { true, false })
-                {
-                    Zero(group);
-                    string name = (string)c[0];
-                    Outcome o = managed ? Managed(name, (object[])c[1]) : Native(name, (object[])c[1]);
-                    Assert.Equal(0, o.LastResult, name);
-                    WaitMap(1);
-                    Assert.Sequence((long[])c[2], Positions(group), name + (managed ? "" : " from C") + " ended at");
-                }
-            }
-        }
-
         static RVX406A_CONTI_SEGMENT Segment(int end1, int end2, int center1, int center2, ushort type) =>
             new RVX406A_CONTI_SEGMENT { end1 = end1, end2 = end2, center1 = center1, center2 = center2, type = type };
 
@@ -332,22 +296,6 @@ namespace Rvx406a.Tests
             NativeMethods.RVX406A_SetContiDataTable(B, 2, segments);
             Assert.Equal((ushort)2, segments[1].type, "type written back into the managed array");
             Assert.Equal(1L, Same("RVX406A_SetFreeContiTable").Return, "SetFreeContiTable");
-        }
-
-        static void CompareTrigger()
-        {
-            var cases = new[]
-            {
-                V("SetInitCompTrg", V(B), 0),
-                V("SetCompTrgTable", V(B, 2, 3, new[] { 100, 200, 300 }), 0),
-                // Only the second element is refused: a wider element would move it.
-                V("SetCompTrgTable", V(B, 2, 3, new[] { 100, int.MinValue, 300 }), ResultCode.ERR_INVALID_PARAMETER),
-                V("SetCompTrgContTable", V(B, 2, 5, -1073741824, 1073741824), 0),
-                V("SetFreeCompTrg", V(B), 0),
-            };
-            foreach (object[] c in cases)
-                Assert.Equal(Convert.ToInt32(c[2]), Same("RVX406A_" + c[0], (object[])c[1]).LastResult,
-                             c[0] + "(" + string.Join(", ", (object[])c[1]) + ")");
         }
 
         // ---- Events ----
