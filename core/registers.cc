@@ -1,6 +1,9 @@
 #include "core/registers.h"
 
+#include <atomic>
+
 #include "core/process.h"
+#include "platform/platform.h"
 
 namespace rvx {
 namespace {
@@ -8,10 +11,13 @@ namespace {
 // Settle reads follow every port write: the board needs them before the next access.
 constexpr int kWriteSettleReads = 2;
 
-// A chip lock taker first retries at once, then lets others run; now and
-// then it asks whether the holder's process still runs.
-constexpr u32 kChipSpins = 64;
-constexpr u32 kChipRoundsPerCheck = 1024;
+// A chip lock taker first retries at once, then lets others run, then naps
+// on the lock word. The release is one store on every setter's path and
+// wakes no one, so a sleeper looks again after each nap: a short one, as
+// sequences last microseconds. Now and then the taker asks whether the
+// holder's process still runs.
+constexpr os::Backoff kChipBackoff{64, 128, 100};
+constexpr u32 kChipRoundsPerCheck = 64;
 
 }  // namespace
 
@@ -26,11 +32,15 @@ BoardIo BoardChannel(u32 board) {
 }
 
 void BoardIo::WaitForChip() const {
-  for (u32 round = 1;; ++round) {
+  static_assert(
+      sizeof(std::atomic<u32>) == sizeof(u32) && alignof(std::atomic<u32>) == alignof(u32),
+      "the lock word is waited on as an atomic");
+  auto* word = reinterpret_cast<std::atomic<u32>*>(chip_lock_);
+  for (u32 round = 0;; ++round) {
     u32 holder = __atomic_load_n(chip_lock_, __ATOMIC_RELAXED);
     // A process that died inside a sequence left the chip as any request
     // leaves it: the next sequence starts afresh.
-    if (holder != 0 && holder != owner_ && round % kChipRoundsPerCheck == 0 &&
+    if (holder != 0 && holder != owner_ && round % kChipRoundsPerCheck == kChipRoundsPerCheck - 1 &&
         !os::ProcessRunning(holder)) {
       if (__atomic_compare_exchange_n(chip_lock_, &holder, owner_, false, __ATOMIC_ACQUIRE,
                                       __ATOMIC_RELAXED)) {
@@ -42,7 +52,7 @@ void BoardIo::WaitForChip() const {
                                                    __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
       return;
     }
-    if (round > kChipSpins) os::YieldThread();
+    os::WaitOnWord(word, holder == 0 ? free : holder, round, kChipBackoff);
   }
 }
 

@@ -133,19 +133,34 @@ void WaitSharedWord(std::atomic<uint32_t>* word, uint32_t expected, uint32_t tim
 void WaitSharedWordMicros(std::atomic<uint32_t>* word, uint32_t expected, uint64_t timeout_us);
 void WakeSharedWord(std::atomic<uint32_t>* word);
 
+// How a taker that finds a lock word held waits for it to change: the first
+// `spins` rounds pause the processor and retry, the next `yields` let
+// another ready thread run, and every round after sleeps on the word until
+// it no longer holds what the taker saw, a WakeSharedWord comes or `nap_us`
+// ends (Windows looks at the word every millisecond instead). The sleeping
+// rounds are what free the processor for a holder that the taker, at a
+// higher priority, preempted there: spinning or yielding never would.
+struct Backoff {
+  uint32_t spins;
+  uint32_t yields;
+  uint64_t nap_us;
+};
+// Round `round` (0 first) of such a wait on `word`, which the taker last saw
+// holding `seen`. The caller retries its take after each round.
+void WaitOnWord(std::atomic<uint32_t>* word, uint32_t seen, uint32_t round, const Backoff& backoff);
+
 // A lock within one process for a few instructions' worth of work. A taker
-// that finds it held sleeps on the word rather than spinning: a real-time
-// thread spinning on its own processor would keep a holder of lower
-// priority, preempted there, from ever letting go.
+// that finds it held sleeps on the word at once: its release wakes sleepers.
 class WordLock {
  public:
   void lock() {
     uint32_t free = kFree;
     if (word_.compare_exchange_strong(free, kHeld, std::memory_order_acquire)) return;
     // From here on the word says there may be sleepers, so that the unlock
-    // wakes them; a wake that is lost costs one time-out at most.
-    while (word_.exchange(kContended, std::memory_order_acquire) != kFree) {
-      WaitSharedWordMicros(&word_, kContended, kSleepMicros);
+    // wakes them; a wake that is lost costs one nap at most.
+    for (uint32_t round = 0; word_.exchange(kContended, std::memory_order_acquire) != kFree;
+         ++round) {
+      WaitOnWord(&word_, kContended, round, kBackoff);
     }
   }
   void unlock() {
@@ -154,7 +169,7 @@ class WordLock {
 
  private:
   static constexpr uint32_t kFree = 0, kHeld = 1, kContended = 2;
-  static constexpr uint64_t kSleepMicros = 1000;
+  static constexpr Backoff kBackoff{0, 0, 1000};
   std::atomic<uint32_t> word_{kFree};
 };
 

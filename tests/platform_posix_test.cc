@@ -13,6 +13,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -198,58 +200,98 @@ void ExpectLockSleepsWhenHeld(const char* name) {
   EXPECT_EQ(total, 80000u);
 }
 
+// A board's chip lock as the lock of one process's threads: each thread
+// holds its own register sequence.
+class ChipLock {
+ public:
+  void lock() { Held().emplace(io_); }
+  void unlock() { Held().reset(); }
+
+ private:
+  static std::optional<BoardIo::Sequence>& Held() {
+    static thread_local std::optional<BoardIo::Sequence> sequence;
+    return sequence;
+  }
+  u32 word_ = 0;
+  BoardIo io_{nullptr, nullptr, &word_, os::CurrentProcessId()};
+};
+
 TEST(PosixThreadTest, ATakerOfAHeldTableLockSleepsAndTakersExcludeEachOther) {
   ExpectLockSleepsWhenHeld<os::WordLock>("os::WordLock");
   ExpectLockSleepsWhenHeld<SpinLock>("SpinLock");
 }
 
+TEST(PosixChipLockTest, ATakerOfAHeldChipLockSleepsAndTakersExcludeEachOther) {
+  ExpectLockSleepsWhenHeld<ChipLock>("chip lock");
+}
+
 // The watcher runs at a real-time priority above the forwarder's, and the
-// forwarder is kept to the watcher's processor: a watcher that finds the
-// lock held by the forwarder it preempted there must let it finish. Should
-// the waiter keep the processor, a watchdog lifts the holder above it after
-// half a second, so that a fault fails the test instead of hanging it.
-TEST(PosixThreadTest, AHigherPriorityWaiterLetsAPreemptedHolderOnItsProcessorFinish) {
+// forwarder is kept to the watcher's processor; any caller may raise its
+// thread above the threads of normal priority. A waiter that finds the lock
+// held by a thread it preempted on its processor must let it finish, be the
+// holder of normal or of lower real-time priority. Should the waiter keep
+// the processor, a watchdog lifts the holder above it after half a second,
+// so that a fault fails the test instead of hanging it.
+template <typename Lock>
+void ExpectRealTimeWaiterLetsItsHolderFinish(const char* name) {
   const int processor = os::CurrentProcessor();
   ASSERT_GE(processor, 0);
-  os::WordLock lock;
-  std::atomic<bool> refused{false}, started{false}, done{false};
-  std::atomic<uint64_t> waited{0};
-  std::thread holder([&] {
-    sched_param low{};
-    low.sched_priority = 5;
-    if (!os::RunOnProcessor(processor) ||
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &low) != 0) {
-      refused = true;
-      return;
-    }
-    lock.lock();
-    std::thread waiter([&] {
-      sched_param high{};
-      high.sched_priority = 10;
-      pthread_setschedparam(pthread_self(), SCHED_FIFO, &high);  // preempts the holder
-      const uint64_t start = os::MonotonicMicros();
-      started = true;
+  for (const int holder_priority : {0, 5}) {  // 0: normal
+    SCOPED_TRACE(std::string(name) + ", holder's real-time priority " +
+                 std::to_string(holder_priority));
+    Lock lock;
+    std::atomic<bool> refused{false}, started{false}, done{false};
+    std::atomic<uint64_t> waited{0};
+    std::thread holder([&] {
+      sched_param low{};
+      low.sched_priority = holder_priority;
+      if (!os::RunOnProcessor(processor) ||
+          pthread_setschedparam(pthread_self(), holder_priority > 0 ? SCHED_FIFO : SCHED_OTHER,
+                                &low) != 0) {
+        refused = true;
+        return;
+      }
       lock.lock();
-      waited = os::MonotonicMicros() - start;
+      std::thread waiter([&] {  // on the holder's processor, as its creator
+        sched_param high{};
+        high.sched_priority = 10;
+        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &high) != 0) {  // preempts it
+          refused = true;
+          return;
+        }
+        const uint64_t start = os::MonotonicMicros();
+        started = true;
+        lock.lock();
+        waited = os::MonotonicMicros() - start;
+        lock.unlock();
+        done = true;
+      });
+      // Same priority until the waiter raises its own: let it run.
+      while (!started && !refused) sched_yield();
       lock.unlock();
-      done = true;
+      waiter.join();
     });
-    // Same priority until the waiter raises its own: let it run.
-    while (!started) sched_yield();
-    lock.unlock();
-    waiter.join();
-  });
-  const pthread_t holder_thread = holder.native_handle();
-  for (int ms = 0; ms < 500 && !done && !refused; ++ms) os::Sleep(1);
-  if (!done && !refused) {
-    sched_param top{};
-    top.sched_priority = 20;
-    pthread_setschedparam(holder_thread, SCHED_FIFO, &top);
+    const pthread_t holder_thread = holder.native_handle();
+    for (int ms = 0; ms < 500 && !done && !refused; ++ms) os::Sleep(1);
+    if (!done && !refused) {
+      sched_param top{};
+      top.sched_priority = 20;
+      pthread_setschedparam(holder_thread, SCHED_FIFO, &top);
+    }
+    holder.join();
+    if (refused) GTEST_SKIP() << "no real-time class granted here";
+    EXPECT_TRUE(done);
+    EXPECT_LT(waited.load(), 100000u) << "microseconds";
   }
-  holder.join();
-  if (refused) GTEST_SKIP() << "no real-time class granted here";
-  EXPECT_TRUE(done);
-  EXPECT_LT(waited.load(), 100000u) << "microseconds";
+}
+
+TEST(PosixThreadTest, AHigherPriorityWaiterLetsAPreemptedHolderOnItsProcessorFinish) {
+  ExpectRealTimeWaiterLetsItsHolderFinish<os::WordLock>("os::WordLock");
+}
+
+// The chip lock's release wakes no one, so a real-time taker must nap.
+TEST(PosixChipLockTest, ARealTimeTakerLetsANormalHolderOnItsProcessorFinish) {
+  ExpectRealTimeWaiterLetsItsHolderFinish<ChipLock>("chip lock");
 }
 
 std::atomic<u32> driver_wakes{0};

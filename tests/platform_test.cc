@@ -182,6 +182,49 @@ TEST(PlatformTest, AutoResetEventsThreadsAndTime) {
             (local->tm_year + 1900) * 10000 + (local->tm_mon + 1) * 100 + local->tm_mday);
 }
 
+// A wait on a word, round by round: the spinning and yielding rounds return
+// at once whatever the nap, the napping ones sleep until the nap ends or the
+// word changes, and a word that changed before the wait is not slept on.
+TEST(PlatformTest, AWaitOnAWordSpinsThenYieldsThenNapsUntilTheWordChanges) {
+  constexpr uint64_t kLong = 5000000, kNap = 60000;  // microseconds
+  struct Case {
+    const char* what;
+    os::Backoff backoff;
+    uint32_t round;
+    uint32_t seen;       // the word holds 7 when the wait begins
+    bool changed_later;  // another thread stores 9 and wakes after 30 ms
+    uint64_t min_us, max_us;
+  };
+  const Case cases[] = {
+      {"the first spinning round", {2, 3, kLong}, 0, 7, false, 0, 500000},
+      {"the last spinning round", {2, 3, kLong}, 1, 7, false, 0, 500000},
+      {"the first yielding round", {2, 3, kLong}, 2, 7, false, 0, 500000},
+      {"the last yielding round", {2, 3, kLong}, 4, 7, false, 0, 500000},
+      {"the first napping round", {2, 3, kNap}, 5, 7, false, kNap - 5000, 1500000},
+      {"a late napping round", {2, 3, kNap}, 100000, 7, false, kNap - 5000, 1500000},
+      {"no spinning or yielding", {0, 0, kNap}, 0, 7, false, kNap - 5000, 1500000},
+      {"a word changed before", {0, 0, kLong}, 0, 8, false, 0, 500000},
+      {"a word changed during the nap", {2, 3, kLong}, 5, 7, true, 25000, 2500000},
+  };
+  for (const Case& c : cases) {
+    std::atomic<uint32_t> word{7};
+    std::thread changer;
+    if (c.changed_later) {
+      changer = std::thread([&word] {
+        os::Sleep(30);
+        word = 9;
+        os::WakeSharedWord(&word);
+      });
+    }
+    const uint64_t start = os::MonotonicMicros();
+    os::WaitOnWord(&word, c.seen, c.round, c.backoff);
+    const uint64_t took = os::MonotonicMicros() - start;
+    if (changer.joinable()) changer.join();
+    EXPECT_GE(took, c.min_us) << c.what;
+    EXPECT_LT(took, c.max_us) << c.what;
+  }
+}
+
 std::vector<os::Message>& Dispatched() {
   static std::vector<os::Message> messages;
   return messages;

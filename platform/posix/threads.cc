@@ -212,6 +212,17 @@ void WakeSharedWord(std::atomic<uint32_t>* word) {
   syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE, INT32_MAX, nullptr, nullptr, 0);
 }
 
+void WaitOnWord(std::atomic<uint32_t>* word, uint32_t seen, uint32_t round,
+                const Backoff& backoff) {
+  if (round < backoff.spins) {
+    SpinPause();
+  } else if (round - backoff.spins < backoff.yields) {
+    sched_yield();
+  } else {
+    WaitSharedWordMicros(word, seen, backoff.nap_us);
+  }
+}
+
 void Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void YieldThread() { sched_yield(); }

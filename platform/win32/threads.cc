@@ -80,6 +80,23 @@ void WaitSharedWordMicros(std::atomic<uint32_t>* word, uint32_t expected, uint64
 
 void WakeSharedWord(std::atomic<uint32_t>*) {}
 
+void WaitOnWord(std::atomic<uint32_t>* word, uint32_t seen, uint32_t round,
+                const Backoff& backoff) {
+  if (round < backoff.spins) {
+    ::YieldProcessor();
+  } else if (round - backoff.spins < backoff.yields) {
+    ::SwitchToThread();
+  } else {
+    // Shorter naps than a millisecond are not to be had without raising the
+    // system's timer resolution for every process.
+    const uint64_t start = MonotonicMicros();
+    while (word->load(std::memory_order_acquire) == seen) {
+      ::Sleep(1);
+      if (MonotonicMicros() - start >= backoff.nap_us) break;
+    }
+  }
+}
+
 void Sleep(uint32_t ms) { ::Sleep(ms); }
 
 void YieldThread() { ::SwitchToThread(); }
