@@ -27,6 +27,7 @@ constexpr char kLockName[] = "RVXSIM-LOCK";
 constexpr uint32_t kMagic = 0x4D495352;  // "RSIM": the section has been initialised
 constexpr uint32_t kBoards = sizeof(Config{}.board) / sizeof(BoardConfig);
 constexpr uint32_t kTraceCapacity = 65536;
+constexpr uint32_t kForwarderSlots = 32;
 constexpr uint32_t kBoardConfigSize = 168;
 
 static_assert(std::is_trivially_copyable_v<Request>, "trace entries live in shared memory");
@@ -54,7 +55,8 @@ struct Shared {
   // the forwarders of every process sleep on.
   std::atomic<uint32_t> interrupts[kBoards];
   std::atomic<uint32_t> wake;
-  uint32_t forwarders;  // forwarder threads running, of every process
+  // The processes whose forwarder runs, one slot each (0: free).
+  uint32_t forwarders[kForwarderSlots];
   // Interrupts raised per cause bit of each board, never reset, so that a
   // reader's count of what it has seen stays valid across a reset.
   uint32_t causes[kBoards][16];
@@ -165,7 +167,8 @@ Connection* Connect(const std::string& ipc_namespace, const Config* fresh) {
       Config config = fresh != nullptr ? *fresh : Config{};
       if (c->shared->magic != kMagic || c->shared->size != sizeof(Shared)) {
         if (fresh != nullptr || ConfigFromEnvironment(&config)) {
-          c->shared->forwarders = 0;  // a reset keeps them: they run on
+          // A reset keeps them: they run on.
+          std::memset(c->shared->forwarders, 0, sizeof c->shared->forwarders);
           Initialise(config, c->shared);
         } else {
           os::CloseSection(c->section);
@@ -226,11 +229,31 @@ class Session {
   Connection* connection_ = nullptr;
 };
 
+// Whether a forwarder will pass an interrupt on: this process's, or one of
+// another process that still runs (a slot of one that ended is freed here).
+// Under the simulator lock.
+bool ForwarderRuns(Shared* shared) {
+  const uint32_t self = os::CurrentProcessId();
+  for (uint32_t pid : shared->forwarders) {
+    if (pid == self) return true;
+  }
+  bool runs = false;
+  for (uint32_t& pid : shared->forwarders) {
+    if (pid == 0) continue;
+    if (os::ProcessRunning(pid)) {
+      runs = true;
+    } else {
+      pid = 0;
+    }
+  }
+  return runs;
+}
+
 // Latches the cause beside those not yet read and tells every process. The
 // caller holds the simulator lock.
 void Interrupt(Shared* shared, uint32_t board, uint16_t cause) {
   Time& time = shared->time;
-  if (time.clock == Clock::kReal && shared->forwarders > 0 && time.held_since == 0) {
+  if (time.clock == Clock::kReal && time.held_since == 0 && ForwarderRuns(shared)) {
     time.held_since = os::MonotonicMicros();
   }
   LatchCause(&shared->board[board], cause);
@@ -281,7 +304,8 @@ void Run(Shared* shared, uint64_t micros) {
 // next compare window.
 constexpr uint64_t kMaxHoldMicros = 20000;
 
-// The boards run again from where they stand. Under the simulator lock.
+// The boards run again from where they stand from the monotonic moment
+// `now` on. Under the simulator lock.
 void Release(Time* time, uint64_t now) {
   if (time->held_since == 0) return;
   time->origin = now - time->micros;
@@ -296,7 +320,7 @@ void Elapse(Shared* shared) {
   const uint64_t clock = os::MonotonicMicros();
   if (time.held_since != 0) {
     if (clock - time.held_since < kMaxHoldMicros) return;
-    Release(&time, clock);
+    Release(&time, time.held_since + kMaxHoldMicros);
   }
   const uint64_t now = clock - time.origin;
   if (now > time.micros) Run(shared, now - time.micros);
@@ -476,11 +500,22 @@ void WaitUntil(std::atomic<uint32_t>* wake, uint32_t seen, uint64_t at, bool exa
   }
 }
 
-// Counts a forwarder in or out: the boards stand at an interrupt only while
-// one runs to pass it on.
-void Count(Connection* c, int forwarder) {
+// Enters this process's forwarder in the shared slots, or takes it out: the
+// boards stand at an interrupt only while one runs to pass it on.
+void Count(Connection* c, bool runs) {
   Session session(c);
-  if (session) session->forwarders += static_cast<uint32_t>(forwarder);
+  if (!session) return;
+  const uint32_t self = os::CurrentProcessId();
+  for (uint32_t& pid : session->forwarders) {
+    if (pid == self) pid = 0;
+  }
+  if (!runs) return;
+  for (uint32_t& pid : session->forwarders) {
+    if (pid == 0 || !os::ProcessRunning(pid)) {
+      pid = self;
+      return;
+    }
+  }
 }
 
 // In real time the forwarder also keeps moving axes going while nobody else
@@ -493,11 +528,11 @@ uint32_t ForwardInterrupts(void* arg) {
   std::vector<BoardModel> moving;
   std::vector<uint64_t> events;
   WakeMargin margin;
-  Count(c, +1);
+  Count(c, true);
   for (;;) {
     const uint32_t seen = wake->load(std::memory_order_acquire);
     if (c->closing.load()) {
-      Count(c, -1);
+      Count(c, false);
       return 0;
     }
     moving.clear();
